@@ -1,0 +1,135 @@
+#pragma once
+// The narrow seam between the serial layer and the operating system.  Its
+// calls are shaped like the kernel32 communications calls the layer was
+// designed around, so the layer's control flow reads the same on every
+// platform: each call returns true on success and leaves an error number
+// (always a Windows error number, also on POSIX) for getLastError().
+
+#include <cstdint>
+#include <string>
+
+namespace serial {
+
+// Opaque handle of an open device.  Windows stores a HANDLE in it, POSIX a
+// file descriptor.
+using CommHandle = std::intptr_t;
+inline constexpr CommHandle invalidCommHandle = -1; // INVALID_HANDLE_VALUE
+
+// Windows error numbers the layer and its platforms produce or test for.
+namespace winerr {
+inline constexpr std::uint32_t success = 0;
+inline constexpr std::uint32_t invalidFunction = 1;
+inline constexpr std::uint32_t fileNotFound = 2;
+inline constexpr std::uint32_t pathNotFound = 3;
+inline constexpr std::uint32_t accessDenied = 5;
+inline constexpr std::uint32_t invalidHandle = 6;
+inline constexpr std::uint32_t notEnoughMemory = 8;
+inline constexpr std::uint32_t badCommand = 22;
+inline constexpr std::uint32_t genFailure = 31;
+inline constexpr std::uint32_t invalidParameter = 87;
+inline constexpr std::uint32_t operationAborted = 995;
+inline constexpr std::uint32_t ioIncomplete = 996;
+inline constexpr std::uint32_t ioPending = 997;
+inline constexpr std::uint32_t ioDevice = 1117;
+inline constexpr std::uint32_t semTimeout = 1121;
+inline constexpr std::uint32_t deviceNotConnected = 1167;
+} // namespace winerr
+
+// Line-error flags reported by clearCommError (the CE_* bits of Windows).
+namespace commflags {
+inline constexpr std::uint32_t rxOver = 0x1;
+inline constexpr std::uint32_t overrun = 0x2;
+inline constexpr std::uint32_t rxParity = 0x4;
+inline constexpr std::uint32_t frame = 0x8;
+inline constexpr std::uint32_t breakSeen = 0x10;
+} // namespace commflags
+
+// Purge flags (PURGE_* of Windows).
+namespace purgeflags {
+inline constexpr std::uint32_t txAbort = 0x1;
+inline constexpr std::uint32_t rxAbort = 0x2;
+inline constexpr std::uint32_t txClear = 0x4;
+inline constexpr std::uint32_t rxClear = 0x8;
+} // namespace purgeflags
+
+// The part of the Windows device-control block that our platforms use.
+struct Dcb {
+    enum Parity : std::uint8_t { NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3, SpaceParity = 4 };
+    enum StopBits : std::uint8_t { OneStopBit = 0, One5StopBits = 1, TwoStopBits = 2 };
+    enum LineControl : std::uint8_t { LineDisable = 0, LineEnable = 1, LineHandshake = 2, LineToggle = 3 };
+
+    std::uint32_t baudRate = 0;
+    std::uint8_t byteSize = 0;
+    std::uint8_t parity = NoParity;
+    std::uint8_t stopBits = OneStopBit;
+    bool outxCtsFlow = false;
+    bool outxDsrFlow = false;
+    std::uint8_t dtrControl = LineDisable;
+    std::uint8_t rtsControl = LineDisable;
+    bool dsrSensitivity = false;
+    bool outX = false; // XON/XOFF on output
+    bool inX = false;  // XON/XOFF on input
+
+    friend bool operator==(const Dcb &, const Dcb &) = default;
+};
+
+// COMMTIMEOUTS, members in the Windows order, all in milliseconds.
+struct CommTimeouts {
+    std::uint32_t readIntervalTimeout = 0;
+    std::uint32_t readTotalTimeoutMultiplier = 0;
+    std::uint32_t readTotalTimeoutConstant = 0;
+    std::uint32_t writeTotalTimeoutMultiplier = 0;
+    std::uint32_t writeTotalTimeoutConstant = 0;
+
+    friend bool operator==(const CommTimeouts &, const CommTimeouts &) = default;
+};
+
+// The layer's one OVERLAPPED record, member for member.  It stays zero; the
+// platforms only carry it through to the system.
+struct CommOverlapped {
+    std::uintptr_t internal = 0;
+    std::uintptr_t internalHigh = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t offsetHigh = 0;
+    void *event = nullptr;
+};
+
+class CommPlatform {
+public:
+    virtual ~CommPlatform() = default;
+
+    // Opens the device exclusively for reading and writing; invalidCommHandle
+    // on failure (2 missing, 5 held by another program).
+    virtual CommHandle createFile(const std::string &deviceName) = 0;
+    virtual bool setupComm(CommHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+    virtual bool purgeComm(CommHandle handle, std::uint32_t flags) = 0;
+    virtual bool setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts) = 0;
+    virtual bool getCommState(CommHandle handle, Dcb &dcb) = 0;
+    // Edits only the members the mode text names and switches flow control
+    // off; leaves dcb unchanged and fails with 87 on a text it cannot parse.
+    virtual bool buildCommDcb(const std::string &mode, Dcb &dcb) = 0;
+    // Fails with 87 when the device cannot run at dcb.baudRate.
+    virtual bool setCommState(CommHandle handle, const Dcb &dcb) = 0;
+    // Fetches and clears the line-error flags; queued = bytes waiting to be read.
+    virtual bool clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued) = 0;
+    virtual bool readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
+                          CommOverlapped &overlapped) = 0;
+    virtual bool writeFile(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &bytesWritten,
+                           CommOverlapped &overlapped) = 0;
+    virtual bool getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
+                                     bool wait) = 0;
+    virtual bool closeHandle(CommHandle handle) = 0;
+    // The error number of the calling thread's last failed call.
+    virtual std::uint32_t getLastError() const = 0;
+    // Writes the system's text for code into buffer (at most size characters,
+    // NUL-terminated when room is left) and returns the number of characters
+    // written; 0 and nothing written for a number without a text.
+    virtual std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) = 0;
+    // Returns when input is queued or timeoutMs has passed.
+    virtual void waitForInput(CommHandle handle, int timeoutMs) = 0;
+};
+
+// The platform of the machine the program runs on (one static instance).
+CommPlatform &systemCommPlatform();
+
+} // namespace serial

@@ -1,0 +1,276 @@
+#include "serial/comm_platform_fake.h"
+
+#include "serial/comm_mode.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace serial {
+
+const char *commCallName(CommCall call)
+{
+    switch (call) {
+    case CommCall::CreateFile: return "CreateFile";
+    case CommCall::SetupComm: return "SetupComm";
+    case CommCall::PurgeComm: return "PurgeComm";
+    case CommCall::SetCommTimeouts: return "SetCommTimeouts";
+    case CommCall::GetCommState: return "GetCommState";
+    case CommCall::BuildCommDcb: return "BuildCommDCB";
+    case CommCall::SetCommState: return "SetCommState";
+    case CommCall::ClearCommError: return "ClearCommError";
+    case CommCall::ReadFile: return "ReadFile";
+    case CommCall::WriteFile: return "WriteFile";
+    case CommCall::GetOverlappedResult: return "GetOverlappedResult";
+    case CommCall::CloseHandle: return "CloseHandle";
+    case CommCall::WaitForInput: return "WaitForInput";
+    }
+    return "?";
+}
+
+void FakeCommPlatform::script(CommCall call, CommResult result) { scripts_[call].push_back(result); }
+
+void FakeCommPlatform::script(CommCall call, std::initializer_list<CommResult> results)
+{
+    for (const auto &result : results)
+        script(call, result);
+}
+
+std::vector<CommCallRecord> FakeCommPlatform::callsOf(CommCall call) const
+{
+    std::vector<CommCallRecord> found;
+    std::copy_if(calls_.begin(), calls_.end(), std::back_inserter(found),
+                 [call](const CommCallRecord &record) { return record.call == call; });
+    return found;
+}
+
+std::optional<CommResult> FakeCommPlatform::nextScripted(CommCall call)
+{
+    auto it = scripts_.find(call);
+    if (it == scripts_.end() || it->second.empty())
+        return std::nullopt;
+    CommResult result = it->second.front();
+    it->second.pop_front();
+    return result;
+}
+
+bool FakeCommPlatform::fail(std::uint32_t error)
+{
+    lastError_ = error;
+    return false;
+}
+
+bool FakeCommPlatform::checkHandle(CommHandle handle)
+{
+    if (open_.count(handle))
+        return true;
+    return fail(winerr::invalidHandle);
+}
+
+std::uint32_t FakeCommPlatform::takeInput(char *buffer, std::uint32_t count, std::optional<std::uint32_t> reported)
+{
+    const auto n = reported ? *reported : std::min<std::uint32_t>(count, static_cast<std::uint32_t>(input_.size()));
+    const auto available = std::min<std::size_t>({n, input_.size(), count});
+    std::memcpy(buffer, input_.data(), available);
+    if (n > available && count > available)
+        std::memset(buffer + available, 0, std::min<std::size_t>(n, count) - available);
+    input_.erase(0, available);
+    return n;
+}
+
+std::uint32_t FakeCommPlatform::acceptOutput(const std::string &data, std::optional<std::uint32_t> reported)
+{
+    const auto n = reported ? *reported : static_cast<std::uint32_t>(data.size());
+    const std::string accepted = data.substr(0, n);
+    written_ += accepted;
+    if (echo_)
+        input_ += accepted;
+    return n;
+}
+
+CommHandle FakeCommPlatform::createFile(const std::string &deviceName)
+{
+    calls_.push_back({CommCall::CreateFile, 0, 0, deviceName});
+    if (auto scripted = nextScripted(CommCall::CreateFile); scripted && !scripted->ok) {
+        fail(scripted->error);
+        return invalidCommHandle;
+    }
+    if (missing_.count(deviceName)) {
+        fail(winerr::fileNotFound);
+        return invalidCommHandle;
+    }
+    const CommHandle handle = nextHandle_++;
+    open_.insert(handle);
+    return handle;
+}
+
+bool FakeCommPlatform::scriptedFailure(CommCall call)
+{
+    const auto scripted = nextScripted(call);
+    if (!scripted || scripted->ok)
+        return false;
+    fail(scripted->error);
+    return true;
+}
+
+bool FakeCommPlatform::setupComm(CommHandle handle, std::uint32_t inQueue, std::uint32_t outQueue)
+{
+    calls_.push_back({CommCall::SetupComm, handle, inQueue, std::to_string(outQueue)});
+    if (scriptedFailure(CommCall::SetupComm))
+        return false;
+    return checkHandle(handle);
+}
+
+bool FakeCommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
+{
+    calls_.push_back({CommCall::PurgeComm, handle, flags, {}});
+    if (scriptedFailure(CommCall::PurgeComm))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    if (flags & purgeflags::rxClear)
+        input_.clear();
+    return true;
+}
+
+bool FakeCommPlatform::setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts)
+{
+    calls_.push_back({CommCall::SetCommTimeouts, handle, 0, {}});
+    if (scriptedFailure(CommCall::SetCommTimeouts))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    timeouts_ = timeouts;
+    return true;
+}
+
+bool FakeCommPlatform::getCommState(CommHandle handle, Dcb &dcb)
+{
+    calls_.push_back({CommCall::GetCommState, handle, 0, {}});
+    if (scriptedFailure(CommCall::GetCommState))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    dcb = state_;
+    return true;
+}
+
+bool FakeCommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
+{
+    calls_.push_back({CommCall::BuildCommDcb, 0, 0, mode});
+    if (scriptedFailure(CommCall::BuildCommDcb))
+        return false;
+    if (!parseCommMode(mode, dcb))
+        return fail(winerr::invalidParameter);
+    return true;
+}
+
+bool FakeCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
+{
+    calls_.push_back({CommCall::SetCommState, handle, dcb.baudRate, {}});
+    if (scriptedFailure(CommCall::SetCommState))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    if (dcb.baudRate == 0)
+        return fail(winerr::invalidParameter);
+    state_ = applied_ = dcb;
+    return true;
+}
+
+bool FakeCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued)
+{
+    calls_.push_back({CommCall::ClearCommError, handle, 0, {}});
+    if (scriptedFailure(CommCall::ClearCommError))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    errors = lineErrors_;
+    lineErrors_ = 0;
+    queued = static_cast<std::uint32_t>(input_.size());
+    return true;
+}
+
+bool FakeCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
+                                CommOverlapped &)
+{
+    calls_.push_back({CommCall::ReadFile, handle, count, {}});
+    bytesRead = 0;
+    const auto scripted = nextScripted(CommCall::ReadFile);
+    if (!checkHandle(handle))
+        return false;
+    if (scripted && !scripted->ok) {
+        if (scripted->error == winerr::ioPending)
+            pending_ = Pending{true, count, buffer, {}};
+        return fail(scripted->error);
+    }
+    bytesRead = takeInput(buffer, count, scripted ? scripted->bytes : std::nullopt);
+    return true;
+}
+
+bool FakeCommPlatform::writeFile(CommHandle handle, const char *data, std::uint32_t count,
+                                 std::uint32_t &bytesWritten, CommOverlapped &)
+{
+    const std::string bytes(data, count);
+    calls_.push_back({CommCall::WriteFile, handle, count, bytes});
+    bytesWritten = 0;
+    const auto scripted = nextScripted(CommCall::WriteFile);
+    if (scripted && !scripted->ok) {
+        if (scripted->error == winerr::ioPending)
+            pending_ = Pending{false, count, nullptr, bytes};
+        else if (scripted->bytes)
+            bytesWritten = acceptOutput(bytes, scripted->bytes);
+        return fail(scripted->error);
+    }
+    if (!checkHandle(handle))
+        return false;
+    bytesWritten = acceptOutput(bytes, scripted ? scripted->bytes : std::nullopt);
+    return true;
+}
+
+bool FakeCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &, std::uint32_t &bytes, bool wait)
+{
+    calls_.push_back({CommCall::GetOverlappedResult, handle, wait ? 1u : 0u, {}});
+    bytes = 0;
+    const auto scripted = nextScripted(CommCall::GetOverlappedResult);
+    if (scripted && !scripted->ok)
+        return fail(scripted->error);
+    if (!pending_)
+        return true;
+    if (pending_->isRead)
+        bytes = takeInput(pending_->buffer, pending_->count, scripted ? scripted->bytes : std::nullopt);
+    else
+        bytes = acceptOutput(pending_->data, scripted ? scripted->bytes : std::nullopt);
+    pending_.reset();
+    return true;
+}
+
+bool FakeCommPlatform::closeHandle(CommHandle handle)
+{
+    calls_.push_back({CommCall::CloseHandle, handle, 0, {}});
+    if (scriptedFailure(CommCall::CloseHandle))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    open_.erase(handle);
+    return true;
+}
+
+std::uint32_t FakeCommPlatform::formatMessage(std::uint32_t code, char *buffer, std::uint32_t size)
+{
+    const auto custom = messages_.find(code);
+    const std::string text = custom != messages_.end() ? custom->second : windowsErrorText(code);
+    if (text.empty() || size == 0)
+        return 0;
+    const auto n = std::min<std::size_t>(text.size(), size);
+    std::memcpy(buffer, text.data(), n);
+    if (n < size)
+        buffer[n] = '\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+void FakeCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
+{
+    calls_.push_back({CommCall::WaitForInput, handle, static_cast<std::uint32_t>(timeoutMs), {}});
+}
+
+} // namespace serial

@@ -1,0 +1,138 @@
+#pragma once
+// A scriptable stand-in for the system's serial calls.  It records every
+// call with its arguments, answers from per-call scripts when a test has
+// queued results, and otherwise behaves like a well-behaved port: any device
+// name opens, the mode text is parsed as Windows does, reads take what is
+// queued.  With echo on, what is written becomes readable.
+
+#include "serial/comm_platform.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace serial {
+
+enum class CommCall {
+    CreateFile,
+    SetupComm,
+    PurgeComm,
+    SetCommTimeouts,
+    GetCommState,
+    BuildCommDcb,
+    SetCommState,
+    ClearCommError,
+    ReadFile,
+    WriteFile,
+    GetOverlappedResult,
+    CloseHandle,
+    WaitForInput,
+};
+
+const char *commCallName(CommCall call);
+
+// One call as the fake saw it.  count: queue size, purge flags, byte count
+// asked of readFile/writeFile, wait time; text: device name, mode text or
+// the bytes written.
+struct CommCallRecord {
+    CommCall call;
+    CommHandle handle = 0;
+    std::uint32_t count = 0;
+    std::string text;
+};
+
+// What a scripted call answers.  bytes: the count reported (reads take that
+// many bytes of the queued input, padded with NULs if fewer are queued).
+struct CommResult {
+    bool ok = true;
+    std::uint32_t error = 0;
+    std::optional<std::uint32_t> bytes;
+
+    static CommResult success(std::optional<std::uint32_t> bytes = std::nullopt) { return {true, 0, bytes}; }
+    static CommResult failure(std::uint32_t error, std::optional<std::uint32_t> bytes = std::nullopt)
+    {
+        return {false, error, bytes};
+    }
+};
+
+class FakeCommPlatform : public CommPlatform {
+public:
+    // Queues answers for the next calls of that kind, in order.
+    void script(CommCall call, CommResult result);
+    void script(CommCall call, std::initializer_list<CommResult> results);
+
+    void setEcho(bool on) { echo_ = on; }
+    void feedInput(const std::string &bytes) { input_ += bytes; }
+    const std::string &pendingInput() const { return input_; }
+    // Line-error flags the next clearCommError reports (and clears).
+    void setLineErrors(std::uint32_t flags) { lineErrors_ = flags; }
+    // Replaces the system text for a number (formatMessage).
+    void setMessageText(std::uint32_t code, const std::string &text) { messages_[code] = text; }
+    // Devices createFile refuses with 2, as a missing port.
+    void addMissingDevice(const std::string &name) { missing_.insert(name); }
+
+    const std::vector<CommCallRecord> &calls() const { return calls_; }
+    std::vector<CommCallRecord> callsOf(CommCall call) const;
+    std::size_t countOf(CommCall call) const { return callsOf(call).size(); }
+    void clearCalls() { calls_.clear(); }
+    const std::string &written() const { return written_; }
+    const CommTimeouts &lastTimeouts() const { return timeouts_; }
+    const Dcb &appliedDcb() const { return applied_; }
+    bool isOpenHandle(CommHandle handle) const { return open_.count(handle) != 0; }
+
+    CommHandle createFile(const std::string &deviceName) override;
+    bool setupComm(CommHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) override;
+    bool purgeComm(CommHandle handle, std::uint32_t flags) override;
+    bool setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts) override;
+    bool getCommState(CommHandle handle, Dcb &dcb) override;
+    bool buildCommDcb(const std::string &mode, Dcb &dcb) override;
+    bool setCommState(CommHandle handle, const Dcb &dcb) override;
+    bool clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued) override;
+    bool readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
+                  CommOverlapped &overlapped) override;
+    bool writeFile(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &bytesWritten,
+                   CommOverlapped &overlapped) override;
+    bool getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
+                             bool wait) override;
+    bool closeHandle(CommHandle handle) override;
+    std::uint32_t getLastError() const override { return lastError_; }
+    std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
+    void waitForInput(CommHandle handle, int timeoutMs) override;
+
+private:
+    struct Pending {
+        bool isRead = false;
+        std::uint32_t count = 0;
+        char *buffer = nullptr;
+        std::string data;
+    };
+
+    std::optional<CommResult> nextScripted(CommCall call);
+    bool fail(std::uint32_t error);
+    bool scriptedFailure(CommCall call);
+    bool checkHandle(CommHandle handle);
+    std::uint32_t takeInput(char *buffer, std::uint32_t count, std::optional<std::uint32_t> reported);
+    std::uint32_t acceptOutput(const std::string &data, std::optional<std::uint32_t> reported);
+
+    std::map<CommCall, std::deque<CommResult>> scripts_;
+    std::vector<CommCallRecord> calls_;
+    std::set<CommHandle> open_;
+    std::set<std::string> missing_;
+    std::map<std::uint32_t, std::string> messages_;
+    CommHandle nextHandle_ = 100;
+    std::uint32_t lastError_ = 0;
+    std::uint32_t lineErrors_ = 0;
+    bool echo_ = false;
+    std::string input_;
+    std::string written_;
+    CommTimeouts timeouts_{};
+    Dcb state_{9600, 8, Dcb::NoParity, Dcb::OneStopBit};
+    Dcb applied_{};
+    std::optional<Pending> pending_;
+};
+
+} // namespace serial

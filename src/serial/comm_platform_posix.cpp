@@ -1,0 +1,534 @@
+// The serial calls on POSIX (Linux): termios behind the same contract as the
+// Windows calls, answering with Windows error numbers and texts so that the
+// layer above and everything that reads its reports behave the same.
+
+#include "serial/comm_mode.h"
+#include "serial/comm_platform.h"
+#include "serial/linux_termios2.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t maxDword = 0xFFFFFFFFu;
+// A driver may round a rate; more than this away counts as refused.
+constexpr double rateTolerance = 0.01;
+
+thread_local std::uint32_t lastError = 0;
+
+std::uint32_t windowsErrorFor(int error)
+{
+    switch (error) {
+    case 0: return winerr::success;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV: return winerr::fileNotFound;
+    case ENOTDIR: return winerr::pathNotFound;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case EWOULDBLOCK: return winerr::accessDenied;
+    case EBADF: return winerr::invalidHandle;
+    case ENOMEM: return winerr::notEnoughMemory;
+    case ENOTTY: return winerr::invalidFunction;
+    case EINVAL: return winerr::invalidParameter;
+    case ETIMEDOUT: return winerr::semTimeout;
+    case EINTR: return winerr::operationAborted;
+    case EIO: // the line went away: a hung-up pty, an unplugged adapter
+    default: return winerr::genFailure;
+    }
+}
+
+bool failWith(std::uint32_t error)
+{
+    lastError = error;
+    return false;
+}
+
+bool failErrno(int error) { return failWith(windowsErrorFor(error)); }
+
+int remainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// COM names map to the serial devices of this machine, or to any tty an
+// environment variable REBOUNCE_COMn names; a path is taken as it is.
+std::string devicePathFor(const std::string &name)
+{
+    if (!name.empty() && name.front() == '/')
+        return name;
+    std::string com = name;
+    if (com.rfind("\\\\.\\", 0) == 0)
+        com.erase(0, 4);
+    if (com.size() < 4 || !std::equal(com.begin(), com.begin() + 3, "COM", [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+        }))
+        return {};
+    const std::string digits = com.substr(3);
+    if (!std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }) ||
+        digits.front() == '0' || digits.size() > 3)
+        return {};
+    if (const char *mapped = std::getenv(("REBOUNCE_COM" + digits).c_str()); mapped && *mapped)
+        return mapped;
+    return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
+}
+
+class PosixCommPlatform : public CommPlatform {
+public:
+    CommHandle createFile(const std::string &deviceName) override;
+    bool setupComm(CommHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) override;
+    bool purgeComm(CommHandle handle, std::uint32_t flags) override;
+    bool setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts) override;
+    bool getCommState(CommHandle handle, Dcb &dcb) override;
+    bool buildCommDcb(const std::string &mode, Dcb &dcb) override;
+    bool setCommState(CommHandle handle, const Dcb &dcb) override;
+    bool clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued) override;
+    bool readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
+                  CommOverlapped &overlapped) override;
+    bool writeFile(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &bytesWritten,
+                   CommOverlapped &overlapped) override;
+    bool getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
+                             bool wait) override;
+    bool closeHandle(CommHandle handle) override;
+    std::uint32_t getLastError() const override { return lastError; }
+    std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
+    void waitForInput(CommHandle handle, int timeoutMs) override;
+
+private:
+    struct PortState {
+        CommTimeouts timeouts{};
+        linuxtty::LineCounters counters{};
+        bool hasCounters = false;
+    };
+
+    // Only descriptors this platform opened are ever touched: a stale or
+    // foreign handle fails as invalid instead of reaching another file.
+    bool lookup(CommHandle handle, PortState *copy = nullptr);
+    bool waitReadable(int fd, int timeoutMs);
+    bool drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent);
+
+    std::mutex mutex_;
+    std::map<int, PortState> ports_;
+};
+
+bool PosixCommPlatform::lookup(CommHandle handle, PortState *copy)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = ports_.find(static_cast<int>(handle));
+    if (handle < 0 || it == ports_.end())
+        return failWith(winerr::invalidHandle);
+    if (copy)
+        *copy = it->second;
+    return true;
+}
+
+CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
+{
+    const std::string path = devicePathFor(deviceName);
+    if (path.empty()) {
+        failWith(winerr::fileNotFound);
+        return invalidCommHandle;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        failErrno(errno);
+        return invalidCommHandle;
+    }
+    // Share mode 0: TIOCEXCL keeps other programs out but not root, so an
+    // advisory lock backs it up among programs that honour it (and us).
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        failWith(error == EWOULDBLOCK ? winerr::accessDenied : windowsErrorFor(error));
+        return invalidCommHandle;
+    }
+    PortState state;
+    if (::isatty(fd)) {
+        ::ioctl(fd, TIOCEXCL);
+        state.hasCounters = linuxtty::getLineCounters(fd, state.counters);
+    }
+    std::lock_guard lock(mutex_);
+    ports_[fd] = state;
+    return fd;
+}
+
+bool PosixCommPlatform::setupComm(CommHandle handle, std::uint32_t, std::uint32_t)
+{
+    if (!lookup(handle))
+        return false;
+    termios tio{};
+    if (::tcgetattr(static_cast<int>(handle), &tio) != 0)
+        return failErrno(errno);
+    return true; // the driver's queues have fixed sizes
+}
+
+bool PosixCommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
+{
+    if (!lookup(handle))
+        return false;
+    const bool rx = flags & purgeflags::rxClear;
+    const bool tx = flags & purgeflags::txClear;
+    if (!rx && !tx)
+        return true; // nothing is ever pending to abort: all transfers are synchronous
+    if (::tcflush(static_cast<int>(handle), rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0)
+        return failErrno(errno);
+    return true;
+}
+
+bool PosixCommPlatform::setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts)
+{
+    std::lock_guard lock(mutex_);
+    const auto it = ports_.find(static_cast<int>(handle));
+    if (handle < 0 || it == ports_.end())
+        return failWith(winerr::invalidHandle);
+    it->second.timeouts = timeouts;
+    return true;
+}
+
+bool PosixCommPlatform::getCommState(CommHandle handle, Dcb &dcb)
+{
+    if (!lookup(handle))
+        return false;
+    const int fd = static_cast<int>(handle);
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return failErrno(errno);
+    std::uint32_t rate = 0;
+    if (const int error = linuxtty::getLineRate(fd, rate))
+        return failErrno(error);
+    Dcb state = dcb;
+    state.baudRate = rate;
+    switch (tio.c_cflag & CSIZE) {
+    case CS5: state.byteSize = 5; break;
+    case CS6: state.byteSize = 6; break;
+    case CS7: state.byteSize = 7; break;
+    default: state.byteSize = 8; break;
+    }
+    if (!(tio.c_cflag & PARENB))
+        state.parity = Dcb::NoParity;
+    else if (tio.c_cflag & CMSPAR)
+        state.parity = (tio.c_cflag & PARODD) ? Dcb::MarkParity : Dcb::SpaceParity;
+    else
+        state.parity = (tio.c_cflag & PARODD) ? Dcb::OddParity : Dcb::EvenParity;
+    if (tio.c_cflag & CSTOPB)
+        state.stopBits = state.byteSize == 5 ? Dcb::One5StopBits : Dcb::TwoStopBits;
+    else
+        state.stopBits = Dcb::OneStopBit;
+    const bool rtscts = tio.c_cflag & CRTSCTS;
+    state.outxCtsFlow = rtscts;
+    state.outxDsrFlow = false;
+    state.dsrSensitivity = false;
+    state.outX = tio.c_iflag & IXON;
+    state.inX = tio.c_iflag & IXOFF;
+    int lines = 0;
+    const bool haveLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
+    state.dtrControl = !haveLines || (lines & TIOCM_DTR) ? Dcb::LineEnable : Dcb::LineDisable;
+    state.rtsControl = rtscts ? Dcb::LineHandshake
+                              : (!haveLines || (lines & TIOCM_RTS) ? Dcb::LineEnable : Dcb::LineDisable);
+    dcb = state;
+    return true;
+}
+
+bool PosixCommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
+{
+    if (!parseCommMode(mode, dcb))
+        return failWith(winerr::invalidParameter);
+    return true;
+}
+
+bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
+{
+    if (!lookup(handle))
+        return false;
+    const int fd = static_cast<int>(handle);
+    if (dcb.baudRate == 0 || dcb.byteSize < 5 || dcb.byteSize > 8 || dcb.parity > Dcb::SpaceParity ||
+        dcb.stopBits > Dcb::TwoStopBits || (dcb.stopBits == Dcb::One5StopBits && dcb.byteSize != 5))
+        return failWith(winerr::invalidParameter);
+
+    termios original{};
+    if (::tcgetattr(fd, &original) != 0)
+        return failErrno(errno);
+    std::uint32_t originalRate = 0;
+    linuxtty::getLineRate(fd, originalRate);
+
+    termios tio = original;
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= sizes[dcb.byteSize - 5];
+    switch (dcb.parity) {
+    case Dcb::OddParity: tio.c_cflag |= PARENB | PARODD; break;
+    case Dcb::EvenParity: tio.c_cflag |= PARENB; break;
+    case Dcb::MarkParity: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case Dcb::SpaceParity: tio.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    if (dcb.stopBits != Dcb::OneStopBit)
+        tio.c_cflag |= CSTOPB;
+    if (dcb.outxCtsFlow || dcb.rtsControl == Dcb::LineHandshake)
+        tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (dcb.outX)
+        tio.c_iflag |= IXON;
+    if (dcb.inX)
+        tio.c_iflag |= IXOFF;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return failErrno(errno);
+
+    // Windows refuses a rate the port cannot run at and keeps the old state;
+    // do the same, also when the driver quietly substitutes a nearby rate.
+    std::uint32_t effective = 0;
+    int error = linuxtty::setLineRate(fd, dcb.baudRate);
+    if (error == 0)
+        error = linuxtty::getLineRate(fd, effective);
+    const bool refused = error == EINVAL ||
+        (error == 0 && std::abs(static_cast<double>(effective) - dcb.baudRate) > rateTolerance * dcb.baudRate);
+    if (error != 0 || refused) {
+        ::tcsetattr(fd, TCSANOW, &original);
+        if (originalRate != 0)
+            linuxtty::setLineRate(fd, originalRate);
+        return refused ? failWith(winerr::invalidParameter) : failErrno(error);
+    }
+
+    // Pseudo-terminals have no modem lines; their refusal is not an error.
+    int dtr = TIOCM_DTR;
+    int rts = TIOCM_RTS;
+    ::ioctl(fd, dcb.dtrControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &dtr);
+    if (dcb.rtsControl != Dcb::LineHandshake)
+        ::ioctl(fd, dcb.rtsControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &rts);
+    return true;
+}
+
+bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued)
+{
+    if (!lookup(handle))
+        return false;
+    const int fd = static_cast<int>(handle);
+    int available = 0;
+    if (::ioctl(fd, FIONREAD, &available) != 0)
+        return failErrno(errno);
+    queued = static_cast<std::uint32_t>(std::max(available, 0));
+    errors = 0;
+
+    linuxtty::LineCounters now;
+    if (!linuxtty::getLineCounters(fd, now))
+        return true;
+    std::lock_guard lock(mutex_);
+    auto &state = ports_[fd];
+    if (state.hasCounters) {
+        const auto &before = state.counters;
+        if (now.bufferOverrun != before.bufferOverrun)
+            errors |= commflags::rxOver;
+        if (now.overrun != before.overrun)
+            errors |= commflags::overrun;
+        if (now.parity != before.parity)
+            errors |= commflags::rxParity;
+        if (now.frame != before.frame)
+            errors |= commflags::frame;
+        if (now.breaks != before.breaks)
+            errors |= commflags::breakSeen;
+    }
+    state.counters = now;
+    state.hasCounters = true;
+    return true;
+}
+
+bool PosixCommPlatform::waitReadable(int fd, int timeoutMs)
+{
+    pollfd p{fd, POLLIN, 0};
+    int result = 0;
+    do {
+        result = ::poll(&p, 1, timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    return result > 0;
+}
+
+bool PosixCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
+                                 CommOverlapped &)
+{
+    bytesRead = 0;
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    const int fd = static_cast<int>(handle);
+    const CommTimeouts &t = state.timeouts;
+    // With an interval of MAXDWORD and no multiplier, Windows returns what is
+    // queued at once, and when nothing is, returns with the first byte that
+    // arrives within the constant.  Otherwise it waits for the whole count up
+    // to multiplier * count + constant (0 for both: no limit).
+    const bool firstBytesOnly = t.readIntervalTimeout == maxDword && t.readTotalTimeoutMultiplier == 0;
+    const std::uint64_t totalMs =
+        static_cast<std::uint64_t>(t.readTotalTimeoutMultiplier) * count + t.readTotalTimeoutConstant;
+    const bool unlimited = !firstBytesOnly && totalMs == 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+
+    while (bytesRead < count) {
+        const ssize_t n = ::read(fd, buffer + bytesRead, count - bytesRead);
+        if (n > 0) {
+            bytesRead += static_cast<std::uint32_t>(n);
+            if (firstBytesOnly)
+                break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return failErrno(errno);
+        // n == 0 on a tty in non-canonical mode means no data, like EAGAIN.
+        const int wait = unlimited ? -1 : remainingMs(deadline);
+        if (wait == 0 || (firstBytesOnly && totalMs == 0))
+            break;
+        if (!waitReadable(fd, wait) && !unlimited && remainingMs(deadline) == 0)
+            break;
+    }
+    return true; // a time-out is a short read, not a failure
+}
+
+bool PosixCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent)
+{
+    unsent = 0;
+    std::uint32_t rate = 0;
+    linuxtty::getLineRate(fd, rate);
+    for (;;) {
+        int queuedOut = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0) {
+            ::tcdrain(fd); // no queue report: wait without a limit
+            return true;
+        }
+        if (queuedOut <= 0)
+            return true;
+        if (hasDeadline && remainingMs(deadline) == 0) {
+            unsent = static_cast<std::uint32_t>(queuedOut);
+            return false;
+        }
+        // Sleep about as long as the queue needs on the line, in short steps.
+        const double lineMs = rate ? queuedOut * 10.0 * 1000.0 / rate : 1.0;
+        int stepMs = static_cast<int>(std::clamp(lineMs, 1.0, 20.0));
+        if (hasDeadline)
+            stepMs = std::min(stepMs, std::max(remainingMs(deadline), 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
+    }
+}
+
+bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint32_t count,
+                                  std::uint32_t &bytesWritten, CommOverlapped &)
+{
+    bytesWritten = 0;
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    const int fd = static_cast<int>(handle);
+    const std::uint64_t totalMs =
+        static_cast<std::uint64_t>(state.timeouts.writeTotalTimeoutMultiplier) * count +
+        state.timeouts.writeTotalTimeoutConstant;
+    const bool hasDeadline = totalMs != 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+
+    while (bytesWritten < count) {
+        const ssize_t n = ::write(fd, data + bytesWritten, count - bytesWritten);
+        if (n > 0) {
+            bytesWritten += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return failErrno(errno);
+        if (hasDeadline && remainingMs(deadline) == 0) {
+            ::tcflush(fd, TCOFLUSH);
+            return failWith(winerr::semTimeout);
+        }
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, hasDeadline ? remainingMs(deadline) : -1);
+    }
+    // Like the Windows driver, finish only when the bytes have left the
+    // queue; what has not left by the time-out is discarded.
+    std::uint32_t unsent = 0;
+    if (!drainOutput(fd, deadline, hasDeadline, unsent)) {
+        ::tcflush(fd, TCOFLUSH);
+        bytesWritten -= std::min(unsent, bytesWritten);
+        return failWith(winerr::semTimeout);
+    }
+    return true;
+}
+
+bool PosixCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
+                                            bool)
+{
+    // Transfers here complete before they return, so there is never
+    // anything outstanding to ask about.
+    if (!lookup(handle))
+        return false;
+    bytes = static_cast<std::uint32_t>(overlapped.internalHigh);
+    return true;
+}
+
+bool PosixCommPlatform::closeHandle(CommHandle handle)
+{
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = ports_.find(static_cast<int>(handle));
+        if (handle < 0 || it == ports_.end())
+            return failWith(winerr::invalidHandle);
+        ports_.erase(it);
+    }
+    const int fd = static_cast<int>(handle);
+    // The exclusive flag belongs to the tty, not to this descriptor: clear
+    // it, or a pty kept alive by its other side would refuse us next time.
+    ::ioctl(fd, TIOCNXCL);
+    ::flock(fd, LOCK_UN);
+    if (::close(fd) != 0 && errno != EINTR)
+        return failErrno(errno);
+    return true;
+}
+
+std::uint32_t PosixCommPlatform::formatMessage(std::uint32_t code, char *buffer, std::uint32_t size)
+{
+    const std::string text = windowsErrorText(code);
+    if (text.empty() || size == 0)
+        return 0;
+    const auto n = std::min<std::size_t>(text.size(), size);
+    std::memcpy(buffer, text.data(), n);
+    if (n < size)
+        buffer[n] = '\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
+{
+    if (!lookup(handle))
+        return;
+    waitReadable(static_cast<int>(handle), timeoutMs);
+}
+
+} // namespace
+
+CommPlatform &systemCommPlatform()
+{
+    static PosixCommPlatform platform;
+    return platform;
+}
+
+} // namespace serial

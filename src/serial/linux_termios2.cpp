@@ -1,0 +1,53 @@
+// Arbitrary line rates need struct termios2 and TCGETS2/TCSETS2 from the
+// kernel's <asm/termbits.h>, which redefines struct termios and the flag
+// macros of glibc's <termios.h>; the two cannot meet in one translation
+// unit.  So this file includes only the kernel headers and offers plain
+// functions to the rest of the POSIX code.
+
+#include "serial/linux_termios2.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <cerrno>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+namespace serial::linuxtty {
+
+int setLineRate(int fd, std::uint32_t baud)
+{
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0)
+        return errno;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    tio.c_ispeed = baud;
+    tio.c_ospeed = baud;
+    if (ioctl(fd, TCSETS2, &tio) != 0)
+        return errno;
+    return 0;
+}
+
+int getLineRate(int fd, std::uint32_t &baud)
+{
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0)
+        return errno;
+    baud = tio.c_ospeed;
+    return 0;
+}
+
+bool getLineCounters(int fd, LineCounters &counters)
+{
+    struct serial_icounter_struct icount {};
+    if (ioctl(fd, TIOCGICOUNT, &icount) != 0)
+        return false;
+    counters.frame = static_cast<std::uint32_t>(icount.frame);
+    counters.overrun = static_cast<std::uint32_t>(icount.overrun);
+    counters.parity = static_cast<std::uint32_t>(icount.parity);
+    counters.breaks = static_cast<std::uint32_t>(icount.brk);
+    counters.bufferOverrun = static_cast<std::uint32_t>(icount.buf_overrun);
+    return true;
+}
+
+} // namespace serial::linuxtty

@@ -1,0 +1,283 @@
+#include "serial/modcomm.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace serial {
+
+namespace {
+
+// Internal failures other than a bad port number carry the numbers the
+// layer's callers have always seen for them.
+constexpr std::int32_t internalErrorOutOfMemory = 7;
+constexpr std::int32_t internalErrorOther = 51;
+constexpr std::uint32_t formatBufferSize = 256;
+
+class PortOutOfRange : public std::out_of_range {
+public:
+    explicit PortOutOfRange(std::int16_t port)
+        : std::out_of_range("Port number " + std::to_string(port) + " is outside 1 to 4.")
+    {
+    }
+};
+
+std::string toUpperHex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
+
+} // namespace
+
+modCOMM::modCOMM(CommPlatform &platform) : platform_(platform) {}
+
+void modCOMM::setYield(std::function<void()> yield) { yield_ = std::move(yield); }
+
+void modCOMM::yieldToEvents(int times)
+{
+    for (int i = 0; i < times; ++i) {
+        if (yield_)
+            yield_();
+    }
+}
+
+const PortRecord &modCOMM::portRecord(std::int16_t port) const
+{
+    static const PortRecord none{};
+    if (port < firstPort || port > lastPort)
+        return none;
+    return PortTable[static_cast<std::size_t>(port - firstPort)];
+}
+
+PortRecord &modCOMM::checkedRecord(std::int16_t port)
+{
+    if (port < firstPort || port > lastPort)
+        throw PortOutOfRange(port);
+    return PortTable[static_cast<std::size_t>(port - firstPort)];
+}
+
+// A closed record still holds its last handle value, which the system may
+// since have given to some other object; transfers on a closed port must
+// fail as on an invalid handle, never reach whatever now owns that value.
+CommHandle modCOMM::transferHandle(const PortRecord &record) const
+{
+    return record.IsOpen ? record.Handle : invalidCommHandle;
+}
+
+std::string modCOMM::SystemErrorText(std::int32_t number)
+{
+    std::vector<char> buffer(formatBufferSize, '\0');
+    platform_.formatMessage(static_cast<std::uint32_t>(number), buffer.data(), formatBufferSize - 1);
+    std::string text(buffer.data()); // up to the first NUL
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+std::int32_t modCOMM::RecordLastError(const std::string &source)
+{
+    const auto code = static_cast<std::int32_t>(platform_.getLastError());
+    lastErrorNumber_ = code;
+    lastErrorSource_ = source;
+    lastErrorText_ = SystemErrorText(code);
+    return code;
+}
+
+std::int32_t modCOMM::RecordCommError(const std::string &source, CommHandle handle)
+{
+    return RecordCommError(source, handle, platform_.getLastError());
+}
+
+std::int32_t modCOMM::RecordCommError(const std::string &source, CommHandle handle, std::uint32_t error)
+{
+    const auto code = static_cast<std::int32_t>(error);
+    lastErrorNumber_ = code;
+    lastErrorSource_ = source;
+    lastErrorText_ = SystemErrorText(code);
+    std::uint32_t flags = 0;
+    std::uint32_t queued = 0;
+    if (!platform_.clearCommError(handle, flags, queued))
+        flags = 0;
+    lastErrorText_ += "  COMM Error Flags = " + toUpperHex(flags);
+    return code;
+}
+
+void modCOMM::recordInternalFailure(std::int32_t number, const std::string &source, const std::string &text)
+{
+    lastErrorNumber_ = number;
+    lastErrorSource_ = source;
+    lastErrorText_ = text;
+}
+
+// Called from a catch block: classifies the exception in flight.
+std::int32_t modCOMM::recordCurrentException(const std::string &source)
+{
+    try {
+        throw;
+    } catch (const PortOutOfRange &e) {
+        recordInternalFailure(internalErrorPortRange, source, e.what());
+    } catch (const std::bad_alloc &) {
+        recordInternalFailure(internalErrorOutOfMemory, source, "Out of memory.");
+    } catch (const std::exception &e) {
+        recordInternalFailure(internalErrorOther, source, std::string("Internal error: ") + e.what());
+    } catch (...) {
+        recordInternalFailure(internalErrorOther, source, "Internal error.");
+    }
+    return lastErrorNumber_;
+}
+
+std::int32_t modCOMM::CommOpen(std::int16_t port, const std::string &deviceName, const std::string &mode)
+{
+    try {
+        PortRecord &record = checkedRecord(port);
+        if (record.IsOpen) {
+            recordInternalFailure(-1, "CommOpen", "Port in use.");
+            return -1;
+        }
+        record.Handle = platform_.createFile(deviceName);
+        if (record.Handle == invalidCommHandle)
+            return RecordLastError("CommOpen (CreateFile)");
+        record.IsOpen = commTrue;
+        if (!platform_.setupComm(record.Handle, commQueueSize, commQueueSize))
+            return RecordLastError("CommOpen (SetupComm)");
+        if (!platform_.purgeComm(record.Handle, commPurgeAll))
+            return RecordLastError("CommOpen (PurgeComm)");
+        if (!platform_.setCommTimeouts(record.Handle, commTimeouts))
+            return RecordLastError("CommOpen (SetCommTimeouts)");
+        if (!platform_.getCommState(record.Handle, record.Dcb))
+            return RecordLastError("CommOpen (GetCommState)");
+        if (!platform_.buildCommDcb(mode, record.Dcb))
+            return RecordLastError("CommOpen (BuildCommDCB)");
+        if (!platform_.setCommState(record.Handle, record.Dcb))
+            return RecordLastError("CommOpen (SetCommState)");
+        return 0;
+    } catch (...) {
+        return recordCurrentException("CommOpen");
+    }
+}
+
+std::int32_t modCOMM::CommClose(std::int16_t port)
+{
+    try {
+        PortRecord &record = checkedRecord(port);
+        if (!record.IsOpen)
+            return 0;
+        if (!platform_.closeHandle(record.Handle))
+            return RecordLastError("CommClose (CloseHandle)");
+        record.IsOpen = commFalse;
+        return 0;
+    } catch (...) {
+        return recordCurrentException("CommClose");
+    }
+}
+
+std::int32_t modCOMM::CommRead(std::int16_t port, std::string &received, std::int32_t wanted)
+{
+    try {
+        received.clear();
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        yieldToEvents(1);
+
+        std::uint32_t flags = 0;
+        std::uint32_t queued = 0;
+        if (!platform_.clearCommError(handle, flags, queued)) {
+            RecordLastError("CommRead (ClearCommError)");
+            return -1;
+        }
+        if (queued == 0)
+            return 0;
+
+        const std::uint32_t asked = std::min<std::uint32_t>(
+            std::max<std::uint32_t>(queued, static_cast<std::uint32_t>(std::max<std::int32_t>(wanted, 0))),
+            commReadBufferSize);
+        std::array<char, commReadBufferSize> buffer{};
+        std::uint32_t count = 0;
+        if (!platform_.readFile(handle, buffer.data(), asked, count, CommOverlapped_)) {
+            if (platform_.getLastError() != winerr::ioPending) {
+                RecordCommError("CommRead (ReadFile)", handle);
+                return -1;
+            }
+            for (;;) {
+                if (platform_.getOverlappedResult(handle, CommOverlapped_, count, true))
+                    break;
+                if (platform_.getLastError() != winerr::ioIncomplete) {
+                    RecordCommError("CommRead (GetOverlappedResult)", handle);
+                    return -1;
+                }
+            }
+        }
+        // A driver never reports more than it was asked for; if one did, the
+        // buffer holds no more than that anyway.
+        count = std::min(count, asked);
+        received.assign(buffer.data(), count);
+        return static_cast<std::int32_t>(count);
+    } catch (...) {
+        received.clear();
+        recordCurrentException("CommRead");
+        return -1;
+    }
+}
+
+std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
+{
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        const auto length = static_cast<std::uint32_t>(text.size());
+        std::uint32_t written = 0;
+        const bool done = platform_.writeFile(handle, text.data(), length, written, CommOverlapped_);
+        const std::uint32_t error = done ? 0 : platform_.getLastError();
+        yieldToEvents(1);
+        if (done) {
+            yieldToEvents(10);
+            return static_cast<std::int32_t>(written);
+        }
+        if (error == 0)
+            return static_cast<std::int32_t>(written);
+        if (error != winerr::ioPending) {
+            // The code was taken before the yield: anything the event loop
+            // did meanwhile may have replaced the thread's last error.
+            RecordCommError("CommWrite (WriteFile)", handle, error);
+            return -1;
+        }
+        for (;;) {
+            if (platform_.getOverlappedResult(handle, CommOverlapped_, written, true)) {
+                yieldToEvents(10);
+                return static_cast<std::int32_t>(written);
+            }
+            if (platform_.getLastError() != winerr::ioIncomplete) {
+                RecordCommError("CommWrite (GetOverlappedResult)", handle);
+                return -1;
+            }
+        }
+    } catch (...) {
+        recordCurrentException("CommWrite");
+        return -1;
+    }
+}
+
+std::int32_t modCOMM::LastErrorReport(std::string &report) const
+{
+    report = "Error (" + std::to_string(lastErrorNumber_) + "): " + lastErrorSource_ + " - " + lastErrorText_;
+    return lastErrorNumber_;
+}
+
+void modCOMM::CommWaitInput(std::int16_t port, int timeoutMs)
+{
+    try {
+        const PortRecord &record = portRecord(port);
+        if (!record.IsOpen || timeoutMs <= 0)
+            return;
+        platform_.waitForInput(record.Handle, timeoutMs);
+    } catch (...) {
+        // Only a rest for the caller; nothing to report.
+    }
+}
+
+} // namespace serial

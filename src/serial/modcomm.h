@@ -1,0 +1,92 @@
+#pragma once
+// modCOMM: the program's serial-port layer.  One record per port COM1..COM4,
+// one last-error record for the whole layer.  No function raises an error or
+// throws: each returns a status or count and leaves any failure in the
+// last-error record, which LastErrorReport turns into one line of text.
+
+#include "serial/comm_platform.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace serial {
+
+// One port of the table.  Names and order are fixed.
+struct PortRecord {
+    CommHandle Handle = 0; // result of the last createFile, also a failed one; a close keeps it
+    std::int16_t IsOpen = 0; // -1 from a valid createFile until a successful CommClose
+    serial::Dcb Dcb;       // read, edited and applied by CommOpen; kept afterwards
+};
+
+inline constexpr std::int16_t commTrue = -1;
+inline constexpr std::int16_t commFalse = 0;
+inline constexpr std::int16_t firstPort = 1;
+inline constexpr std::int16_t lastPort = 4;
+inline constexpr std::uint32_t commQueueSize = 1024;
+inline constexpr std::uint32_t commReadBufferSize = 1024;
+inline constexpr std::uint32_t commPurgeAll = 15;
+inline constexpr std::int32_t internalErrorPortRange = 9;
+
+// The time-outs every port is opened with: a read returns at once with what
+// is queued, else waits up to a second; a write may take a second per byte.
+inline constexpr CommTimeouts commTimeouts{0xFFFFFFFFu, 0, 1000, 1000, 0};
+
+class modCOMM {
+public:
+    explicit modCOMM(CommPlatform &platform = systemCommPlatform());
+
+    // Opens deviceName ("COM1".."COM4") as port and applies mode
+    // ("baud=9600 parity=N data=8 stop=1").  0 = open and configured,
+    // -1 = already open here, 9 = port outside 1..4, else the error number
+    // of the failed step.  A failure after the device was opened leaves the
+    // port open: call CommClose after every failure other than -1.
+    std::int32_t CommOpen(std::int16_t port, const std::string &deviceName, const std::string &mode);
+    // 0 = closed or was not open; 9 = port outside 1..4; else the error number.
+    std::int32_t CommClose(std::int16_t port);
+    // Reads what is queued (at least wanted bytes are asked for, at most 1024);
+    // received holds one char per byte.  Returns the count, 0 when nothing is
+    // queued, -1 on failure.  Yields once.
+    std::int32_t CommRead(std::int16_t port, std::string &received, std::int32_t wanted);
+    // Sends one byte per char of text.  Returns the count accepted, -1 on
+    // failure.  Yields once, and ten more times after a successful write.
+    std::int32_t CommWrite(std::int16_t port, const std::string &text);
+    // "Error (" number "): " source " - " text; returns LastErrorNumber.
+    std::int32_t LastErrorReport(std::string &report) const;
+
+    // Waits up to timeoutMs for input on an open port; returns at once if
+    // bytes are queued or the port is not open.  Lets a polling caller rest
+    // instead of spinning.
+    void CommWaitInput(std::int16_t port, int timeoutMs);
+    // The layer yields through this function (the window installs one that
+    // processes pending events; the command line its own).  Default: nothing.
+    void setYield(std::function<void()> yield);
+
+    // Read access for tests and front ends; port must be 1..4.
+    const PortRecord &portRecord(std::int16_t port) const;
+    std::int32_t LastErrorNumber() const { return lastErrorNumber_; }
+    const std::string &LastErrorSource() const { return lastErrorSource_; }
+    const std::string &LastErrorText() const { return lastErrorText_; }
+
+private:
+    std::string SystemErrorText(std::int32_t number);
+    std::int32_t RecordLastError(const std::string &source);
+    std::int32_t RecordCommError(const std::string &source, CommHandle handle);
+    std::int32_t RecordCommError(const std::string &source, CommHandle handle, std::uint32_t error);
+    void recordInternalFailure(std::int32_t number, const std::string &source, const std::string &text);
+    std::int32_t recordCurrentException(const std::string &source);
+    PortRecord &checkedRecord(std::int16_t port);
+    CommHandle transferHandle(const PortRecord &record) const;
+    void yieldToEvents(int times);
+
+    CommPlatform &platform_;
+    std::array<PortRecord, lastPort> PortTable{};
+    std::int32_t lastErrorNumber_ = 0;
+    std::string lastErrorSource_;
+    std::string lastErrorText_;
+    CommOverlapped CommOverlapped_{}; // shared by every transfer; stays zero
+    std::function<void()> yield_;
+};
+
+} // namespace serial

@@ -1,0 +1,56 @@
+#pragma once
+// A virtual echo plug: a pseudo-terminal whose far side answers like a
+// looped-back port or an echo board on a real line.  The program under test
+// opens devicePath() as its serial port; the plug reads the rate the
+// program set on the pair and spends ten bit times per byte in each
+// direction, so that transfers take as long as on a wire.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace serial {
+
+struct EchoPlugOptions {
+    bool lowerCase = false;              // answer 'A'..'Z' as 'a'..'z', like some echo boards
+    bool silent = false;                 // answer nothing at all
+    std::set<std::size_t> dropAt;        // 0-based positions of received bytes not answered
+    std::set<std::size_t> corruptAt;     // ... answered with other bits
+    std::map<std::size_t, std::string> addAt; // extra bytes answered after the byte at a position
+    std::optional<std::size_t> hangUpAfter;   // hang the line up once this many bytes came in
+    // Rate the "board" runs at; bytes sent at a rate more than 5% away arrive
+    // garbled.  0: the plug follows whatever rate the program set.
+    std::uint32_t boardRate = 0;
+    bool lineTiming = true;              // false: answer at once, ignoring the rate
+};
+
+class VirtualEchoPlug {
+public:
+    explicit VirtualEchoPlug(EchoPlugOptions options = {});
+    ~VirtualEchoPlug(); // stops the plug
+    VirtualEchoPlug(const VirtualEchoPlug &) = delete;
+    VirtualEchoPlug &operator=(const VirtualEchoPlug &) = delete;
+
+    // Creates the pair and starts answering.  False with errorText() when
+    // this platform or machine cannot provide one.
+    bool start();
+    // Stops answering and closes the pair (joins the plug's thread).
+    void stop();
+
+    const std::string &errorText() const;
+    // The program's side, e.g. /dev/pts/7.
+    const std::string &devicePath() const;
+    std::uint64_t bytesReceived() const;
+    std::uint64_t bytesSent() const;
+    bool hungUp() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace serial

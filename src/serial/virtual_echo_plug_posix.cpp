@@ -1,0 +1,257 @@
+#include "serial/virtual_echo_plug.h"
+
+#include "serial/linux_termios2.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace serial {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int bitsPerByte = 10; // start bit, 8 data bits, stop bit
+constexpr double boardRateTolerance = 0.05;
+constexpr std::uint32_t fallbackRate = 9600;
+
+// What a byte sent at the wrong rate turns into: deterministic, and never
+// the byte itself.
+char garbled(char byte)
+{
+    const auto b = static_cast<unsigned char>(byte);
+    auto g = static_cast<unsigned char>((b * 0x9D + 0x3B) & 0xFF);
+    if (g == b)
+        g ^= 0x80;
+    return static_cast<char>(g);
+}
+
+struct Scheduled {
+    Clock::time_point due;
+    char byte;
+};
+
+} // namespace
+
+struct VirtualEchoPlug::Impl {
+    EchoPlugOptions options;
+    std::string error;
+    std::string path;
+    int master = -1;
+    int slave = -1; // held so the master never sees a hang-up between the program's opens
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    std::thread thread;
+    std::atomic<std::uint64_t> received{0};
+    std::atomic<std::uint64_t> sent{0};
+    std::atomic<bool> hungUp{false};
+
+    bool fail(const std::string &what)
+    {
+        error = what + ": " + std::strerror(errno);
+        closeAll();
+        return false;
+    }
+
+    void closeAll()
+    {
+        for (int *fd : {&master, &slave, &wakeRead, &wakeWrite}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
+    }
+
+    std::uint32_t lineRate() const
+    {
+        // On the master side the termios calls reach the program's side.
+        std::uint32_t rate = 0;
+        if (linuxtty::getLineRate(master, rate) != 0 || rate == 0)
+            return fallbackRate;
+        return rate;
+    }
+
+    void run();
+};
+
+VirtualEchoPlug::VirtualEchoPlug(EchoPlugOptions options) : impl_(std::make_unique<Impl>())
+{
+    impl_->options = std::move(options);
+}
+
+VirtualEchoPlug::~VirtualEchoPlug() { stop(); }
+
+bool VirtualEchoPlug::start()
+{
+    Impl &d = *impl_;
+    if (d.thread.joinable()) {
+        d.error = "The plug is already running.";
+        return false;
+    }
+    d.error.clear();
+    d.hungUp = false;
+    d.master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (d.master < 0)
+        return d.fail("posix_openpt");
+    ::fcntl(d.master, F_SETFD, FD_CLOEXEC);
+    if (::grantpt(d.master) != 0)
+        return d.fail("grantpt");
+    if (::unlockpt(d.master) != 0)
+        return d.fail("unlockpt");
+    char name[128] = {};
+    if (::ptsname_r(d.master, name, sizeof name) != 0)
+        return d.fail("ptsname_r");
+    d.path = name;
+    d.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (d.slave < 0)
+        return d.fail("open " + d.path);
+    // Raw from the start: a program that has not configured the line yet
+    // must not see its bytes echoed by the tty itself.
+    termios tio{};
+    if (::tcgetattr(d.slave, &tio) != 0)
+        return d.fail("tcgetattr");
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    ::cfsetspeed(&tio, B9600);
+    if (::tcsetattr(d.slave, TCSANOW, &tio) != 0)
+        return d.fail("tcsetattr");
+    if (::fcntl(d.master, F_SETFL, ::fcntl(d.master, F_GETFL) | O_NONBLOCK) != 0)
+        return d.fail("fcntl");
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        return d.fail("pipe2");
+    d.wakeRead = wake[0];
+    d.wakeWrite = wake[1];
+    try {
+        d.thread = std::thread([&d] { d.run(); });
+    } catch (const std::exception &e) {
+        d.error = std::string("cannot start the plug's thread: ") + e.what();
+        d.closeAll();
+        return false;
+    }
+    return true;
+}
+
+void VirtualEchoPlug::stop()
+{
+    Impl &d = *impl_;
+    if (d.thread.joinable()) {
+        const char wake = 1;
+        [[maybe_unused]] const auto ignored = ::write(d.wakeWrite, &wake, 1);
+        d.thread.join();
+    }
+    d.closeAll();
+}
+
+const std::string &VirtualEchoPlug::errorText() const { return impl_->error; }
+const std::string &VirtualEchoPlug::devicePath() const { return impl_->path; }
+std::uint64_t VirtualEchoPlug::bytesReceived() const { return impl_->received; }
+std::uint64_t VirtualEchoPlug::bytesSent() const { return impl_->sent; }
+bool VirtualEchoPlug::hungUp() const { return impl_->hungUp; }
+
+void VirtualEchoPlug::Impl::run()
+{
+    std::deque<Scheduled> outgoing;
+    auto receiveLineFree = Clock::now();
+    auto sendLineFree = receiveLineFree;
+    std::optional<Clock::time_point> hangUpDue;
+    if (options.hangUpAfter && *options.hangUpAfter == 0)
+        hangUpDue = Clock::now();
+    std::size_t position = 0;
+    char buffer[4096];
+
+    for (;;) {
+        const auto now = Clock::now();
+        // Hand over every answer whose last bit has gone down the line.
+        std::string due;
+        while (!outgoing.empty() && outgoing.front().due <= now) {
+            due += outgoing.front().byte;
+            outgoing.pop_front();
+        }
+        std::size_t done = 0;
+        while (done < due.size()) {
+            const ssize_t n = ::write(master, due.data() + done, due.size() - done);
+            if (n <= 0)
+                break; // the program is not reading: keep the rest for later
+            done += static_cast<std::size_t>(n);
+        }
+        sent += done;
+        for (std::size_t i = due.size(); i > done; --i)
+            outgoing.push_front({now, due[i - 1]});
+
+        if (hangUpDue && now >= *hangUpDue && outgoing.empty()) {
+            hungUp = true;
+            ::close(master);
+            ::close(slave);
+            master = slave = -1;
+            return;
+        }
+
+        int timeoutMs = 200;
+        auto wakeAt = outgoing.empty() ? std::optional<Clock::time_point>{} : outgoing.front().due;
+        if (hangUpDue && (!wakeAt || *hangUpDue < *wakeAt))
+            wakeAt = hangUpDue;
+        if (wakeAt) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count();
+            timeoutMs = static_cast<int>(std::clamp<long long>(wait, done < due.size() ? 1 : 0, 200));
+        }
+        pollfd fds[2] = {{wakeRead, POLLIN, 0}, {master, POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
+            return;
+        if (fds[0].revents)
+            return;
+        if (!(fds[1].revents & POLLIN))
+            continue;
+
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            continue;
+        const auto arrivedAt = Clock::now();
+        const std::uint32_t rate = lineRate();
+        const auto byteTime = options.lineTiming
+            ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(bitsPerByte) / rate))
+            : Clock::duration::zero();
+        const bool wrongRate = options.boardRate != 0 &&
+            std::abs(double(rate) - options.boardRate) > boardRateTolerance * options.boardRate;
+
+        for (ssize_t i = 0; i < n; ++i, ++position) {
+            // A byte is in once its stop bit has arrived; bytes queue on the line.
+            const auto in = std::max(arrivedAt, receiveLineFree) + byteTime;
+            receiveLineFree = in;
+            if (options.hangUpAfter && position >= *options.hangUpAfter)
+                continue; // the line is gone: nothing more reaches the board
+            ++received;
+            if (options.hangUpAfter && position + 1 == *options.hangUpAfter)
+                hangUpDue = in;
+            if (options.silent || options.dropAt.count(position))
+                continue;
+            char byte = buffer[i];
+            if (wrongRate)
+                byte = garbled(byte);
+            if (options.lowerCase && byte >= 'A' && byte <= 'Z')
+                byte = static_cast<char>(byte + 32);
+            if (options.corruptAt.count(position))
+                byte = static_cast<char>(byte ^ 0x5A);
+            std::string answer(1, byte);
+            if (const auto extra = options.addAt.find(position); extra != options.addAt.end())
+                answer += extra->second;
+            for (char c : answer) {
+                const auto out = std::max(in, sendLineFree) + byteTime;
+                sendLineFree = out;
+                outgoing.push_back({out, c});
+            }
+        }
+    }
+}
+
+} // namespace serial
