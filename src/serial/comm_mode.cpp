@@ -36,8 +36,7 @@ std::optional<std::uint32_t> decimal(const std::string &value)
     return number;
 }
 
-bool applyPair(const std::string &key, const std::string &value, Dcb &dcb, bool &xonNamed, bool &dtrNamed,
-               bool &rtsNamed)
+bool applyPair(const std::string &key, const std::string &value, Dcb &dcb, bool &dtrNamed, bool &rtsNamed)
 {
     if (key == "baud") {
         const auto rate = decimal(value);
@@ -85,7 +84,6 @@ bool applyPair(const std::string &key, const std::string &value, Dcb &dcb, bool 
             return false;
         if (key == "xon") {
             dcb.outX = dcb.inX = *flag;
-            xonNamed = true;
         } else if (key == "odsr") {
             dcb.outxDsrFlow = *flag;
         } else if (key == "octs") {
@@ -108,7 +106,6 @@ bool parseCommMode(const std::string &mode, Dcb &dcb)
     edited.outX = edited.inX = false;
     edited.outxCtsFlow = edited.outxDsrFlow = false;
     edited.dsrSensitivity = false;
-    bool xonNamed = false;
     bool dtrNamed = false;
     bool rtsNamed = false;
 
@@ -119,7 +116,7 @@ bool parseCommMode(const std::string &mode, Dcb &dcb)
         const auto equals = word.find('=');
         if (equals == std::string::npos || equals == 0)
             return false;
-        if (!applyPair(word.substr(0, equals), word.substr(equals + 1), edited, xonNamed, dtrNamed, rtsNamed))
+        if (!applyPair(word.substr(0, equals), word.substr(equals + 1), edited, dtrNamed, rtsNamed))
             return false;
         ++pairs;
     }
@@ -129,7 +126,6 @@ bool parseCommMode(const std::string &mode, Dcb &dcb)
         edited.dtrControl = Dcb::LineEnable;
     if (!rtsNamed)
         edited.rtsControl = Dcb::LineEnable;
-    (void)xonNamed;
     dcb = edited;
     return true;
 }

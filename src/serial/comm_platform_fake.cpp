@@ -53,6 +53,12 @@ std::optional<CommResult> FakeCommPlatform::nextScripted(CommCall call)
     return result;
 }
 
+bool FakeCommPlatform::failTransfer(std::uint32_t error)
+{
+    lineErrors_ |= transferErrors_;
+    return fail(error);
+}
+
 bool FakeCommPlatform::fail(std::uint32_t error)
 {
     lastError_ = error;
@@ -201,7 +207,7 @@ bool FakeCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t c
     if (scripted && !scripted->ok) {
         if (scripted->error == winerr::ioPending)
             pending_ = Pending{true, count, buffer, {}};
-        return fail(scripted->error);
+        return failTransfer(scripted->error);
     }
     bytesRead = takeInput(buffer, count, scripted ? scripted->bytes : std::nullopt);
     return true;
@@ -219,7 +225,7 @@ bool FakeCommPlatform::writeFile(CommHandle handle, const char *data, std::uint3
             pending_ = Pending{false, count, nullptr, bytes};
         else if (scripted->bytes)
             bytesWritten = acceptOutput(bytes, scripted->bytes);
-        return fail(scripted->error);
+        return failTransfer(scripted->error);
     }
     if (!checkHandle(handle))
         return false;
@@ -233,7 +239,7 @@ bool FakeCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &, 
     bytes = 0;
     const auto scripted = nextScripted(CommCall::GetOverlappedResult);
     if (scripted && !scripted->ok)
-        return fail(scripted->error);
+        return failTransfer(scripted->error);
     if (!pending_)
         return true;
     if (pending_->isRead)

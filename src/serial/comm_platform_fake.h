@@ -70,6 +70,8 @@ public:
     const std::string &pendingInput() const { return input_; }
     // Line-error flags the next clearCommError reports (and clears).
     void setLineErrors(std::uint32_t flags) { lineErrors_ = flags; }
+    // Line-error flags the device raises when a scripted transfer fails.
+    void setTransferLineErrors(std::uint32_t flags) { transferErrors_ = flags; }
     // Replaces the system text for a number (formatMessage).
     void setMessageText(std::uint32_t code, const std::string &text) { messages_[code] = text; }
     // Devices createFile refuses with 2, as a missing port.
@@ -113,6 +115,7 @@ private:
 
     std::optional<CommResult> nextScripted(CommCall call);
     bool fail(std::uint32_t error);
+    bool failTransfer(std::uint32_t error);
     bool scriptedFailure(CommCall call);
     bool checkHandle(CommHandle handle);
     std::uint32_t takeInput(char *buffer, std::uint32_t count, std::optional<std::uint32_t> reported);
@@ -126,6 +129,7 @@ private:
     CommHandle nextHandle_ = 100;
     std::uint32_t lastError_ = 0;
     std::uint32_t lineErrors_ = 0;
+    std::uint32_t transferErrors_ = 0;
     bool echo_ = false;
     std::string input_;
     std::string written_;
