@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,20 @@ inline constexpr const char *kApplicationTitle = " Rebounce Test";
 inline constexpr const char *kNoFrequencyMessage = "Please enter first the AVR Oscillator frequency!";
 inline constexpr const char *kNoBaudMessage = "Please enter first the requested baud rate!";
 inline constexpr const char *kUnexpectedErrorMessage = "An unexpected error occurred! Please check entered values!";
+
+// The note behind the "Double Speed :" button, one entry per line.
+inline constexpr const char *kDoubleSpeedNoteTitle = " AVR baud rate calculator ";
+inline constexpr std::array<const char *, 9> kDoubleSpeedNote = {
+    "Double Speed Operation    ( U2Xn = 1 )",
+    "",
+    "Setting U2Xn bit will reduce the divisor of the baud rate divider from 16 to 8,",
+    "effectively doubling the transfer rate for asynchronous communication.",
+    "Note however that the Receiver inside the AVR UART will in this case only",
+    "use half the number of samples (reduced from 16 to 8) for data sampling and",
+    "clock recovery, and therefore a more accurate baud rate setting and system clock",
+    "are required when this mode is used. For the Transmitter inside the AVR UART",
+    "there are no downsides. (See AVR datasheet).",
+};
 
 // Result of one mode (U2Xn = 0 or 1), with the captions of its five labels.
 struct ModeResult
