@@ -24,6 +24,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int bitsPerByte = 10; // start bit, 8 data bits, stop bit
 constexpr double boardRateTolerance = 0.05;
 constexpr std::uint32_t fallbackRate = 9600;
+// The line drops this long after the last answer went out, so that a
+// program polling the port can still read what came before.
+constexpr auto hangUpGrace = std::chrono::milliseconds(50);
 
 // What a byte sent at the wrong rate turns into: deterministic, and never
 // the byte itself.
@@ -165,6 +168,7 @@ void VirtualEchoPlug::Impl::run()
     auto receiveLineFree = Clock::now();
     auto sendLineFree = receiveLineFree;
     std::optional<Clock::time_point> hangUpDue;
+    auto lastSentAt = Clock::now();
     if (options.hangUpAfter && *options.hangUpAfter == 0)
         hangUpDue = Clock::now();
     std::size_t position = 0;
@@ -186,9 +190,13 @@ void VirtualEchoPlug::Impl::run()
             done += static_cast<std::size_t>(n);
         }
         sent += done;
+        if (done > 0)
+            lastSentAt = now;
         for (std::size_t i = due.size(); i > done; --i)
             outgoing.push_front({now, due[i - 1]});
 
+        if (hangUpDue && outgoing.empty())
+            hangUpDue = std::max(*hangUpDue, lastSentAt + hangUpGrace);
         if (hangUpDue && now >= *hangUpDue && outgoing.empty()) {
             hungUp = true;
             ::close(master);

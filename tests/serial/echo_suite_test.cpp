@@ -1,0 +1,356 @@
+// One echo suite run against every kind of far end: the fake's echo, a
+// pty whose master a plain thread echoes (code that shares nothing with
+// the plug), and the virtual echo plug; then the plug's own behaviours.
+
+#include "pty_helpers.h"
+#include "serial/comm_platform_fake.h"
+#include "serial/modcomm.h"
+#include "serial/virtual_echo_plug.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace serial {
+namespace {
+
+using namespace std::chrono_literals;
+using serial::testing::PtyPair;
+using serial::testing::readFor;
+using Clock = std::chrono::steady_clock;
+
+std::string testPattern()
+{
+    std::string pattern;
+    for (int i = 0; i < 100; ++i)
+        pattern += "ABCDEFGHIJ";
+    return pattern;
+}
+
+std::string modeFor(std::uint32_t rate) { return "baud=" + std::to_string(rate) + " parity=N data=8 stop=1"; }
+
+std::string report(const modCOMM &comm)
+{
+    std::string text;
+    comm.LastErrorReport(text);
+    return text;
+}
+
+// A far end the layer talks to: gives the device name and the platform.
+class EchoEnd {
+public:
+    virtual ~EchoEnd() = default;
+    virtual CommPlatform &platform() { return systemCommPlatform(); }
+    virtual std::string device() const = 0;
+};
+
+class FakeEcho : public EchoEnd {
+public:
+    FakeEcho() { fake_.setEcho(true); }
+    CommPlatform &platform() override { return fake_; }
+    std::string device() const override { return "COM1"; }
+
+private:
+    FakeCommPlatform fake_;
+};
+
+// Echoes with plain read/write on the master, nothing of ours in between.
+class ThreadEcho : public EchoEnd {
+public:
+    ThreadEcho()
+        : thread_([this] {
+              char buffer[256];
+              while (!stop_) {
+                  pollfd p{pty_.master(), POLLIN, 0};
+                  if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
+                      continue;
+                  const ssize_t n = ::read(pty_.master(), buffer, sizeof buffer);
+                  for (ssize_t done = 0; n > 0 && done < n;) {
+                      const ssize_t w = ::write(pty_.master(), buffer + done, static_cast<std::size_t>(n - done));
+                      if (w > 0)
+                          done += w;
+                  }
+              }
+          })
+    {
+    }
+    ~ThreadEcho() override
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::string device() const override { return pty_.path(); }
+
+private:
+    PtyPair pty_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class PlugEcho : public EchoEnd {
+public:
+    explicit PlugEcho(bool lineTiming)
+        : plug_([lineTiming] {
+              EchoPlugOptions options;
+              options.lineTiming = lineTiming;
+              return options;
+          }())
+    {
+        if (!plug_.start())
+            throw std::runtime_error(plug_.errorText());
+    }
+    std::string device() const override { return plug_.devicePath(); }
+
+private:
+    VirtualEchoPlug plug_;
+};
+
+struct EchoCase {
+    const char *name;
+    std::function<std::unique_ptr<EchoEnd>()> make;
+    std::uint32_t rate;
+};
+
+class EchoSuite : public ::testing::TestWithParam<EchoCase> {
+protected:
+    void SetUp() override
+    {
+        end_ = GetParam().make();
+        comm_ = std::make_unique<modCOMM>(end_->platform());
+        ASSERT_EQ(0, comm_->CommOpen(1, end_->device(), modeFor(GetParam().rate))) << report(*comm_);
+    }
+    void TearDown() override
+    {
+        if (comm_) {
+            EXPECT_EQ(0, comm_->CommClose(1));
+        }
+    }
+
+    std::unique_ptr<EchoEnd> end_;
+    std::unique_ptr<modCOMM> comm_;
+};
+
+TEST_P(EchoSuite, PatternInTenByteChunksComesBackIntact)
+{
+    const std::string pattern = testPattern();
+    std::string received;
+    for (std::size_t at = 0; at < pattern.size(); at += 10) {
+        ASSERT_EQ(10, comm_->CommWrite(1, pattern.substr(at, 10))) << report(*comm_);
+        std::string part;
+        ASSERT_GE(comm_->CommRead(1, part, 64), 0) << report(*comm_);
+        received += part;
+    }
+    received += readFor(*comm_, 1, pattern.size() - received.size(), 5s);
+    EXPECT_EQ(pattern, received);
+}
+
+TEST_P(EchoSuite, EveryByteValueSurvives)
+{
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
+    ASSERT_EQ(256, comm_->CommWrite(1, all)) << report(*comm_);
+    EXPECT_EQ(all, readFor(*comm_, 1, all.size(), 5s));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, EchoSuite,
+    ::testing::Values(EchoCase{"Fake", [] { return std::make_unique<FakeEcho>(); }, 9600},
+                      EchoCase{"PlainPty", [] { return std::make_unique<ThreadEcho>(); }, 9600},
+                      EchoCase{"PlugInstant", [] { return std::make_unique<PlugEcho>(false); }, 9600},
+                      EchoCase{"PlugOnTheLine", [] { return std::make_unique<PlugEcho>(true); }, 115200}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// --- the plug's own behaviours ------------------------------------------------
+
+struct PlugCase {
+    const char *name;
+    EchoPlugOptions options;
+    std::uint32_t rate;
+    std::string sent;
+    std::string expected;
+};
+
+EchoPlugOptions instant(std::function<void(EchoPlugOptions &)> edit)
+{
+    EchoPlugOptions options;
+    options.lineTiming = false;
+    edit(options);
+    return options;
+}
+
+class PlugAnswer : public ::testing::TestWithParam<PlugCase> {};
+
+TEST_P(PlugAnswer, AnswersAsConfigured)
+{
+    const auto &c = GetParam();
+    VirtualEchoPlug plug(c.options);
+    ASSERT_TRUE(plug.start()) << plug.errorText();
+    modCOMM comm;
+    ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(c.rate))) << report(comm);
+    ASSERT_EQ(static_cast<std::int32_t>(c.sent.size()), comm.CommWrite(1, c.sent));
+
+    std::string received = readFor(comm, 1, c.expected.size(), 3s);
+    // Anything beyond the expected answer would show up shortly after it.
+    received += readFor(comm, 1, 1, 100ms);
+    EXPECT_EQ(c.expected, received);
+    EXPECT_EQ(0, comm.CommClose(1));
+}
+
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, PlugAnswer,
+    ::testing::Values(
+        PlugCase{"Plain", instant([](auto &) {}), 9600, "ABCDEFGHIJ", "ABCDEFGHIJ"},
+        PlugCase{"LowerCase", instant([](auto &o) { o.lowerCase = true; }), 9600, "AZaz@[`{09", "azaz@[`{09"},
+        PlugCase{"Silent", instant([](auto &o) { o.silent = true; }), 9600, "ABCDEFGHIJ", ""},
+        PlugCase{"Drops", instant([](auto &o) { o.dropAt = {0, 4, 9}; }), 9600, "ABCDEFGHIJ", "BCDFGHI"},
+        PlugCase{"Corrupts", instant([](auto &o) { o.corruptAt = {1}; }), 9600, "ABC",
+                 std::string("A") + static_cast<char>('B' ^ 0x5A) + "C"},
+        PlugCase{"Adds", instant([](auto &o) { o.addAt = {{0, "xy"}, {2, "z"}}; }), 9600, "ABC", "AxyBCz"},
+        PlugCase{"BoardRateMatches", instant([](auto &o) { o.boardRate = 9600; }), 9600, "ABC", "ABC"},
+        PlugCase{"BoardRateWithinTolerance", instant([](auto &o) { o.boardRate = 9600; }), 9900, "ABC", "ABC"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(VirtualEchoPlug, WrongRateGarblesEveryByte)
+{
+    EchoPlugOptions options;
+    options.lineTiming = false;
+    options.boardRate = 9600;
+    VirtualEchoPlug plug(options);
+    ASSERT_TRUE(plug.start()) << plug.errorText();
+    modCOMM comm;
+    ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(19200))) << report(comm);
+    const std::string sent = "ABCDEFGHIJ";
+    ASSERT_EQ(10, comm.CommWrite(1, sent));
+    const std::string received = readFor(comm, 1, sent.size(), 3s);
+    ASSERT_EQ(sent.size(), received.size());
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        EXPECT_NE(sent[i], received[i]) << i;
+    comm.CommClose(1);
+}
+
+TEST(VirtualEchoPlug, HangsUpAfterItsByteCount)
+{
+    EchoPlugOptions options;
+    options.lineTiming = false;
+    options.hangUpAfter = 5;
+    VirtualEchoPlug plug(options);
+    ASSERT_TRUE(plug.start()) << plug.errorText();
+    modCOMM comm;
+    ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(9600))) << report(comm);
+    ASSERT_EQ(10, comm.CommWrite(1, "ABCDEFGHIJ"));
+
+    std::string received;
+    std::int32_t result = 0;
+    const auto deadline = Clock::now() + 3s;
+    while (Clock::now() < deadline) {
+        std::string part;
+        result = comm.CommRead(1, part, 64);
+        if (result < 0)
+            break;
+        received += part;
+        comm.CommWaitInput(1, 5);
+    }
+    EXPECT_EQ(-1, result);
+    EXPECT_EQ(31, comm.LastErrorNumber()) << report(comm);
+    EXPECT_EQ("ABCDE", received.substr(0, 5));
+    EXPECT_TRUE(plug.hungUp());
+    EXPECT_EQ(5u, plug.bytesReceived());
+    EXPECT_EQ(-1, comm.CommWrite(1, "K"));
+    EXPECT_EQ(0, comm.CommClose(1));
+}
+
+TEST(VirtualEchoPlug, KeepsTheLineAcrossReopensAndCounts)
+{
+    EchoPlugOptions options;
+    options.lineTiming = false;
+    VirtualEchoPlug plug(options);
+    ASSERT_TRUE(plug.start()) << plug.errorText();
+    for (int run = 0; run < 3; ++run) {
+        modCOMM comm;
+        ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(9600))) << report(comm);
+        ASSERT_EQ(4, comm.CommWrite(1, "WXYZ"));
+        EXPECT_EQ("WXYZ", readFor(comm, 1, 4, 3s));
+        ASSERT_EQ(0, comm.CommClose(1));
+    }
+    EXPECT_EQ(12u, plug.bytesReceived());
+    EXPECT_EQ(12u, plug.bytesSent());
+    plug.stop();
+    plug.stop(); // twice is harmless
+}
+
+struct TimingCase {
+    const char *name;
+    std::uint32_t rate;
+    double expectedMs;
+    double tolerance;
+};
+
+class PlugTiming : public ::testing::TestWithParam<TimingCase> {};
+
+// Time from the first byte handed over to the last echo read: ten bit times
+// per byte on the line out, plus the last byte's way back.
+double echoMilliseconds(std::uint32_t rate)
+{
+    VirtualEchoPlug plug;
+    if (!plug.start())
+        return -1;
+    modCOMM comm;
+    if (comm.CommOpen(1, plug.devicePath(), modeFor(rate)) != 0)
+        return -1;
+    const std::string pattern = testPattern();
+    const auto start = Clock::now();
+    std::string received;
+    for (std::size_t at = 0; at < pattern.size(); at += 10) {
+        comm.CommWrite(1, pattern.substr(at, 10));
+        std::string part;
+        comm.CommRead(1, part, 64);
+        received += part;
+    }
+    while (received.size() < pattern.size() && Clock::now() - start < 5s) {
+        std::string part;
+        if (comm.CommRead(1, part, 64) < 0)
+            break;
+        received += part;
+        if (part.empty())
+            comm.CommWaitInput(1, 50);
+    }
+    const auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    comm.CommClose(1);
+    return received == pattern ? elapsed : -1;
+}
+
+TEST_P(PlugTiming, ThousandBytesTakeTheirTimeOnTheLine)
+{
+    const auto &c = GetParam();
+    // A busy machine can only make a run slower; a few tries absorb that.
+    double best = -1;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const double ms = echoMilliseconds(c.rate);
+        ASSERT_GE(ms, 0) << "echo incomplete";
+        EXPECT_GE(ms, c.expectedMs * (1 - c.tolerance)) << "faster than the line allows";
+        if (best < 0 || std::abs(ms - c.expectedMs) < std::abs(best - c.expectedMs))
+            best = ms;
+        if (std::abs(ms - c.expectedMs) <= c.expectedMs * c.tolerance)
+            break;
+    }
+    RecordProperty("echo_ms", std::to_string(best));
+    std::printf("1000 bytes at %u baud echoed in %.1f ms\n", c.rate, best);
+    EXPECT_NEAR(c.expectedMs, best, c.expectedMs * c.tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, PlugTiming,
+                         ::testing::Values(TimingCase{"At9600", 9600, 1042, 0.02},
+                                           TimingCase{"At115200", 115200, 87, 0.05}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace serial
