@@ -1,0 +1,76 @@
+#pragma once
+// The rules behind the port and baud-rate selectors of the main window:
+// the item lists, the minimum transmission time of one test pattern, the
+// check of a typed or pasted baud text and the key filter.  Qt-free, so the
+// arithmetic and the text rules are tested without a screen.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace echotest {
+
+// Port selector items, "1" to "4" for COM1 to COM4.
+inline constexpr std::array<std::string_view, 4> kPortItems{"1", "2", "3", "4"};
+inline constexpr int kDefaultPortIndex = 0; // "1"
+
+// Baud-rate selector items, in list order.
+inline constexpr std::array<std::string_view, 23> kBaudRateItems{
+    "50",   "75",   "110",  "134",  "150",   "200",   "300",   "600",
+    "1200", "1800", "2000", "2400", "3600",  "4800",  "7200",  "9600",
+    "19200", "38400", "57600", "115200", "230400", "460800", "921600"};
+inline constexpr int kDefaultBaudIndex = 15; // "9600"
+
+// A longer baud text is cut to this many characters.
+inline constexpr std::size_t kMaxBaudTextLength = 7;
+
+// Shown by Label12 when there is no minimum transmission time.
+inline constexpr std::string_view kNoTimeCaption = "----- ms";
+
+// Milliseconds that the 1000 bytes of the test pattern need on the line at
+// `baud`, 10 bit times per byte.  Every step is rounded to single precision
+// on purpose, and the result to the nearest integer with halves to even:
+// 800000 baud gives exactly 12.5 and thus 12.  Returns 0 when `baud` is not
+// positive, and also when the result does not fit 32 bits (fractional rates
+// such as 0.0001 that a pasted text can carry), so callers never see a
+// wrapped-around time.
+int32_t minTransmitTime(float baud);
+
+// Label12's caption for a time from minTransmitTime: "1042 ms", or
+// "----- ms" for 0.
+std::string minTransmitTimeCaption(int32_t ms);
+
+// Whether a baud text counts as a number.  Typing admits digits only; a
+// pasted text may also carry blanks around the number, one leading sign and
+// one decimal point ("-5", " 12.5 ", "+.5").  No exponent, no thousands
+// separator, no letters ("12a" is not a number); the empty text is not one.
+bool isBaudNumber(std::string_view text);
+
+// The single-precision value of a text for which isBaudNumber holds; 0 for
+// any other text.
+float baudValue(std::string_view text);
+
+// The outcome of an edit of the baud text.
+struct BaudTextCheck {
+    std::string text;          // the corrected text to show
+    bool replacedByZero = false; // not a number: now "0", to be selected
+    bool truncated = false;      // cut to kMaxBaudTextLength: caret to the end, beep
+    int32_t minTransmitTime = 0; // the time for the corrected text, 0 for none
+};
+
+// Applies the edit rules to `text`: a non-number becomes "0", a longer text
+// is cut to its first seven characters (and becomes "0" too when the cut
+// leaves no number), and the time is computed from what is left.
+BaudTextCheck checkBaudText(std::string_view text);
+
+// What the key filter of the baud text does with a typed character.
+enum class KeyVerdict {
+    Pass,            // Backspace and the digits 0 to 9
+    DiscardSilently, // Enter
+    DiscardWithBeep, // every other character, control characters included
+};
+
+KeyVerdict filterBaudKey(char32_t ch);
+
+} // namespace echotest

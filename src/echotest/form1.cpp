@@ -1,0 +1,376 @@
+#include "echotest/form1.h"
+
+#include "ui_form1.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
+
+#include <optional>
+
+#include "echotest/baud_selection.h"
+#include "resources/artwork.h"
+
+namespace echotest {
+
+namespace {
+
+const QColor kGrey(0xC0, 0xC0, 0xC0);
+const QColor kPanelGrey(0xE0, 0xE0, 0xE0);
+const QColor kBlack(0x00, 0x00, 0x00);
+const QColor kWhite(0xFF, 0xFF, 0xFF);
+const QColor kSentCyan(0x00, 0xFF, 0xFF);
+const QColor kReceivedGreen(0x00, 0xFF, 0x00);
+const QColor kNoticeYellow(0xFF, 0xFF, 0xC0);
+const QColor kNoticeText(0x40, 0x40, 0x40);
+
+constexpr int kClientWidth = 800;  // 12000 twips
+constexpr int kClientHeight = 579; // 8685 twips
+constexpr int kFocusSinkTop = 1043; // 15640 twips: below the client area
+
+constexpr int kTimer1Interval = 50;
+constexpr int kTimer2Interval = 500;
+constexpr int kTimer3Interval = 2000;
+
+constexpr const char *kPatternUnit = "ABCDEFGHIJ";
+constexpr int kPatternRepeats = 100;
+
+const char *const kResultCleared = "-----";
+const char *const kCountCleared = "0/1000";
+
+QFont courierNew(qreal pointSize)
+{
+    // fontconfig substitutes a metric-compatible face where Courier New is
+    // not installed.
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSizeF(pointSize);
+    return font;
+}
+
+void setTextBoxColours(QWidget *box, const QColor &background, const QColor &text)
+{
+    QPalette pal = box->palette();
+    pal.setColor(QPalette::Base, background);
+    pal.setColor(QPalette::Text, text);
+    box->setPalette(pal);
+}
+
+// The character a key press types, as the key filter sees it; nothing for
+// keys that move or delete instead of typing.
+std::optional<char32_t> typedCharacter(const QKeyEvent *event)
+{
+    const int key = event->key();
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete: // X11 reports DEL as text, but it edits like Backspace
+        return std::nullopt;
+    default:
+        break;
+    }
+    const auto mods = event->modifiers();
+    if (mods & Qt::AltModifier)
+        return std::nullopt;
+    // Ctrl+letter is the control character of that letter (Ctrl+C is 3,
+    // Ctrl+V is 22), whatever text the platform attaches to the event.
+    if ((mods & Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
+        return static_cast<char32_t>(key - Qt::Key_A + 1);
+    const QList<uint> text = event->text().toUcs4();
+    if (text.isEmpty())
+        return std::nullopt;
+    return static_cast<char32_t>(text.front());
+}
+
+} // namespace
+
+std::function<void()> Form1::beep = [] { QApplication::beep(); };
+
+Form1::Form1(QWidget *parent)
+    : QWidget(parent),
+      m_ui(std::make_unique<Ui::Form1>()),
+      Timer1(new QTimer(this)),
+      Timer2(new QTimer(this)),
+      Timer3(new QTimer(this))
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(kClientWidth, kClientHeight);
+    applyLayoutLook();
+
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kTimer1Interval);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(kTimer2Interval);
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    Timer3->setInterval(kTimer3Interval);
+
+    fillSelectors();
+    m_ui->Command3->move(m_ui->Command3->x(), kFocusSinkTop);
+    connectHandlers();
+
+    Timer2->start();
+    Timer3->start();
+
+    if (const QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+Form1::~Form1()
+{
+    // Destroying a focused combo makes it "finish editing" and re-emit its
+    // selection; by then this object is no longer a Form1.
+    for (QObject *source : {static_cast<QObject *>(m_ui->Combo1), static_cast<QObject *>(m_ui->Combo2),
+                            static_cast<QObject *>(m_ui->Combo2->lineEdit())}) {
+        source->removeEventFilter(this);
+        disconnect(source, nullptr, this, nullptr);
+    }
+}
+
+void Form1::setLabelColours(QLabel *label, const QColor &background, const QColor &text)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::Window, background);
+    pal.setColor(QPalette::WindowText, text);
+    label->setPalette(pal);
+    label->setAutoFillBackground(true);
+}
+
+void Form1::applyLayoutLook()
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kGrey);
+    pal.setColor(QPalette::WindowText, kBlack);
+    setPalette(pal);
+
+    // Every label is opaque; all but the port status are black on grey.
+    for (QLabel *label : findChildren<QLabel *>())
+        setLabelColours(label, kGrey, kBlack);
+    setLabelColours(m_ui->Label15, kBlack, kWhite);
+    setLabelColours(m_ui->Label17, kPanelGrey, kBlack);
+    m_ui->Image1->setPixmap(resources::connectionDiagram());
+
+    for (QWidget *combo : {static_cast<QWidget *>(m_ui->Combo1), static_cast<QWidget *>(m_ui->Combo2)})
+        setTextBoxColours(combo, kWhite, kBlack);
+
+    struct DataBox {
+        QPlainTextEdit *box;
+        QColor text;
+    };
+    for (const DataBox &d : {DataBox{m_ui->Text1, kSentCyan}, DataBox{m_ui->Text2, kReceivedGreen}}) {
+        setTextBoxColours(d.box, kBlack, d.text);
+        d.box->setFont(courierNew(8.25));
+        // The pattern has no blanks; it has to break anywhere to fill the box.
+        d.box->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        d.box->setTabChangesFocus(true);
+        d.box->viewport()->setCursor(Qt::ArrowCursor);
+    }
+
+    setTextBoxColours(m_ui->Text3, kNoticeYellow, kNoticeText);
+    m_ui->Text3->setCursor(Qt::ArrowCursor);
+    m_ui->Text3->hide();
+
+    m_ui->Picture1->setAutoFillBackground(true);
+    QPalette picture = m_ui->Picture1->palette();
+    picture.setColor(QPalette::Window, kGrey);
+    picture.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
+    m_ui->Picture1->setPalette(picture);
+    setTextBoxColours(m_ui->T4, kPanelGrey, kBlack);
+    m_ui->T4->setFont(courierNew(9.75));
+    m_ui->T4->setTabChangesFocus(true);
+    m_ui->T4->viewport()->setCursor(Qt::ArrowCursor);
+    m_ui->Label17->lower(); // a panel behind the help text
+    m_ui->Picture1->hide();
+
+    // Stacking where controls overlap: the warning covers the top row, the
+    // port status sits on the diagram.
+    m_ui->Text3->raise();
+    m_ui->Label15->raise();
+}
+
+void Form1::fillSelectors()
+{
+    QComboBox *combo1 = m_ui->Combo1;
+    QComboBox *combo2 = m_ui->Combo2;
+    // Inline completion would rewrite what the user types into a list item.
+    combo2->setCompleter(nullptr);
+    combo2->lineEdit()->setContextMenuPolicy(Qt::DefaultContextMenu);
+
+    const QSignalBlocker block1(combo1);
+    const QSignalBlocker block2(combo2);
+    combo2->setEditText(QStringLiteral("Combo2"));
+    for (std::string_view item : kPortItems)
+        combo1->addItem(QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size())));
+    for (std::string_view item : kBaudRateItems)
+        combo2->addItem(QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size())));
+    combo1->setCurrentIndex(kDefaultPortIndex);
+    combo2->setCurrentIndex(kDefaultBaudIndex);
+    combo2Index_ = kDefaultBaudIndex;
+
+    // Selecting the defaults counts as picking them.
+    Combo1_Click();
+    Combo2_Click();
+}
+
+void Form1::connectHandlers()
+{
+    connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(m_ui->Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(m_ui->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(m_ui->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
+    connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
+
+    connect(m_ui->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+    connect(m_ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
+    // A pick from the list moves the current index before it rewrites the
+    // text; that rewrite is part of the pick, not an edit.
+    connect(m_ui->Combo2, &QComboBox::editTextChanged, this, [this] {
+        if (m_ui->Combo2->currentIndex() != combo2Index_)
+            return;
+        Combo2_Change();
+    });
+    connect(m_ui->Combo2, &QComboBox::currentIndexChanged, this, [this](int index) { combo2Index_ = index; });
+
+    // Keys reach the combo first, which hands them on to its line edit by a
+    // direct call; tests and input methods may address the line edit.
+    m_ui->Combo2->installEventFilter(this);
+    m_ui->Combo2->lineEdit()->installEventFilter(this);
+}
+
+void Form1::Command1_Click() {}
+
+void Form1::Command2_Click() {}
+
+void Form1::Command4_Click() {}
+
+void Form1::Command5_Click() {}
+
+void Form1::Command6_Click() {}
+
+void Form1::Timer1_Timer() {}
+
+void Form1::Timer2_Timer()
+{
+    QPlainTextEdit *text1 = m_ui->Text1;
+    text1->clear();
+    text1->repaint();
+    QString pattern;
+    pattern.reserve(static_cast<qsizetype>(kPatternRepeats) * 10);
+    for (int i = 0; i < kPatternRepeats; ++i)
+        pattern += QLatin1String(kPatternUnit);
+    text1->setPlainText(pattern);
+    Timer2->stop();
+    text1->repaint();
+    // Only now can a run start: the box it compares against is filled.
+    m_ui->Command4->setEnabled(true);
+    m_ui->Command1->setEnabled(true);
+    m_ui->Command1->setFocus();
+}
+
+void Form1::Timer3_Timer()
+{
+    Timer3->stop();
+    m_ui->Text3->hide();
+}
+
+void Form1::Combo1_Click()
+{
+    clearResultDisplays();
+}
+
+void Form1::Combo2_Click()
+{
+    showMinTransmitTime(minTransmitTime(baudValue(m_ui->Combo2->currentText().toStdString())));
+    clearResultDisplays();
+}
+
+void Form1::Combo2_Change()
+{
+    // Our own correction of the text below raises this handler again; the
+    // corrected text is handled once, here.
+    if (inCombo2Change_)
+        return;
+    QLineEdit *edit = m_ui->Combo2->lineEdit();
+    const BaudTextCheck check = checkBaudText(edit->text().toStdString());
+    if (check.replacedByZero || check.truncated) {
+        inCombo2Change_ = true;
+        edit->setText(QString::fromStdString(check.text));
+        inCombo2Change_ = false;
+        if (check.replacedByZero)
+            edit->setSelection(0, static_cast<int>(edit->text().size())); // the next digit replaces it
+        else
+            edit->setCursorPosition(static_cast<int>(kMaxBaudTextLength));
+        if (check.truncated && beep)
+            beep();
+    }
+    showMinTransmitTime(check.minTransmitTime);
+    clearResultDisplays();
+}
+
+void Form1::Combo2_GotFocus()
+{
+    m_ui->Combo2->lineEdit()->selectAll();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool isCombo2 = watched == m_ui->Combo2 || watched == m_ui->Combo2->lineEdit();
+    if (isCombo2 && event->type() == QEvent::KeyPress)
+        return filterCombo2Key(event);
+    if (watched == m_ui->Combo2 && event->type() == QEvent::FocusIn)
+        Combo2_GotFocus();
+    return QWidget::eventFilter(watched, event);
+}
+
+bool Form1::filterCombo2Key(QEvent *event)
+{
+    const std::optional<char32_t> ch = typedCharacter(static_cast<QKeyEvent *>(event));
+    if (!ch)
+        return false;
+    switch (filterBaudKey(*ch)) {
+    case KeyVerdict::Pass:
+        return false;
+    case KeyVerdict::DiscardSilently:
+        return true;
+    case KeyVerdict::DiscardWithBeep:
+        if (beep)
+            beep();
+        return true;
+    }
+    return true;
+}
+
+void Form1::showMinTransmitTime(int32_t ms)
+{
+    minTransmitTime_ = ms;
+    m_ui->Label12->setText(QString::fromStdString(minTransmitTimeCaption(ms)));
+}
+
+void Form1::clearResultDisplays()
+{
+    // Each label is repainted at once so that the clearing shows even when
+    // a long operation follows without returning to the event loop.
+    m_ui->Label6->setText(QString::fromLatin1(kNoTimeCaption.data(), static_cast<qsizetype>(kNoTimeCaption.size())));
+    m_ui->Label6->repaint();
+    m_ui->Label14->setText(QString::fromLatin1(kNoTimeCaption.data(), static_cast<qsizetype>(kNoTimeCaption.size())));
+    m_ui->Label14->repaint();
+    setLabelColours(m_ui->Label3, kGrey, kBlack);
+    m_ui->Label3->setText(QLatin1String(kResultCleared));
+    m_ui->Label3->repaint();
+    m_ui->Label1->setText(QLatin1String(kCountCleared));
+    m_ui->Label1->repaint();
+    m_ui->Label2->setText(QLatin1String(kCountCleared));
+    m_ui->Label2->repaint();
+}
+
+} // namespace echotest

@@ -1,0 +1,104 @@
+#pragma once
+// Form1, the main window of the echo test.
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QColor;
+class QLabel;
+class QTimer;
+
+namespace Ui {
+class Form1;
+}
+
+namespace echotest {
+
+// The main window.  Its controls keep their historical names as Qt object
+// names (form1.ui holds the layout one to one, 15 twips to a pixel):
+//
+//   Combo1    port selector, items "1" to "4" (COM1 to COM4)
+//   Combo2    baud rate, one of 23 list items or typed/pasted digits
+//   Label12   calculated minimum transmission time of 1000 bytes ("1042 ms")
+//   Label2    bytes handed to the system so far ("n/1000")
+//   Label6    time the 1000 bytes took to hand over ("----- ms")
+//   Label14   time of the last read of the reception buffer ("----- ms")
+//   Label1    bytes received back ("n/1000")
+//   Label3    verdict, "PASS" / "FAIL" / "-----", coloured
+//   Label15   port status, "CLOSE" / "OPEN", drawn above Image1
+//   Label18   pass counter        Label21  fail counter
+//   Label23   total bytes sent    Label25  total bytes received
+//   Label4, 5, 7, 8, 9, 10, 11, 13, 16, 19, 20, 22, 24: plain captions
+//   Text1     transmitted data (cyan on black)
+//   Text2     received data (green on black)
+//   Text3     "please wait" notice over the top row, hidden until needed
+//   Image1    connection diagram
+//   Check1    accept a lower-case echo
+//   Command1  "Rebounce ", starts a test run
+//   Command2  "Abort Test"
+//   Command3  "focus", focus sink parked below the client area
+//   Command4  "Help"      Command5  "Close Help" (inside Picture1)
+//   Command6  "Calculator"
+//   Picture1  help view container with T4 (help text) and Label17 (panel)
+//   Timer1    50 ms, live progress during a run
+//   Timer2    500 ms, start-up step, fires once
+//   Timer3    2000 ms, hides Text3
+//
+// Handlers keep the control-and-event names (Combo2_Change) so that each
+// rule of the window can be found by the control it belongs to.
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Calculated minimum transmission time of 1000 bytes at the selected
+    // rate, in whole milliseconds; 0 when the rate text is not positive.
+    int32_t MinTransmitTime() const { return minTransmitTime_; }
+
+    // Sounds the system beep.  Tests replace it to count beeps; an empty
+    // function silences it.
+    static std::function<void()> beep;
+
+    // Paints a label's background and text, the way the layout colours it.
+    static void setLabelColours(QLabel *label, const QColor &background, const QColor &text);
+
+public slots:
+    void Command1_Click(); // start a test run
+    void Command2_Click(); // abort the running test
+    void Command4_Click(); // open the help view
+    void Command5_Click(); // close the help view
+    void Command6_Click(); // open the calculator
+    void Timer1_Timer();   // live progress of a run
+    void Timer2_Timer();   // start-up: fill Text1, enable the buttons
+    void Timer3_Timer();   // hide the notice Text3
+
+    void Combo1_Click();  // a port was picked
+    void Combo2_Click();  // a listed rate was picked
+    void Combo2_Change(); // the rate text was typed, pasted or set
+    void Combo2_GotFocus();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void applyLayoutLook();
+    void fillSelectors();
+    void connectHandlers();
+    void clearResultDisplays();
+    void showMinTransmitTime(int32_t ms);
+    bool filterCombo2Key(QEvent *event);
+
+    std::unique_ptr<Ui::Form1> m_ui;
+    QTimer *Timer1; // live display during a test run
+    QTimer *Timer2; // one-shot start-up step
+    QTimer *Timer3; // hides Text3
+    int32_t minTransmitTime_ = 0;
+    int combo2Index_ = -1; // Combo2's list index as last seen, to tell a pick from an edit
+    bool inCombo2Change_ = false;
+};
+
+} // namespace echotest
