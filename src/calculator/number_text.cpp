@@ -146,10 +146,55 @@ std::optional<float> toSingle(double value)
     return static_cast<float>(value);
 }
 
+namespace {
+
+// Fast exact path for values a float can hold: 24 significant bits times
+// 10^decimals (at most 10 bits) fit a double exactly, so scaling and rounding
+// half away from zero are exact.  Fills 8192 list lines without printf.
+bool formatFloatFixed(double value, int decimals, std::string &text)
+{
+    constexpr double kLimit = 1e12;
+    if (decimals < 0 || decimals > 3 || std::fabs(value) >= kLimit
+        || static_cast<double>(static_cast<float>(value)) != value)
+        return false;
+    double scale = 1.0;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10.0;
+    const double scaled = std::round(value * scale); // halves away from zero
+    const bool negative = scaled < 0.0;
+    auto digits = static_cast<unsigned long long>(std::fabs(scaled));
+    char buffer[32];
+    char *end = buffer + sizeof buffer;
+    char *p = end;
+    for (int i = 0; i < decimals; ++i) {
+        *--p = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    }
+    if (decimals > 0)
+        *--p = '.';
+    do {
+        *--p = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    } while (digits != 0);
+    if (negative)
+        *--p = '-';
+    text.assign(p, end);
+    return true;
+}
+
+} // namespace
+
 std::string formatFixed(double value, int decimals)
 {
     if (!std::isfinite(value))
         return "---- ";
+    std::string fast;
+    if (formatFloatFixed(value, decimals, fast)) {
+        // round() gives -0 for small negatives; the digits then are all zero
+        if (fast.front() == '-' && fast.find_first_of("123456789") == std::string::npos)
+            fast.erase(0, 1);
+        return fast;
+    }
     char buffer[512];
     // Only a value with at most decimals + 1 binary fraction digits can sit
     // exactly on a half; for it, decimals + 1 printed digits are exact and we

@@ -110,6 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{99.995f, 2, "100.00"}, // the float holds 99.99500274...
         FormatCase{-0.001, 2, "0.00"},  // no "-0.00"
         FormatCase{-0.0, 2, "0.00"},
+        FormatCase{static_cast<double>(-0.001f), 2, "0.00"},
+        FormatCase{static_cast<double>(-2.5f), 0, "-3"},
+        FormatCase{static_cast<double>(666666.6875f), 2, "666666.69"},
         FormatCase{0.0, 3, "0.000"},
         FormatCase{1000000.0, 2, "1000000.00"},
         FormatCase{9615.384765625, 2, "9615.38"}, // float of 16000000 / 1664
