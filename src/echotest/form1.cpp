@@ -189,8 +189,10 @@ void Form1::applyLayoutLook()
     m_ui->Label17->lower(); // a panel behind the help text
     m_ui->Picture1->hide();
 
-    // Stacking where controls overlap: the warning covers the top row, the
-    // port status sits on the diagram.
+    // Stacking where controls overlap: the diagram lies underneath (the value
+    // boxes reach one pixel into it), the port status sits on it and the
+    // warning covers the top row.
+    m_ui->Image1->lower();
     m_ui->Text3->raise();
     m_ui->Label15->raise();
 }
