@@ -187,7 +187,7 @@ RunResult EchoTestRun::run()
 
     // 4. Open; explain a failure and release whatever the open left held.
     const std::string mode = "baud=" + baudText + " parity=N data=8 stop=1";
-    const int32_t opened = comm_.CommOpen(port, "COM" + std::to_string(port), mode);
+    const int32_t opened = comm_.CommOpen(port, view_.deviceName(port), mode);
     if (opened != 0) {
         std::string report;
         comm_.LastErrorReport(report);

@@ -69,6 +69,9 @@ public:
     virtual std::string baudText() = 0; // Combo2: the rate as typed
     virtual int check1Value() = 0;      // 0: upper-case echo passes; else lower case
     virtual int32_t minTransmitTime() = 0;
+    // The device the run opens for a port number.  The window tests COM1 to
+    // COM4; the command line may name any device instead.
+    virtual std::string deviceName(int16_t port) { return "COM" + std::to_string(port); }
 
     virtual std::string caption(RunLabel label) = 0;
     virtual void setCaption(RunLabel label, const std::string &text) = 0;

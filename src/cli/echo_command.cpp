@@ -1,0 +1,205 @@
+#include "cli/echo_command.h"
+
+#include <chrono>
+#include <map>
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_app.h"
+#include "cli/terminal.h"
+#include "echotest/baud_selection.h"
+#include "echotest/echo_engine.h"
+#include "echotest/timer_clock.h"
+#include "serial/modcomm.h"
+
+namespace cli {
+namespace {
+
+using echotest::MessageIcon;
+using echotest::RunLabel;
+using echotest::RunResult;
+
+// The echo test on a terminal: the labels are kept in memory, progress is
+// drawn on standard error at the live display's pace, Ctrl+C aborts.
+class TerminalView final : public echotest::EchoTestView {
+public:
+    TerminalView(const EchoOptions &options, std::ostream &err) : options_(options), err_(err)
+    {
+        for (RunLabel counter : {RunLabel::Label18, RunLabel::Label21, RunLabel::Label23, RunLabel::Label25})
+            captions_[counter] = "0";
+        captions_[RunLabel::Label15] = "CLOSE";
+        showProgress_ = options.progress && !options.json && stderrIsTerminal();
+    }
+
+    void attach(echotest::EchoTestRun *engine) { engine_ = engine; }
+    const std::string &lastMessage() const { return lastMessage_; }
+    std::string caption(RunLabel label) override { return captions_[label]; }
+
+    std::string portText() override { return std::to_string(options_.port); }
+    std::string baudText() override { return options_.baud; }
+    int check1Value() override { return options_.lowerCase ? 1 : 0; }
+    int32_t minTransmitTime() override
+    {
+        return echotest::minTransmitTime(echotest::baudValue(options_.baud));
+    }
+    std::string deviceName(int16_t port) override
+    {
+        return options_.device.empty() ? EchoTestView::deviceName(port) : options_.device;
+    }
+    void setCaption(RunLabel label, const std::string &text) override { captions_[label] = text; }
+    void setColours(RunLabel, uint32_t, uint32_t) override {}
+    void setReceivedText(const std::string &) override {}
+    void showMessage(const std::string &text, MessageIcon) override { lastMessage_ = text; }
+    void enterRunningState() override {}
+    void leaveRunningState() override {}
+    void disableAbortButton() override {}
+    void restoreCursor() override {}
+    void startLiveDisplay() override { live_ = true; }
+    void stopLiveDisplay() override
+    {
+        live_ = false;
+        if (drawn_) {
+            err_ << '\r' << std::string(60, ' ') << '\r' << std::flush;
+            drawn_ = false;
+        }
+    }
+    void disableMove(bool) override {}
+    void unload() override {}
+
+    void yield() override
+    {
+        if (interruptRequested() && engine_ && !engine_->flags().AbortRequested)
+            engine_->requestAbort(echotest::kUserAbortMessage);
+        if (showProgress_ && live_ && engine_)
+            drawProgress();
+    }
+
+private:
+    void drawProgress()
+    {
+        // The window's live display ticks every 50 ms; so does this one.
+        const auto now = std::chrono::steady_clock::now();
+        if (drawn_ && now - lastDraw_ < std::chrono::milliseconds(50))
+            return;
+        lastDraw_ = now;
+        drawn_ = true;
+        err_ << "\rsent " << engine_->sentCount() << "/1000  received " << engine_->receivedText().size()
+             << "/1000   " << std::flush;
+    }
+
+    const EchoOptions &options_;
+    std::ostream &err_;
+    echotest::EchoTestRun *engine_ = nullptr;
+    std::map<RunLabel, std::string> captions_;
+    std::string lastMessage_;
+    bool showProgress_ = false;
+    bool live_ = false;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+const char *verdictOf(RunResult::Outcome outcome)
+{
+    switch (outcome) {
+    case RunResult::Outcome::Pass: return "PASS";
+    case RunResult::Outcome::Fail: return "FAIL";
+    default: return "ABORTED";
+    }
+}
+
+std::string portDescription(const EchoOptions &options)
+{
+    return options.device.empty() ? "COM" + std::to_string(options.port) : options.device;
+}
+
+// The window names the port as COMn; with --device the device is named.
+std::string forDevice(std::string message, const EchoOptions &options)
+{
+    if (options.device.empty())
+        return message;
+    const std::string com = "COM" + std::to_string(options.port);
+    for (auto at = message.find(com); at != std::string::npos; at = message.find(com, at + options.device.size()))
+        message.replace(at, com.size(), options.device);
+    return message;
+}
+
+std::string withoutCarriageReturns(std::string text)
+{
+    std::erase(text, '\r');
+    return text;
+}
+
+} // namespace
+
+int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
+{
+    installInterruptHandler();
+    serial::modCOMM comm;
+    TerminalView view(options, err);
+    echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
+    view.attach(&engine);
+    comm.setYield([&view] { view.yield(); });
+
+    int status = kExitOk;
+    for (int run = 1; run <= options.runs; ++run) {
+        const RunResult result = engine.run();
+        if (result.outcome == RunResult::Outcome::NotStarted) {
+            err << withoutCarriageReturns(view.lastMessage()) << '\n';
+            return kExitUsage;
+        }
+        if (result.outcome == RunResult::Outcome::OpenFailed) {
+            err << withoutCarriageReturns(forDevice(view.lastMessage(), options)) << '\n';
+            return kExitOpenFailed;
+        }
+        if (options.json) {
+            const nlohmann::ordered_json line = {
+                {"run", run},
+                {"verdict", verdictOf(result.outcome)},
+                {"port", portDescription(options)},
+                {"baud", result.baud},
+                {"sent", result.sent},
+                {"received", result.received},
+                {"send_ms", result.sendMs},
+                {"last_read_ms", result.lastReadMs},
+                {"min_transmit_ms", result.minTransmitMs},
+                {"timeout_ms", result.timeoutMs},
+                {"received_text", bytesAsUtf8(result.receivedText)},
+            };
+            out << line.dump() << '\n' << std::flush;
+        } else if (result.outcome == RunResult::Outcome::Aborted) {
+            out << "Run " << run << ": ABORTED (" << portDescription(options) << ", " << result.baud
+                << " baud)\n" << std::flush;
+        } else {
+            out << "Run " << run << ": " << verdictOf(result.outcome) << "  " << portDescription(options) << " at "
+                << result.baud << " baud  sent " << result.sent << "/1000  received " << result.received
+                << "/1000  send " << result.sendMs << " ms  last read " << result.lastReadMs
+                << " ms  (line time " << result.minTransmitMs << " ms, time-out " << result.timeoutMs << " ms)\n"
+                << std::flush;
+        }
+        if (result.outcome == RunResult::Outcome::Aborted) {
+            status = kExitAborted;
+            break;
+        }
+        if (result.outcome == RunResult::Outcome::Fail)
+            status = kExitFailed;
+    }
+
+    const auto counter = [&view](RunLabel label) { return std::stoll(view.caption(label)); };
+    if (options.json) {
+        const nlohmann::ordered_json summary = {
+            {"passes", counter(RunLabel::Label18)},
+            {"failures", counter(RunLabel::Label21)},
+            {"total_sent", counter(RunLabel::Label23)},
+            {"total_received", counter(RunLabel::Label25)},
+        };
+        out << summary.dump() << '\n';
+    } else {
+        out << "Passes: " << view.caption(RunLabel::Label18) << "  Failures: " << view.caption(RunLabel::Label21)
+            << "  Total bytes sent: " << view.caption(RunLabel::Label23)
+            << "  Total bytes received: " << view.caption(RunLabel::Label25) << '\n';
+    }
+    return status;
+}
+
+} // namespace cli

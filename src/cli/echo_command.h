@@ -1,0 +1,21 @@
+#pragma once
+#include <iosfwd>
+#include <string>
+
+namespace cli {
+
+struct EchoOptions {
+    int port = 1;            // COM1..COM4 through the serial layer's mapping
+    std::string device;      // any device instead (a tty path, or COM7 on Windows)
+    std::string baud = "9600";
+    bool lowerCase = false;  // a lower-case echo passes (the window's check box)
+    bool json = false;
+    int runs = 1;            // as a held Enter key would start them
+    bool progress = true;    // live progress on standard error when it is a terminal
+};
+
+// Runs the echo test options.runs times on the window's engine.  Verdicts
+// and JSON go to out, messages and progress to err.  Returns an ExitStatus.
+int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err);
+
+} // namespace cli

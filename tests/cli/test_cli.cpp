@@ -1,0 +1,240 @@
+// rebounce-cli: exit statuses, output shapes, and echo runs against virtual
+// echo plugs (pseudo-terminals only).
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/calc_command.h"
+#include "cli/cli_app.h"
+#include "cli/echo_command.h"
+#include "cli/terminal.h"
+#include "serial/virtual_echo_plug.h"
+
+namespace {
+
+using nlohmann::json;
+
+std::vector<json> jsonLines(const std::string &text)
+{
+    std::vector<json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(json::parse(line));
+    return lines;
+}
+
+struct CalcCase {
+    const char *clock;
+    const char *baud;
+    const char *expected; // the whole JSON line
+};
+
+class CalcJsonTest : public ::testing::TestWithParam<CalcCase> {};
+
+TEST_P(CalcJsonTest, PrintsTheLabelsAsTheWindowShowsThem)
+{
+    std::ostringstream out, err;
+    const int status = cli::runCalc(GetParam().clock, GetParam().baud, true, out, err);
+    EXPECT_EQ(std::string(GetParam().expected) + "\n", out.str());
+    EXPECT_EQ(json::parse(out.str()).contains("error") ? cli::kExitFailed : cli::kExitOk, status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CalcJsonTest,
+    ::testing::Values(
+        CalcCase{"16000000", "9600",
+                 R"({"normal":{"ubrr":"103","rate":"9615.38","error":"0.16 %","ubrrh":"0","ubrrl":"103"},)"
+                 R"("double":{"ubrr":"207","rate":"9615.38","error":"0.16 %","ubrrh":"0","ubrrl":"207"},)"
+                 R"("selected_line":206})"},
+        CalcCase{"14745600", "115200",
+                 R"({"normal":{"ubrr":"7","rate":"115200.00","error":"0.00 %","ubrrh":"0","ubrrl":"7"},)"
+                 R"("double":{"ubrr":"15","rate":"115200.00","error":"0.00 %","ubrrh":"0","ubrrl":"15"},)"
+                 R"("selected_line":14})"},
+        CalcCase{"16000000", "2000000",
+                 R"({"normal":{"ubrr":"0","rate":"1000000.00","error":"-50.00 %","ubrrh":"0","ubrrl":"0"},)"
+                 R"("double":{"ubrr":"0","rate":"2000000.00","error":"0.00 %","ubrrh":"0","ubrrl":"0"},)"
+                 R"("selected_line":1})"},
+        CalcCase{"16000000", "9000000", R"({"error":"An unexpected error occurred! Please check entered values!"})"},
+        CalcCase{"0", "9600", R"({"error":"Please enter first the AVR Oscillator frequency!"})"},
+        CalcCase{"16000000", "0", R"({"error":"Please enter first the requested baud rate!"})"}));
+
+TEST(RatesTest, PrintsEveryListLine)
+{
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::kExitOk, cli::runRates("16000000", out, err));
+    std::vector<std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(8192u, lines.size());
+    EXPECT_EQ(" UBRRn value = 0          U2Xn = 0          Baud rate = 1000000.00", lines[0]);
+    EXPECT_EQ(" UBRRn value = 0          U2Xn = 1          Baud rate = 2000000.00", lines[1]);
+    EXPECT_EQ(" UBRRn value = 4095          U2Xn = 0          Baud rate = 244.14", lines[8190]);
+    EXPECT_EQ(" UBRRn value = 4095          U2Xn = 1          Baud rate = 488.28", lines[8191]);
+    EXPECT_EQ(cli::kExitFailed, cli::runRates("abc", out, err));
+}
+
+TEST(UsageTest, BadCommandLinesExitWithTwo)
+{
+    const auto exitOf = [](std::vector<const char *> args) {
+        args.insert(args.begin(), "rebounce-cli");
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        const int status = cli::run(static_cast<int>(args.size()), const_cast<char **>(args.data()));
+        testing::internal::GetCapturedStderr();
+        testing::internal::GetCapturedStdout();
+        return status;
+    };
+    EXPECT_EQ(cli::kExitUsage, exitOf({}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "5"}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--baud", "12x"}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--device", "/dev/null"}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"calc", "--clock", "16000000"}));
+    EXPECT_EQ(cli::kExitOk, exitOf({"calc", "--help"}));
+}
+
+TEST(BytesAsUtf8Test, EveryByteSurvivesJson)
+{
+    std::string bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += static_cast<char>(b);
+    const json parsed = json::parse(json(cli::bytesAsUtf8(bytes)).dump());
+    const std::string back = parsed.get<std::string>();
+    // Decode: each code point below 256 is one byte again.
+    std::string decoded;
+    for (size_t i = 0; i < back.size(); ++i) {
+        const auto c = static_cast<unsigned char>(back[i]);
+        if (c < 0x80)
+            decoded += static_cast<char>(c);
+        else
+            decoded += static_cast<char>(((c & 0x1F) << 6) | (static_cast<unsigned char>(back[++i]) & 0x3F));
+    }
+    EXPECT_EQ(bytes, decoded);
+}
+
+class EchoCommandTest : public ::testing::Test {
+protected:
+    void startPlug(serial::EchoPlugOptions options = {})
+    {
+        plug = std::make_unique<serial::VirtualEchoPlug>(options);
+        ASSERT_TRUE(plug->start()) << plug->errorText();
+        echo.device = plug->devicePath();
+        echo.baud = "115200";
+        echo.json = true;
+        echo.progress = false;
+    }
+    int run()
+    {
+        out.str("");
+        err.str("");
+        return cli::runEcho(echo, out, err);
+    }
+    void TearDown() override { cli::clearInterrupt(); }
+
+    std::unique_ptr<serial::VirtualEchoPlug> plug;
+    cli::EchoOptions echo;
+    std::ostringstream out, err;
+};
+
+TEST_F(EchoCommandTest, RunsPassAndTheSummaryAddsUp)
+{
+    startPlug();
+    echo.runs = 3;
+    ASSERT_EQ(cli::kExitOk, run()) << err.str();
+    const auto lines = jsonLines(out.str());
+    ASSERT_EQ(4u, lines.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(i + 1, lines[i]["run"]);
+        EXPECT_EQ("PASS", lines[i]["verdict"]);
+        EXPECT_EQ(1000, lines[i]["received"]);
+        EXPECT_EQ(87, lines[i]["min_transmit_ms"]);
+        EXPECT_GE(lines[i]["last_read_ms"].get<int>(), 87);
+        EXPECT_EQ(std::string(1000, 'A').size(), lines[i]["received_text"].get<std::string>().size());
+    }
+    EXPECT_EQ((json{{"passes", 3}, {"failures", 0}, {"total_sent", 3000}, {"total_received", 3000}}), lines[3]);
+}
+
+TEST_F(EchoCommandTest, LowerCaseBoardPassesOnlyWithTheOption)
+{
+    serial::EchoPlugOptions options;
+    options.lowerCase = true;
+    startPlug(options);
+    EXPECT_EQ(cli::kExitFailed, run());
+    EXPECT_EQ("FAIL", jsonLines(out.str())[0]["verdict"]);
+    echo.lowerCase = true;
+    EXPECT_EQ(cli::kExitOk, run());
+}
+
+TEST_F(EchoCommandTest, DroppedByteAndSilenceFail)
+{
+    serial::EchoPlugOptions options;
+    options.dropAt = {500};
+    startPlug(options);
+    EXPECT_EQ(cli::kExitFailed, run());
+    EXPECT_EQ(999, jsonLines(out.str())[0]["received"]);
+
+    serial::EchoPlugOptions silent;
+    silent.silent = true;
+    startPlug(silent);
+    EXPECT_EQ(cli::kExitFailed, run());
+    const auto line = jsonLines(out.str())[0];
+    EXPECT_EQ(0, line["received"]);
+    EXPECT_GE(line["last_read_ms"].get<int>(), line["timeout_ms"].get<int>());
+}
+
+TEST_F(EchoCommandTest, MissingAndHeldDevicesExitWithThree)
+{
+    echo.device = "/dev/pts/does-not-exist";
+    echo.progress = false;
+    EXPECT_EQ(cli::kExitOpenFailed, run());
+    EXPECT_EQ("/dev/pts/does-not-exist does not exist!    \n", err.str());
+
+    startPlug();
+    const int holder = ::open(plug->devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(0, ::flock(holder, LOCK_EX | LOCK_NB));
+    EXPECT_EQ(cli::kExitOpenFailed, run());
+    EXPECT_EQ(plug->devicePath() + " already open!    \n(In use by another program).\n", err.str());
+    ::close(holder);
+    EXPECT_EQ(cli::kExitOk, run()); // released: the port opens again
+}
+
+TEST_F(EchoCommandTest, RateBelow45IsAUsageError)
+{
+    startPlug();
+    echo.baud = "44";
+    EXPECT_EQ(cli::kExitUsage, run());
+    EXPECT_EQ("Baud rate too low !    \n\nThe minimum baud rate is 45.\n", err.str());
+}
+
+TEST_F(EchoCommandTest, InterruptAbortsThroughTheAbortPath)
+{
+    startPlug();
+    echo.baud = "300"; // a run takes over half a minute: the interrupt lands mid-run
+    std::thread interrupter([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(::getpid(), SIGINT);
+    });
+    const int status = run();
+    interrupter.join();
+    EXPECT_EQ(cli::kExitAborted, status);
+    const auto lines = jsonLines(out.str());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("ABORTED", lines[0]["verdict"]);
+    EXPECT_EQ(0, lines[1]["passes"]);
+    // The port was closed and unlocked.
+    const int fd = ::open(plug->devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(0, ::flock(fd, LOCK_EX | LOCK_NB));
+    ::close(fd);
+}
+
+} // namespace
