@@ -4,7 +4,9 @@
 #include "serial/comm_platform.h"
 
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX // mingw's C++ headers define it already
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <algorithm>
