@@ -548,6 +548,27 @@ private slots:
         verifyCleared();
     }
 
+    void arrowKeyInTheBoxIsAChoice()
+    {
+        QTest::keyClick(combo("Combo2"), Qt::Key_Return);
+        QVERIFY(m_calc->resultsValid());
+        QTest::keyClick(combo("Combo1"), Qt::Key_Down);
+        QCOMPARE(combo("Combo1")->currentText(), QStringLiteral("16000000"));
+        QCOMPARE(text("Label26"), QStringLiteral("16.000000 MHz"));
+        verifyCleared();
+    }
+
+    void focusSelectsTheWholeEntry()
+    {
+        showActive();
+        get<QPushButton>("Command1")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(combo("Combo1")->lineEdit()->selectedText(), QStringLiteral("14745600"));
+        QTest::keyClicks(combo("Combo1"), QStringLiteral("8"));
+        QCOMPARE(combo("Combo1")->currentText(), QStringLiteral("8"));
+        QCOMPARE(text("Label26"), QStringLiteral("0.008 kHz"));
+    }
+
     void doubleSpeedNote()
     {
         showActive();
