@@ -20,12 +20,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # for libwinpthread-1.dll.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Header-only libraries of the build machine serve the target as well; name
-# their package files directly, since the search above stays in the target's
-# root.
+# Header-only libraries of the build machine serve the target as well,
+# through package files that expose only their own headers.
 foreach(pkg IN ITEMS CLI11 nlohmann_json)
-  if(NOT DEFINED ${pkg}_DIR AND EXISTS /usr/share/cmake/${pkg}/${pkg}Config.cmake)
-    set(${pkg}_DIR /usr/share/cmake/${pkg} CACHE PATH "")
+  if(NOT DEFINED ${pkg}_DIR)
+    set(${pkg}_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-packages CACHE PATH "")
   endif()
 endforeach()
 
