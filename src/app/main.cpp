@@ -3,13 +3,23 @@
 
 #include "echotest/form1.h"
 #include "resources/artwork.h"
+#include "winsvc/modCloseBtn.h"
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     app.setFont(QFont(QStringLiteral("Arial"), 8)); // the windows are laid out for an 8-point sans
     app.setWindowIcon(resources::appIcon());
-    echotest::Form1 w;
-    w.show();
-    return app.exec();
+    if (!echotest::Form1::Form_Initialize())
+        return 0;
+    try {
+        echotest::Form1 w;
+        w.show();
+        return app.exec();
+    } catch (const winsvc::CloseBtnError &error) {
+        // The window's buttons could not be set up: report and end.
+        echotest::Form1::messageBox(QString::fromStdString(error.description), QMessageBox::Critical,
+                                    QMessageBox::Ok, QMessageBox::Ok);
+        return 1;
+    }
 }

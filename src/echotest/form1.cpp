@@ -1,6 +1,7 @@
 #include "echotest/form1.h"
 
 #include "ui_form1.h"
+#include "echotest/form1_run_view.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -33,8 +34,6 @@ constexpr int kTimer1Interval = 50;
 constexpr int kTimer2Interval = 500;
 constexpr int kTimer3Interval = 2000;
 
-constexpr const char *kPatternUnit = "ABCDEFGHIJ";
-constexpr int kPatternRepeats = 100;
 
 const char *const kResultCleared = "-----";
 const char *const kCountCleared = "0/1000";
@@ -118,6 +117,7 @@ Form1::Form1(QWidget *parent)
 
     Timer2->start();
     Timer3->start();
+    Form_Load();
 
     if (const QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
@@ -125,6 +125,7 @@ Form1::Form1(QWidget *parent)
 
 Form1::~Form1()
 {
+    Unload();
     // Destroying a focused combo makes it "finish editing" and re-emit its
     // selection; by then this object is no longer a Form1.
     for (QObject *source : {static_cast<QObject *>(m_ui->Combo1), static_cast<QObject *>(m_ui->Combo2),
@@ -249,18 +250,6 @@ void Form1::connectHandlers()
     m_ui->Combo2->lineEdit()->installEventFilter(this);
 }
 
-void Form1::Command1_Click() {}
-
-void Form1::Command2_Click() {}
-
-void Form1::Command4_Click() {}
-
-void Form1::Command5_Click() {}
-
-void Form1::Command6_Click() {}
-
-void Form1::Timer1_Timer() {}
-
 void Form1::Timer2_Timer()
 {
     QPlainTextEdit *text1 = m_ui->Text1;
@@ -269,7 +258,7 @@ void Form1::Timer2_Timer()
     QString pattern;
     pattern.reserve(static_cast<qsizetype>(kPatternRepeats) * 10);
     for (int i = 0; i < kPatternRepeats; ++i)
-        pattern += QLatin1String(kPatternUnit);
+        pattern += QLatin1String(kPatternChunk);
     text1->setPlainText(pattern);
     Timer2->stop();
     text1->repaint();
@@ -331,6 +320,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         return filterCombo2Key(event);
     if (watched == m_ui->Combo2 && event->type() == QEvent::FocusIn)
         Combo2_GotFocus();
+    if (filterLifecycleEvent(watched, event))
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 

@@ -1,10 +1,15 @@
 #pragma once
 // Form1, the main window of the echo test.
+#include <QMessageBox>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+
+#include "echotest/echo_engine.h"
+#include "serial/modcomm.h"
+#include "winsvc/window_menu.h"
 
 class QColor;
 class QLabel;
@@ -66,6 +71,23 @@ public:
     // Paints a label's background and text, the way the layout colours it.
     static void setLabelColours(QLabel *label, const QColor &background, const QColor &text);
 
+    // Shows a modal message box with the application title and returns the
+    // button chosen.  Tests replace it to read and answer the messages.
+    using MessageBoxFunction = std::function<QMessageBox::StandardButton(
+        const QString &text, QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton)>;
+    static MessageBoxFunction messageBox;
+
+    // Runs before the window exists: names the system and refuses the
+    // versions the program does not run on (with a message).  False: end.
+    static bool Form_Initialize();
+
+    // The state the run shares with the window's handlers (AbortRequested,
+    // ClosePending, CloseAttempts, AbortMessage).
+    RunFlags &runFlags() { return engine_->flags(); }
+    // The serial layer the window tests through.
+    serial::modCOMM &comm() { return comm_; }
+
 public slots:
     void Command1_Click(); // start a test run
     void Command2_Click(); // abort the running test
@@ -83,6 +105,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;  // QueryUnload
+    void changeEvent(QEvent *event) override;      // Resize: minimise and restore
 
 private:
     void applyLayoutLook();
@@ -92,6 +116,14 @@ private:
     void showMinTransmitTime(int32_t ms);
     bool filterCombo2Key(QEvent *event);
 
+    class RunView; // the window as the test run sees it
+    void Form_Load();
+    void Unload();
+    void counterDoubleClicked();
+    void updateCounterTip(QLabel *counter);
+    bool filterLifecycleEvent(QObject *watched, QEvent *event);
+    void showNotice();
+
     std::unique_ptr<Ui::Form1> m_ui;
     QTimer *Timer1; // live display during a test run
     QTimer *Timer2; // one-shot start-up step
@@ -99,6 +131,14 @@ private:
     int32_t minTransmitTime_ = 0;
     int combo2Index_ = -1; // Combo2's list index as last seen, to tell a pick from an edit
     bool inCombo2Change_ = false;
+
+    serial::modCOMM comm_;               // the serial layer, one port table per window
+    std::unique_ptr<RunView> runView_;
+    std::unique_ptr<EchoTestRun> engine_; // the test run
+    winsvc::WindowHandle menuHandle_ = 0; // this window for the window-menu service
+    bool running_ = false;                // inside Command1_Click
+    bool hourglass_ = false;              // the abort set the hourglass
+    bool hooked_ = false;                 // the message hooks are installed
 };
 
 } // namespace echotest

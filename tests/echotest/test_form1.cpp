@@ -115,6 +115,12 @@ private:
 void TestForm1::initTestCase()
 {
     QApplication::setFont(QFont(QStringLiteral("Arial"), 8));
+    // A click on Rebounce starts a real run: point every port at a device
+    // that does not exist, and answer its message without a dialog.
+    for (const char *name : {"REBOUNCE_COM1", "REBOUNCE_COM2", "REBOUNCE_COM3", "REBOUNCE_COM4"})
+        qputenv(name, "/nonexistent/rebounce-test-port");
+    Form1::messageBox = [](const QString &, QMessageBox::Icon, QMessageBox::StandardButtons,
+                           QMessageBox::StandardButton) { return QMessageBox::Ok; };
 }
 
 void TestForm1::init()
@@ -635,23 +641,23 @@ void TestForm1::tabCyclesWithoutFocusSink()
 {
     showAndActivate();
     QTRY_VERIFY_WITH_TIMEOUT(control("Command1")->isEnabled(), 10000);
-    control("Text1")->setFocus(Qt::TabFocusReason);
+    control("Command1")->setFocus(Qt::TabFocusReason);
     QStringList visited;
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 7; ++i) {
         QWidget *focus = QApplication::focusWidget();
         QVERIFY(focus);
         visited << focus->objectName();
         QTest::keyClick(focus, Qt::Key_Tab);
+        QTest::qWait(0); // the data boxes pass the focus on from the event loop
+        QCoreApplication::processEvents();
     }
     // Command2 is disabled, Text3 and the help view are hidden, Command3 is
-    // no tab stop
-    QCOMPARE(visited, QStringList({"Text1", "Command1", "Text2", "Command6", "Command4", "Combo1", "Combo2", "Check1",
-                                   "Text1"}));
+    // no tab stop, and the data boxes pass the focus along
+    QCOMPARE(visited, QStringList({"Command1", "Command6", "Command4", "Combo1", "Combo2", "Check1", "Command1"}));
     control("Command2")->setEnabled(true);
     control("Command1")->setFocus(Qt::TabFocusReason);
     QTest::keyClick(control("Command1"), Qt::Key_Tab);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command2"));
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command2"));
     // the focus sink still takes the focus when code gives it
     control("Command3")->setFocus();
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command3"));

@@ -1,0 +1,213 @@
+// Form1's life apart from the run itself: loading, minimise and close
+// requests, unloading, the counters, the focus rules of the display boxes,
+// the help view and the calculator.
+#include "echotest/form1.h"
+
+#include "ui_form1.h"
+#include "echotest/form1_run_view.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include "calculator/baudcalc.h"
+#include "echotest/timer_clock.h"
+#include "help/help_view.h"
+#include "winsvc/modCloseBtn.h"
+#include "winsvc/module1.h"
+#include "winsvc/qt_hooks.h"
+#include "winsvc/qt_window_menu.h"
+
+namespace echotest {
+
+namespace {
+
+const char *const kCounterTip = " Double-click here to clear the counters ";
+
+} // namespace
+
+bool Form1::Form_Initialize()
+{
+    winsvc::OsNotSupported = false;
+    const std::string name = winsvc::GetWindowsVersionName();
+    if (winsvc::OsNotSupported) {
+        messageBox(QString::fromStdString(winsvc::notSupportedMessage(name)), QMessageBox::Information,
+                   QMessageBox::Ok, QMessageBox::Ok);
+        return false;
+    }
+    return true;
+}
+
+void Form1::Form_Load()
+{
+    TestRunning = false;
+
+    runView_ = std::make_unique<RunView>(*this);
+    engine_ = std::make_unique<EchoTestRun>(comm_, *runView_, systemTimerClock());
+    // The serial layer lets the window live between and during transfers.
+    comm_.setYield([this] { runView_->yield(); });
+
+    winsvc::HookText1(m_ui->Text1);
+    winsvc::HookText2(m_ui->Text2);
+    winsvc::HookText3(m_ui->Text3);
+    winsvc::HookMainWindow(
+        this, [] { return TestRunning; }, [this] { showNotice(); });
+    hooked_ = true;
+
+    // Raises CloseBtnError if the window menu is not as expected; the
+    // program reports it and ends (main).
+    menuHandle_ = winsvc::windowMenuHandle(this);
+    winsvc::EnableMaxButton(menuHandle_, false);
+
+    // The display boxes hand the focus on; the counters offer to be cleared.
+    for (QWidget *box : {static_cast<QWidget *>(m_ui->Text1), static_cast<QWidget *>(m_ui->Text2)})
+        box->installEventFilter(this);
+    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
+        counter->setMouseTracking(true);
+        counter->installEventFilter(this);
+    }
+    help::installHelpViewFilters(this);
+
+    // Loading sizes and shows the window, which counts as a restore.
+    runFlags().AbortRequested = false;
+}
+
+void Form1::Unload()
+{
+    if (!hooked_)
+        return;
+    hooked_ = false;
+    winsvc::UnhookText1();
+    winsvc::UnhookText2();
+    winsvc::UnhookText3();
+    winsvc::UnhookMainWindow();
+}
+
+void Form1::showNotice()
+{
+    m_ui->Text3->show();
+    m_ui->Text3->raise();
+    Timer3->start();
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange && engine_) {
+        // Minimising or restoring stops a running test; an idle window
+        // ignores the flag, and every test start clears it.
+        runFlags().AbortMessage = kMinimizeAbortMessage;
+        runFlags().AbortRequested = true;
+    }
+    QWidget::changeEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (help::isHelpViewOpen(this)) {
+        Command5_Click();
+        event->ignore();
+        return;
+    }
+    RunFlags &flags = runFlags();
+    ++flags.CloseAttempts;
+    if (flags.CloseAttempts > 2) {
+        setLabelColours(m_ui->Label15, QColor(0, 0, 0), QColor(0xFF, 0xFF, 0xFF));
+        m_ui->Label15->setText(QStringLiteral("CLOSE"));
+    }
+    if (m_ui->Label15->text() == QLatin1String("OPEN")) {
+        // The run stops at its next check and closes the window itself.
+        flags.AbortRequested = true;
+        flags.ClosePending = true;
+        event->ignore();
+        return;
+    }
+    if (running_) {
+        // Closed at once in the middle of a run: the run winds up without
+        // touching the window again, closes the port and releases its
+        // stopwatch.
+        flags.AbortRequested = true;
+        flags.ViewGone = true;
+        Timer1->stop();
+    }
+    Unload();
+    event->accept();
+}
+
+void Form1::counterDoubleClicked()
+{
+    if (m_ui->Label15->text() != QLatin1String("CLOSE"))
+        return;
+    const auto answer = messageBox(QStringLiteral("Do you want to clear the counters ?"), QMessageBox::Question,
+                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
+        counter->setText(QStringLiteral("0"));
+        counter->repaint();
+    }
+}
+
+void Form1::updateCounterTip(QLabel *counter)
+{
+    const bool idle = m_ui->Label15->text() == QLatin1String("CLOSE");
+    counter->setToolTip(idle ? QLatin1String(kCounterTip) : QString());
+}
+
+bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui->Text1 || watched == m_ui->Text2) {
+        if (event->type() == QEvent::FocusIn) {
+            // The data boxes never keep the focus.  Reached by Tab, they
+            // pass it along the chain; sending it back to Rebounce would
+            // trap the Tab key between Rebounce and the received data.
+            const auto reason = static_cast<QFocusEvent *>(event)->reason();
+            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+                QTimer::singleShot(0, this, [this, next = reason == Qt::TabFocusReason] { focusNextPrevChild(next); });
+            else if (m_ui->Command1->isEnabled())
+                m_ui->Command1->setFocus();
+            else if (m_ui->Command2->isEnabled())
+                m_ui->Command2->setFocus();
+        }
+        return false;
+    }
+    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
+        if (watched != counter)
+            continue;
+        switch (event->type()) {
+        case QEvent::MouseButtonDblClick:
+            counterDoubleClicked();
+            return true;
+        case QEvent::MouseMove:
+        case QEvent::Enter:
+        case QEvent::ToolTip:
+            updateCounterTip(counter);
+            return false;
+        default:
+            return false;
+        }
+    }
+    return false;
+}
+
+void Form1::Command4_Click()
+{
+    help::openHelpView(this);
+}
+
+void Form1::Command5_Click()
+{
+    help::closeHelpView(this);
+}
+
+void Form1::Command6_Click()
+{
+    m_ui->Command1->setEnabled(false);
+    m_ui->Combo1->setEnabled(false);
+    m_ui->Combo2->setEnabled(false);
+    // The calculator gives the three back when it closes.
+    calculator::baudcalc calc(this);
+    calc.exec();
+}
+
+} // namespace echotest
