@@ -1,0 +1,295 @@
+// The main window driven as a user would, with COM1 mapped to a virtual
+// echo plug (a pseudo-terminal): runs, verdicts, messages, abort, close and
+// minimise during a run, the counters, the help view and the calculator.
+#include <QtTest>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <memory>
+
+#include "echotest/echo_engine.h"
+#include "echotest/form1.h"
+#include "serial/virtual_echo_plug.h"
+
+using echotest::Form1;
+
+class TestForm1Run : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void echoPlugPassesAndCounts();
+    void upperCaseEchoFailsWithCheck1();
+    void openFailureMessages_data();
+    void openFailureMessages();
+    void abortAtLowRate();
+    void closeDuringRunAbortsThenCloses();
+    void thirdCloseClosesAtOnce();
+    void minimiseDuringRunAborts();
+    void countersClearOnlyWhenIdleAndAsked();
+    void closeWithHelpOpenClosesHelpOnly();
+    void calculatorTakesTheSelectors();
+
+private:
+    template <typename T = QWidget>
+    T *control(const char *name)
+    {
+        T *w = form->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("control %s missing", name);
+        return w;
+    }
+    QString text(const char *label) { return control<QLabel>(label)->text(); }
+    void startPlug(serial::EchoPlugOptions options = {});
+    void setRate(const QString &rate);
+    void clickRebounce() { QTest::mouseClick(control("Command1"), Qt::LeftButton); }
+
+    std::unique_ptr<serial::VirtualEchoPlug> plug;
+    std::unique_ptr<Form1> form;
+    QStringList messages;
+    QList<QMessageBox::Icon> icons;
+    QMessageBox::StandardButton answer = QMessageBox::Ok;
+};
+
+void TestForm1Run::initTestCase()
+{
+    Form1::beep = nullptr;
+    Form1::messageBox = [this](const QString &text, QMessageBox::Icon icon, QMessageBox::StandardButtons,
+                               QMessageBox::StandardButton) {
+        messages << text;
+        icons << icon;
+        return answer;
+    };
+    for (const char *name : {"REBOUNCE_COM2", "REBOUNCE_COM3", "REBOUNCE_COM4"})
+        qputenv(name, "/nonexistent/rebounce-test-port");
+}
+
+void TestForm1Run::init()
+{
+    messages.clear();
+    icons.clear();
+    answer = QMessageBox::Ok;
+    startPlug();
+    form = std::make_unique<Form1>();
+    form->show();
+    QTRY_VERIFY_WITH_TIMEOUT(control("Command1")->isEnabled(), 10000);
+    setRate(QStringLiteral("115200"));
+}
+
+void TestForm1Run::cleanup()
+{
+    form.reset();
+    plug.reset();
+    echotest::TestRunning = false;
+}
+
+void TestForm1Run::startPlug(serial::EchoPlugOptions options)
+{
+    plug = std::make_unique<serial::VirtualEchoPlug>(options);
+    QVERIFY2(plug->start(), plug->errorText().c_str());
+    qputenv("REBOUNCE_COM1", QByteArray::fromStdString(plug->devicePath()));
+}
+
+void TestForm1Run::setRate(const QString &rate)
+{
+    auto *combo = control<QComboBox>("Combo2");
+    combo->setCurrentIndex(combo->findText(rate));
+    QCOMPARE(combo->currentText(), rate);
+}
+
+void TestForm1Run::echoPlugPassesAndCounts()
+{
+    clickRebounce();
+    QCOMPARE(text("Label3"), QStringLiteral("PASS"));
+    QCOMPARE(control<QLabel>("Label3")->palette().color(QPalette::Window), QColor(0x00, 0xFF, 0x00));
+    QCOMPARE(text("Label1"), QStringLiteral("1000/1000"));
+    QCOMPARE(text("Label2"), QStringLiteral("1000/1000"));
+    QCOMPARE(text("Label18"), QStringLiteral("1"));
+    QCOMPARE(text("Label23"), QStringLiteral("1000"));
+    QCOMPARE(text("Label25"), QStringLiteral("1000"));
+    QCOMPARE(text("Label15"), QStringLiteral("CLOSE"));
+    QVERIFY(text("Label6").endsWith(QLatin1String(" ms")));
+    const int lastRead = text("Label14").chopped(3).toInt();
+    QVERIFY2(lastRead >= 87, qPrintable(text("Label14")));
+    QCOMPARE(control<QPlainTextEdit>("Text2")->toPlainText().size(), 1000);
+    QVERIFY(control("Command1")->isEnabled());
+    QVERIFY(!control("Command2")->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), control("Command1"));
+    QVERIFY(messages.isEmpty());
+
+    // A held Enter key: one run after the other, the counters exact.
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QCOMPARE(text("Label18"), QStringLiteral("5"));
+    QCOMPARE(text("Label23"), QStringLiteral("5000"));
+    QCOMPARE(text("Label25"), QStringLiteral("5000"));
+}
+
+void TestForm1Run::upperCaseEchoFailsWithCheck1()
+{
+    control<QCheckBox>("Check1")->setChecked(true);
+    clickRebounce();
+    QCOMPARE(text("Label3"), QStringLiteral("FAIL"));
+    QCOMPARE(control<QLabel>("Label3")->palette().color(QPalette::Window), QColor(0xFF, 0x00, 0x00));
+    QCOMPARE(text("Label21"), QStringLiteral("1"));
+    QCOMPARE(text("Label18"), QStringLiteral("0"));
+}
+
+void TestForm1Run::openFailureMessages_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing port") << "2" << "9600" << "COM2 does not exist!    ";
+    QTest::newRow("rate too low") << "1" << "44" << "Baud rate too low !    \n\nThe minimum baud rate is 45.";
+}
+
+void TestForm1Run::openFailureMessages()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, rate);
+    QFETCH(QString, message);
+    control<QComboBox>("Combo1")->setCurrentText(port);
+    control<QComboBox>("Combo2")->lineEdit()->setText(rate);
+    clickRebounce();
+    QCOMPARE(messages, QStringList{message});
+    QCOMPARE(icons.value(0), QMessageBox::Warning);
+    QCOMPARE(text("Label15"), QStringLiteral("CLOSE"));
+    QVERIFY(control("Command1")->isEnabled());
+}
+
+void TestForm1Run::abortAtLowRate()
+{
+    setRate(QStringLiteral("300"));
+    bool hourglassSeen = false;
+    QTimer::singleShot(400, this, [&] {
+        QTest::mouseClick(control("Command2"), Qt::LeftButton);
+        hourglassSeen = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    });
+    clickRebounce();
+    QVERIFY(hourglassSeen);
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(text("Label6"), QStringLiteral("----- ms"));
+    QCOMPARE(text("Label14"), QStringLiteral("----- ms"));
+    QCOMPARE(text("Label3"), QStringLiteral("-----"));
+    QCOMPARE(text("Label1"), QStringLiteral("0/1000"));
+    QCOMPARE(text("Label2"), QStringLiteral("0/1000"));
+    QCOMPARE(control<QPlainTextEdit>("Text2")->toPlainText(),
+             QStringLiteral("\n\n\n    THE REBOUNCE TEST WAS ABORTED BY THE USER!"));
+    QCOMPARE(text("Label18") + text("Label21") + text("Label23") + text("Label25"), QStringLiteral("0000"));
+    QCOMPARE(text("Label15"), QStringLiteral("CLOSE"));
+    QVERIFY(!echotest::TestRunning);
+}
+
+void TestForm1Run::closeDuringRunAbortsThenCloses()
+{
+    setRate(QStringLiteral("300"));
+    bool closedDuringRun = true;
+    QTimer::singleShot(300, this, [&] {
+        form->close();
+        closedDuringRun = !form->isVisible();
+    });
+    clickRebounce();
+    QVERIFY(!closedDuringRun); // the first request only aborted the run
+    QVERIFY(!form->isVisible()); // ... and the window closed when it ended
+    QCOMPARE(text("Label15"), QStringLiteral("CLOSE"));
+    QCOMPARE(text("Label18") + text("Label21"), QStringLiteral("00"));
+}
+
+void TestForm1Run::thirdCloseClosesAtOnce()
+{
+    setRate(QStringLiteral("300"));
+    QString statusAtClose;
+    QTimer::singleShot(300, this, [&] {
+        form->close();
+        form->close();
+        form->close();
+        statusAtClose = text("Label15");
+    });
+    clickRebounce();
+    QCOMPARE(statusAtClose, QStringLiteral("CLOSE"));
+    QVERIFY(!form->isVisible());
+    QVERIFY(!echotest::TestRunning);
+    QCOMPARE(form->comm().portRecord(1).IsOpen, int16_t{0}); // the port was released
+}
+
+void TestForm1Run::minimiseDuringRunAborts()
+{
+    setRate(QStringLiteral("300"));
+    QTimer::singleShot(300, this, [&] { form->setWindowState(Qt::WindowMinimized); });
+    clickRebounce();
+    QCOMPARE(control<QPlainTextEdit>("Text2")->toPlainText(),
+             QStringLiteral("\n\n\n    THE REBOUNCE TEST WAS ABORTED BECAUSE THE PROGRAM WINDOW WAS MINIMIZED!"));
+}
+
+void TestForm1Run::countersClearOnlyWhenIdleAndAsked()
+{
+    clickRebounce();
+    QCOMPARE(text("Label18"), QStringLiteral("1"));
+    auto *counter = control<QLabel>("Label23");
+
+    answer = QMessageBox::No;
+    QTest::mouseDClick(counter, Qt::LeftButton);
+    QCOMPARE(messages, QStringList{QStringLiteral("Do you want to clear the counters ?")});
+    QCOMPARE(text("Label18"), QStringLiteral("1"));
+
+    answer = QMessageBox::Yes;
+    QTest::mouseDClick(counter, Qt::LeftButton);
+    QCOMPARE(text("Label18") + text("Label21") + text("Label23") + text("Label25"), QStringLiteral("0000"));
+
+    QTest::mouseMove(counter);
+    QCOMPARE(counter->toolTip(), QStringLiteral(" Double-click here to clear the counters "));
+
+    // During a run: no question, no tip.
+    setRate(QStringLiteral("300"));
+    messages.clear();
+    QString tipDuringRun = QStringLiteral("unset");
+    QTimer::singleShot(300, this, [&] {
+        QTest::mouseDClick(counter, Qt::LeftButton);
+        QTest::mouseMove(counter, QPoint(3, 3));
+        tipDuringRun = counter->toolTip();
+        QTest::mouseClick(control("Command2"), Qt::LeftButton);
+    });
+    clickRebounce();
+    QVERIFY(messages.isEmpty());
+    QCOMPARE(tipDuringRun, QString());
+}
+
+void TestForm1Run::closeWithHelpOpenClosesHelpOnly()
+{
+    QTest::mouseClick(control("Command4"), Qt::LeftButton);
+    QVERIFY(control("T4")->isVisible());
+    form->close();
+    QVERIFY(form->isVisible());
+    QVERIFY(!control("T4")->isVisible());
+    QCOMPARE(form->runFlags().CloseAttempts, 0);
+    QCOMPARE(QApplication::focusWidget(), control("Command4"));
+}
+
+void TestForm1Run::calculatorTakesTheSelectors()
+{
+    bool disabledWhileOpen = false;
+    QTimer::singleShot(200, this, [&] {
+        disabledWhileOpen = !control("Command1")->isEnabled() && !control("Combo1")->isEnabled()
+            && !control("Combo2")->isEnabled();
+        if (QWidget *calc = QApplication::activeModalWidget())
+            calc->close();
+    });
+    QTest::mouseClick(control("Command6"), Qt::LeftButton);
+    QVERIFY(disabledWhileOpen);
+    QVERIFY(control("Command1")->isEnabled());
+    QVERIFY(control("Combo1")->isEnabled());
+    QVERIFY(control("Combo2")->isEnabled());
+}
+
+QTEST_MAIN(TestForm1Run)
+#include "test_form1_run.moc"
