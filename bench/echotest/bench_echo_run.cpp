@@ -1,0 +1,128 @@
+// Prints the figures of the echo test run against the virtual echo plug:
+// timing fidelity (last read minus the line time of 1000 bytes), processor
+// use while the run waits for a silent port, and the length of a whole run.
+// Pseudo-terminals only; run it through tools/guard.sh as root.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+
+#include "echotest/baud_selection.h"
+#include "echotest/echo_engine.h"
+#include "echotest/timer_clock.h"
+#include "serial/modcomm.h"
+#include "serial/virtual_echo_plug.h"
+
+namespace {
+
+using echotest::RunLabel;
+
+class QuietView final : public echotest::EchoTestView {
+public:
+    std::string device;
+    std::string baud = "9600";
+    std::map<RunLabel, std::string> captions{{RunLabel::Label18, "0"},
+                                             {RunLabel::Label21, "0"},
+                                             {RunLabel::Label23, "0"},
+                                             {RunLabel::Label25, "0"}};
+    std::string portText() override { return "1"; }
+    std::string baudText() override { return baud; }
+    int check1Value() override { return 0; }
+    int32_t minTransmitTime() override { return echotest::minTransmitTime(echotest::baudValue(baud)); }
+    std::string deviceName(int16_t) override { return device; }
+    std::string caption(RunLabel l) override { return captions[l]; }
+    void setCaption(RunLabel l, const std::string &t) override { captions[l] = t; }
+    void setColours(RunLabel, uint32_t, uint32_t) override {}
+    void setReceivedText(const std::string &) override {}
+    void showMessage(const std::string &text, echotest::MessageIcon) override
+    {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
+    void enterRunningState() override {}
+    void leaveRunningState() override {}
+    void disableAbortButton() override {}
+    void restoreCursor() override {}
+    void startLiveDisplay() override {}
+    void stopLiveDisplay() override {}
+    void disableMove(bool) override {}
+    void yield() override {}
+    void unload() override {}
+};
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void fidelity(const char *baud, int runs)
+{
+    serial::VirtualEchoPlug plug;
+    if (!plug.start()) {
+        std::printf("plug: %s\n", plug.errorText().c_str());
+        return;
+    }
+    serial::modCOMM comm;
+    QuietView view;
+    view.device = plug.devicePath();
+    view.baud = baud;
+    echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
+    std::vector<long long> deviation;
+    std::vector<double> wholeRatio;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = engine.run();
+        const double wall =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (result.outcome != echotest::RunResult::Outcome::Pass) {
+            std::printf("%s baud: run %d did not pass\n", baud, i + 1);
+            continue;
+        }
+        deviation.push_back(result.lastReadMs - result.minTransmitMs);
+        wholeRatio.push_back(wall / result.minTransmitMs);
+    }
+    if (deviation.empty())
+        return;
+    std::sort(deviation.begin(), deviation.end());
+    std::sort(wholeRatio.begin(), wholeRatio.end());
+    std::printf("%7s baud, %d runs: last read - line time: median %lld ms, max %lld ms; "
+                "whole run / line time: median %.3f, max %.3f\n",
+                baud, runs, deviation[deviation.size() / 2], deviation.back(), wholeRatio[wholeRatio.size() / 2],
+                wholeRatio.back());
+}
+
+void waitingProcessor()
+{
+    serial::EchoPlugOptions options;
+    options.silent = true;
+    serial::VirtualEchoPlug plug(options);
+    if (!plug.start())
+        return;
+    serial::modCOMM comm;
+    QuietView view;
+    view.device = plug.devicePath();
+    echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
+    const double cpu0 = cpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = engine.run();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = cpuSeconds() - cpu0; // includes the plug's own thread
+    std::printf("   9600 baud, nothing connected: run %.3f s (time-out %lld ms), processor %.1f%% of one core\n",
+                wall, static_cast<long long>(result.timeoutMs), 100.0 * cpu / wall);
+}
+
+} // namespace
+
+int main()
+{
+    fidelity("115200", 20);
+    fidelity("9600", 5);
+    waitingProcessor();
+    return 0;
+}
