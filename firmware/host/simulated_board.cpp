@@ -2,7 +2,12 @@
 // to a pseudo-terminal, so that the echo test can run against real firmware
 // without hardware.
 //
-//   rebounce-simboard [--mcu NAME] [--clock HZ] [--max-seconds N] FIRMWARE.elf
+//   rebounce-simboard [--mcu NAME] [--clock HZ] [--frame-bits N] [--max-seconds N] FIRMWARE.elf
+//
+// --frame-bits sets the bit times per character on the simulated line,
+// 10 by default (8N1: start, 8 data, stop).  simavr itself counts a parity
+// bit even when parity is off, 11 for 8N1, and on the ATmega16 reads the
+// frame size from the register it shares with UBRRH; 0 keeps simavr's count.
 //
 // The first line on standard output is the path of the terminal to open
 // (/dev/pts/N); diagnostics go to standard error.  SIGTERM, SIGINT or SIGHUP
@@ -51,6 +56,7 @@ struct Options
     std::string mcu = "atmega328p";
     std::uint32_t clock = 14745600;
     double maxSeconds = 0; // 0: run until a signal
+    int frameBits = 10;    // 0: simavr's own count
     std::string firmware;
 };
 
@@ -71,6 +77,9 @@ struct Board
 {
     avr_t *avr = nullptr;
     avr_irq_t *uartInput = nullptr;
+    avr_uart_t *uart = nullptr;
+    int frameBits = 10;
+    avr_cycle_count_t correctedCyclesPerByte = 0;
     int master = -1;
     int slave = -1; // kept open: without it the master reports EIO whenever the PC side closes
     bool receiverFull = false;
@@ -183,6 +192,8 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.mcu = argv[++i];
         else if (arg == "--clock" && hasValue)
             options.clock = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        else if (arg == "--frame-bits" && hasValue)
+            options.frameBits = std::atoi(argv[++i]);
         else if (arg == "--max-seconds" && hasValue)
             options.maxSeconds = std::strtod(argv[++i], nullptr);
         else if (!arg.starts_with("--") && options.firmware.empty())
@@ -190,7 +201,7 @@ bool parseOptions(int argc, char **argv, Options &options)
         else
             return false;
     }
-    return !options.firmware.empty() && options.clock > 0;
+    return !options.firmware.empty() && options.clock > 0 && options.frameBits >= 0 && options.frameBits <= 13;
 }
 
 avr_t *makeBoard(const Options &options)
@@ -218,8 +229,30 @@ avr_t *makeBoard(const Options &options)
     return avr;
 }
 
+avr_uart_t *findUart(avr_t *avr)
+{
+    for (avr_io_t *io = avr->io_port; io; io = io->next)
+        if (io->irq_ioctl_get == AVR_IOCTL_UART_GETIRQ('0'))
+            return reinterpret_cast<avr_uart_t *>(io); // avr_uart_t begins with its avr_io_t
+    return nullptr;
+}
+
+// simavr recomputes its character time whenever the firmware writes the
+// baud-rate register; this puts the true frame length back afterwards.
+void correctCharacterTime(Board &board)
+{
+    avr_uart_t *uart = board.uart;
+    if (board.frameBits == 0 || !uart || uart->cycles_per_byte == board.correctedCyclesPerByte)
+        return;
+    const unsigned ubrr = avr_regbit_get(board.avr, uart->ubrrl) | (avr_regbit_get(board.avr, uart->ubrrh) << 8);
+    const avr_cycle_count_t cyclesPerBit = (ubrr + 1) * (avr_regbit_get(board.avr, uart->u2x) ? 8u : 16u);
+    uart->cycles_per_byte = cyclesPerBit * static_cast<avr_cycle_count_t>(board.frameBits);
+    board.correctedCyclesPerByte = uart->cycles_per_byte;
+}
+
 bool wireUsart(Board &board)
 {
+    board.uart = findUart(board.avr);
     // A console-line mode and a sleep on a polled empty receiver are both on by
     // default; either delays the first echo by hundreds of milliseconds.
     std::uint32_t flags = 0;
@@ -270,6 +303,7 @@ bool run(Board &board, const Options &options)
                 std::fprintf(stderr, "rebounce-simboard: the simulated part stopped (state %d)\n", state);
                 return false;
             }
+            correctCharacterTime(board);
             if (!board.receiverFull && !board.toBoard.empty())
                 feedReceiver(board);
         }
@@ -289,7 +323,7 @@ int main(int argc, char **argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: rebounce-simboard [--mcu NAME] [--clock HZ] [--max-seconds N] FIRMWARE.elf\n");
+        std::fprintf(stderr, "usage: rebounce-simboard [--mcu NAME] [--clock HZ] [--frame-bits N] [--max-seconds N] FIRMWARE.elf\n");
         return 2;
     }
     // A test that dies must not leave its board running.
@@ -302,6 +336,7 @@ int main(int argc, char **argv)
 
     avr_global_logger_set(logToStderr);
     Board board;
+    board.frameBits = options.frameBits;
     board.avr = makeBoard(options);
     if (!board.avr)
         return 2;

@@ -27,6 +27,7 @@ public:
         std::string elf;
         std::string mcu = "atmega328p";
         unsigned long clock = 14745600;
+        int frameBits = -1; // bit times per character; -1: the host's default (8N1)
     };
 
     explicit SimulatedBoard(Settings settings) : settings_(std::move(settings)) {}
@@ -45,6 +46,8 @@ public:
         std::vector<std::string> args = {REBOUNCE_SIMBOARD, "--mcu", settings_.mcu, "--clock", clock,
                                          // a watchdog in case both this process and its own stop fail
                                          "--max-seconds", "600", settings_.elf};
+        if (settings_.frameBits >= 0)
+            args.insert(args.begin() + 1, {"--frame-bits", std::to_string(settings_.frameBits)});
         std::vector<char *> argv;
         for (auto &arg : args)
             argv.push_back(arg.data());
@@ -126,7 +129,8 @@ private:
     std::string error_;
 };
 
-// Simulated line time of 1000 bytes: simavr counts 11 bit times per 8N1 frame.
-inline double simulatedLineMs(double baud) { return 1000.0 * 11.0 * 1000.0 / baud; }
+// Line time of the 1000-byte pattern.  simavr by itself counts 11 bit times
+// per 8N1 frame; the board host corrects that to 10 unless told otherwise.
+inline double simulatedLineMs(double baud, int bitsPerFrame = 11) { return 1000.0 * bitsPerFrame * 1000.0 / baud; }
 
 } // namespace firmware::testing

@@ -88,15 +88,35 @@ INSTANTIATE_TEST_SUITE_P(Firmware, BoardEcho,
         Case{"atmega16_interrupt_115200", "fw_m16_interrupt_115200", "atmega16", 115200, false, "PASS"}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(BoardTiming, LastReadFollowsTheSimulatedLineAt9600)
+struct Timing
 {
-    SimulatedBoard board({elfOf("fw_polling_9600"), "atmega328p"});
+    const char *name;
+    const char *firmware;
+    int baud;
+    int boardFrameBits; // -1: the host's default
+    int referenceBits;  // bit times per byte of the line time compared with
+    double tolerance;
+};
+
+class BoardTiming : public ::testing::TestWithParam<Timing> {};
+
+TEST_P(BoardTiming, LastReadFollowsTheLine)
+{
+    const Timing &t = GetParam();
+    SimulatedBoard board({elfOf(t.firmware), "atmega328p", 14745600, t.boardFrameBits});
     ASSERT_TRUE(board.start()) << board.error();
-    const EchoRun run = echo(board, 9600, false);
+    const EchoRun run = echo(board, t.baud, false);
     ASSERT_EQ("PASS", run.verdict) << run.output;
-    const double line = simulatedLineMs(9600);
-    EXPECT_NEAR(line, static_cast<double>(run.lastReadMs), 0.15 * line) << run.output;
+    const double line = simulatedLineMs(t.baud, t.referenceBits);
+    EXPECT_NEAR(line, static_cast<double>(run.lastReadMs), t.tolerance * line) << run.output;
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, BoardTiming,
+    ::testing::Values(
+        Timing{"within_15_percent_of_simavr_frames_9600", "fw_polling_9600", 9600, -1, 11, 0.15},
+        Timing{"true_8n1_frames_9600", "fw_polling_9600", 9600, -1, 10, 0.05},
+        Timing{"simavr_frames_kept_19200", "fw_polling_19200", 19200, 0, 11, 0.05}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(BoardLifeCycle, EchoesAgainAfterThePortWasClosed)
 {
