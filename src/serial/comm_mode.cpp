@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstring>
 #include <optional>
 #include <sstream>
 
@@ -152,6 +153,17 @@ std::string windowsErrorText(std::uint32_t code)
     case winerr::deviceNotConnected: return "The device is not connected.\r\n";
     default: return {};
     }
+}
+
+std::uint32_t copyMessageText(const std::string &text, char *buffer, std::uint32_t size)
+{
+    if (text.empty() || size == 0)
+        return 0;
+    const auto n = std::min<std::size_t>(text.size(), size);
+    std::memcpy(buffer, text.data(), n);
+    if (n < size)
+        buffer[n] = '\0';
+    return static_cast<std::uint32_t>(n);
 }
 
 } // namespace serial

@@ -20,4 +20,9 @@ bool parseCommMode(const std::string &mode, Dcb &dcb);
 // Windows ends it with; empty for a number without a text here.
 std::string windowsErrorText(std::uint32_t code);
 
+// Copies a message text into a FormatMessage-style buffer of `size`
+// characters, NUL-terminated when it fits; returns the characters written
+// (0 for an empty text).
+std::uint32_t copyMessageText(const std::string &text, char *buffer, std::uint32_t size);
+
 } // namespace serial

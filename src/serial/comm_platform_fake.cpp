@@ -264,14 +264,7 @@ bool FakeCommPlatform::closeHandle(CommHandle handle)
 std::uint32_t FakeCommPlatform::formatMessage(std::uint32_t code, char *buffer, std::uint32_t size)
 {
     const auto custom = messages_.find(code);
-    const std::string text = custom != messages_.end() ? custom->second : windowsErrorText(code);
-    if (text.empty() || size == 0)
-        return 0;
-    const auto n = std::min<std::size_t>(text.size(), size);
-    std::memcpy(buffer, text.data(), n);
-    if (n < size)
-        buffer[n] = '\0';
-    return static_cast<std::uint32_t>(n);
+    return copyMessageText(custom != messages_.end() ? custom->second : windowsErrorText(code), buffer, size);
 }
 
 void FakeCommPlatform::waitForInput(CommHandle handle, int timeoutMs)

@@ -506,14 +506,7 @@ bool PosixCommPlatform::closeHandle(CommHandle handle)
 
 std::uint32_t PosixCommPlatform::formatMessage(std::uint32_t code, char *buffer, std::uint32_t size)
 {
-    const std::string text = windowsErrorText(code);
-    if (text.empty() || size == 0)
-        return 0;
-    const auto n = std::min<std::size_t>(text.size(), size);
-    std::memcpy(buffer, text.data(), n);
-    if (n < size)
-        buffer[n] = '\0';
-    return static_cast<std::uint32_t>(n);
+    return copyMessageText(windowsErrorText(code), buffer, size);
 }
 
 void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
