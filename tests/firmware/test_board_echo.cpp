@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -61,6 +62,8 @@ struct Case
     const char *verdict;
 };
 
+void PrintTo(const Case &row, std::ostream *out) { *out << row.name; }
+
 class BoardEcho : public ::testing::TestWithParam<Case> {};
 
 TEST_P(BoardEcho, Verdict)
@@ -97,6 +100,8 @@ struct Timing
     int referenceBits;  // bit times per byte of the line time compared with
     double tolerance;
 };
+
+void PrintTo(const Timing &row, std::ostream *out) { *out << row.name; }
 
 class BoardTiming : public ::testing::TestWithParam<Timing> {};
 

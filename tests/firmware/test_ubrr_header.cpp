@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <ostream>
 #include <string>
 
 #include "process_output.h"
@@ -82,6 +83,8 @@ struct Row
     bool setbaudAgrees; // avr-libc picks the same mode (it prefers U2X = 0 within 2 %)
 };
 
+void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
+
 class UbrrHeader : public ::testing::TestWithParam<Row> {};
 
 TEST_P(UbrrHeader, MatchesHandValuesAndSetbaudInTheSameMode)
@@ -121,6 +124,8 @@ struct Refusal
     const char *arguments;
     int exitCode;
 };
+
+void PrintTo(const Refusal &row, std::ostream *out) { *out << row.name; }
 
 class UbrrGenRefuses : public ::testing::TestWithParam<Refusal> {};
 
