@@ -58,7 +58,7 @@ baudcalc::baudcalc(QWidget *owner)
     m_ui->setupUi(this);
     setFixedSize(kClientWidth, kClientHeight);
     setWindowIcon(owner ? owner->windowIcon() : QApplication::windowIcon());
-    QFont dialogFont(QStringLiteral("MS Sans Serif"), 8);
+    QFont dialogFont(QStringLiteral("Arial"), 8); // fontconfig: Liberation Sans, metric-compatible
     dialogFont.setStyleHint(QFont::SansSerif);
     setFont(dialogFont);
     applyColours();
