@@ -112,6 +112,11 @@ Form1::Form1(QWidget *parent)
     Timer3->setInterval(kTimer3Interval);
 
     fillSelectors();
+    // Enter presses the focused button, as on Windows; a held Enter key
+    // repeats the test run after run (the focus sink swallows the repeats
+    // that arrive while a run holds the focus).
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(true);
     m_ui->Command3->move(m_ui->Command3->x(), kFocusSinkTop);
     connectHandlers();
 

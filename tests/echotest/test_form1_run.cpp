@@ -49,6 +49,7 @@ private:
         return w;
     }
     QString text(const char *label) { return control<QLabel>(label)->text(); }
+    static int openDescriptors() { return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).count()); }
     void startPlug(serial::EchoPlugOptions options = {});
     void setRate(const QString &rate);
     void clickRebounce() { QTest::mouseClick(control("Command1"), Qt::LeftButton); }
@@ -126,12 +127,19 @@ void TestForm1Run::echoPlugPassesAndCounts()
     QCOMPARE(QApplication::focusWidget(), control("Command1"));
     QVERIFY(messages.isEmpty());
 
-    // A held Enter key: one run after the other, the counters exact.
-    for (int i = 0; i < 4; ++i)
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    QCOMPARE(text("Label18"), QStringLiteral("5"));
-    QCOMPARE(text("Label23"), QStringLiteral("5000"));
-    QCOMPARE(text("Label25"), QStringLiteral("5000"));
+    // A held Enter key: one run after the other, the counters exact, and
+    // no descriptor left behind.
+    const int descriptors = openDescriptors();
+    for (int i = 0; i < 19; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(text("Label18"), QStringLiteral("20"));
+    QCOMPARE(text("Label21"), QStringLiteral("0"));
+    QCOMPARE(text("Label23"), QStringLiteral("20000"));
+    QCOMPARE(text("Label25"), QStringLiteral("20000"));
+    QCOMPARE(openDescriptors(), descriptors);
+    // The focus sink takes Enter during a run and does nothing with it.
+    QTest::keyClick(control("Command3"), Qt::Key_Return);
+    QCOMPARE(text("Label18"), QStringLiteral("20"));
 }
 
 void TestForm1Run::upperCaseEchoFailsWithCheck1()
