@@ -47,13 +47,25 @@ if [ -z "${REBOUNCE_WINE_INSIDE:-}" ]; then
   log "built in $(( $(date +%s) - start )) s"
 
   exec unshare --mount --propagation private -- \
-       env REBOUNCE_WINE_INSIDE=1 REBOUNCE_WINE_BUILD="$build" bash "$0" "$@"
+       env REBOUNCE_WINE_INSIDE=1 REBOUNCE_WINE_BUILD="$build" REBOUNCE_WINE_NATIVE_BUILD="$native" \
+       bash "$0" "$@"
 fi
 
 # ---- inside the private mount namespace -----------------------------------
 # A fresh /dev with only what Wine and the tests need; no tty device of the
 # machine is in it.  It is assembled under a private /tmp and moved over /dev.
+# A work tree or build under /tmp stays reachable at its own path.
+host_tmp=$(mktemp -d /run/rebounce-wine-tmp.XXXXXX)
+mount --bind /tmp "$host_tmp"
 mount -t tmpfs -o mode=1777 tmpfs /tmp
+for dir in "$root" "$build" "$native"; do
+  case "$dir" in
+    /tmp/*) if [ ! -d "$dir" ]; then mkdir -p "$dir"; mount --bind "$host_tmp/${dir#/tmp/}" "$dir"; fi ;;
+  esac
+done
+umount -l "$host_tmp"
+rmdir "$host_tmp"
+cd "$root"
 mkdir /tmp/.dev
 mount -t tmpfs -o mode=755 tmpfs /tmp/.dev
 for n in null zero full random urandom tty; do
