@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs the whole test suite.
+# UndefinedBehaviorSanitizer, and runs the whole test suite; then, as root,
+# the Windows build under Wine.  Arguments go to the native ctest run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -11,3 +12,12 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 tools/guard.sh ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+
+# The Windows build: cross-compiled with mingw-w64 and run under Wine, which
+# only ever runs inside a private mount namespace (root only).  A test that
+# fails is tried once more: a Wine process now and then dies at start-up.
+if [ "$(id -u)" -eq 0 ]; then
+  tools/wine-test.sh -j"$(nproc)" --repeat until-pass:2
+else
+  echo "Skipping the Wine tests: they need root for their private mount namespace."
+fi
