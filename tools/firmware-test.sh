@@ -27,7 +27,10 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 build=${REBOUNCE_FIRMWARE_BUILD:-build-firmware-test}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREBOUNCE_BUILD_FIRMWARE=ON \
+# An existing build folder keeps its build type, so nothing is rebuilt for it.
+type=()
+[ -f "$build/CMakeCache.txt" ] || type=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+cmake -S . -B "$build" "${type[@]}" -DREBOUNCE_BUILD_FIRMWARE=ON \
   -DREBOUNCE_SANITIZE="${REBOUNCE_FIRMWARE_SANITIZE:-OFF}"
 targets=(ubrr-gen rebounce-simboard test_ubrr_header test_board_echo
          echo_polling_atmega16 echo_interrupt_atmega16 echo_polling_atmega328p echo_interrupt_atmega328p)

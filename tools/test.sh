@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs the whole test suite; then, as root,
-# the Windows build under Wine.  Arguments go to the native ctest run.
+# UndefinedBehaviorSanitizer, and runs the whole test suite; then the AVR
+# firmware against simulated boards and, as root, the Windows build under
+# Wine.  Arguments go to the native ctest run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,6 +13,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 tools/guard.sh ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+
+# The AVR echo firmware against simulated boards (simavr), in the same build.
+REBOUNCE_FIRMWARE_BUILD="$build" REBOUNCE_FIRMWARE_SANITIZE=ON tools/firmware-test.sh
 
 # The Windows build: cross-compiled with mingw-w64 and run under Wine, which
 # only ever runs inside a private mount namespace (root only).  A test that
