@@ -84,7 +84,7 @@ BaudTextCheck checkBaudText(std::string_view text)
 {
     BaudTextCheck check;
     if (!isBaudNumber(text)) {
-        check.text = "0";
+        check.text.assign(1, '0'); // not = "0": GCC 12 warns falsely (-Wrestrict)
         check.replacedByZero = true;
     } else if (text.size() > kMaxBaudTextLength) {
         check.text = std::string(text.substr(0, kMaxBaudTextLength));
@@ -92,7 +92,7 @@ BaudTextCheck checkBaudText(std::string_view text)
         // Cutting a pasted number can leave a non-number ("      -5" keeps
         // six blanks and the sign), which gets the same "0" as any other.
         if (!isBaudNumber(check.text)) {
-            check.text = "0";
+            check.text.assign(1, '0');
             check.replacedByZero = true;
         }
     } else {

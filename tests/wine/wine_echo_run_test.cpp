@@ -24,7 +24,7 @@ public:
         : port_(std::move(port)), baud_(baud), lowerCase_(lowerCase)
     {
         for (RunLabel counter : {RunLabel::Label18, RunLabel::Label21, RunLabel::Label23, RunLabel::Label25})
-            captions[counter] = "0";
+            captions[counter].assign(1, '0'); // not = "0": GCC 12 warns falsely (-Wrestrict)
     }
 
     std::string portText() override { return port_; }
