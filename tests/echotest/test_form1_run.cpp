@@ -35,6 +35,7 @@ private slots:
     void closeDuringRunAbortsThenCloses();
     void thirdCloseClosesAtOnce();
     void minimiseDuringRunAborts();
+    void windowMenuDuringRunShowsTheNotice();
     void countersClearOnlyWhenIdleAndAsked();
     void closeWithHelpOpenClosesHelpOnly();
     void calculatorTakesTheSelectors();
@@ -237,6 +238,26 @@ void TestForm1Run::minimiseDuringRunAborts()
     clickRebounce();
     QCOMPARE(control<QPlainTextEdit>("Text2")->toPlainText(),
              QStringLiteral("\n\n\n    THE REBOUNCE TEST WAS ABORTED BECAUSE THE PROGRAM WINDOW WAS MINIMIZED!"));
+}
+
+void TestForm1Run::windowMenuDuringRunShowsTheNotice()
+{
+    auto *notice = control("Text3");
+    // Idle: Alt+Space is the window manager's business, no notice.
+    QTest::keyClick(form.get(), Qt::Key_Space, Qt::AltModifier);
+    QVERIFY(!notice->isVisible());
+
+    setRate(QStringLiteral("300"));
+    bool shownDuringRun = false;
+    QTimer::singleShot(300, this, [&] {
+        QTest::keyClick(form.get(), Qt::Key_Space, Qt::AltModifier);
+        shownDuringRun = notice->isVisible();
+        QTest::mouseClick(control("Command2"), Qt::LeftButton);
+    });
+    clickRebounce();
+    QVERIFY(shownDuringRun);
+    QVERIFY(form->findChild<QTimer *>(QStringLiteral("Timer3"))->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 5000); // Timer3 hides it
 }
 
 void TestForm1Run::countersClearOnlyWhenIdleAndAsked()
