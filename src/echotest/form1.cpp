@@ -1,6 +1,5 @@
 #include "echotest/form1.h"
 
-#include "ui_form1.h"
 #include "echotest/form1_run_view.h"
 
 #include <QApplication>

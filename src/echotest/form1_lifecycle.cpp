@@ -3,7 +3,6 @@
 // the help view and the calculator.
 #include "echotest/form1.h"
 
-#include "ui_form1.h"
 #include "echotest/form1_run_view.h"
 
 #include <QApplication>

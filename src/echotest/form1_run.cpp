@@ -2,14 +2,10 @@
 // Abort buttons, and the live display.
 #include "echotest/form1.h"
 
-#include "ui_form1.h"
-#include "echotest/form1_run_view.h"
-
 #include <QApplication>
 #include <QTimer>
 
-#include "echotest/timer_clock.h"
-#include "winsvc/modCloseBtn.h"
+#include "echotest/form1_run_view.h"
 
 namespace echotest {
 
