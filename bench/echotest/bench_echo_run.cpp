@@ -5,53 +5,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <sys/resource.h>
 
-#include "echotest/baud_selection.h"
 #include "echotest/echo_engine.h"
+#include "echotest/headless_view.h"
 #include "echotest/timer_clock.h"
 #include "serial/modcomm.h"
 #include "serial/virtual_echo_plug.h"
 
 namespace {
-
-using echotest::RunLabel;
-
-class QuietView final : public echotest::EchoTestView {
-public:
-    std::string device;
-    std::string baud = "9600";
-    std::map<RunLabel, std::string> captions{{RunLabel::Label18, "0"},
-                                             {RunLabel::Label21, "0"},
-                                             {RunLabel::Label23, "0"},
-                                             {RunLabel::Label25, "0"}};
-    std::string portText() override { return "1"; }
-    std::string baudText() override { return baud; }
-    int check1Value() override { return 0; }
-    int32_t minTransmitTime() override { return echotest::minTransmitTime(echotest::baudValue(baud)); }
-    std::string deviceName(int16_t) override { return device; }
-    std::string caption(RunLabel l) override { return captions[l]; }
-    void setCaption(RunLabel l, const std::string &t) override { captions[l] = t; }
-    void setColours(RunLabel, uint32_t, uint32_t) override {}
-    void setReceivedText(const std::string &) override {}
-    void showMessage(const std::string &text, echotest::MessageIcon) override
-    {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    void enterRunningState() override {}
-    void leaveRunningState() override {}
-    void disableAbortButton() override {}
-    void restoreCursor() override {}
-    void startLiveDisplay() override {}
-    void stopLiveDisplay() override {}
-    void disableMove(bool) override {}
-    void yield() override {}
-    void unload() override {}
-};
 
 double cpuSeconds()
 {
@@ -69,7 +34,7 @@ void fidelity(const char *baud, int runs)
         return;
     }
     serial::modCOMM comm;
-    QuietView view;
+    echotest::HeadlessView view;
     view.device = plug.devicePath();
     view.baud = baud;
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
@@ -105,7 +70,7 @@ void waitingProcessor()
     if (!plug.start())
         return;
     serial::modCOMM comm;
-    QuietView view;
+    echotest::HeadlessView view;
     view.device = plug.devicePath();
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
     const double cpu0 = cpuSeconds();

@@ -1,15 +1,14 @@
 #include "cli/echo_command.h"
 
 #include <chrono>
-#include <map>
 #include <ostream>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_app.h"
 #include "cli/terminal.h"
-#include "echotest/baud_selection.h"
 #include "echotest/echo_engine.h"
+#include "echotest/headless_view.h"
 #include "echotest/timer_clock.h"
 #include "serial/modcomm.h"
 
@@ -20,41 +19,21 @@ using echotest::MessageIcon;
 using echotest::RunLabel;
 using echotest::RunResult;
 
-// The echo test on a terminal: the labels are kept in memory, progress is
-// drawn on standard error at the live display's pace, Ctrl+C aborts.
-class TerminalView final : public echotest::EchoTestView {
+// The echo test on a terminal: progress is drawn on standard error at the
+// live display's pace, Ctrl+C aborts.
+class TerminalView final : public echotest::HeadlessView {
 public:
-    TerminalView(const EchoOptions &options, std::ostream &err) : options_(options), err_(err)
+    TerminalView(const EchoOptions &options, std::ostream &err) : err_(err)
     {
-        for (RunLabel counter : {RunLabel::Label18, RunLabel::Label21, RunLabel::Label23, RunLabel::Label25})
-            captions_[counter] = "0";
-        captions_[RunLabel::Label15] = "CLOSE";
+        port = std::to_string(options.port);
+        baud = options.baud;
+        lowerCase = options.lowerCase;
+        device = options.device;
         showProgress_ = options.progress && !options.json && stderrIsTerminal();
     }
 
     void attach(echotest::EchoTestRun *engine) { engine_ = engine; }
-    const std::string &lastMessage() const { return lastMessage_; }
-    std::string caption(RunLabel label) override { return captions_[label]; }
 
-    std::string portText() override { return std::to_string(options_.port); }
-    std::string baudText() override { return options_.baud; }
-    int check1Value() override { return options_.lowerCase ? 1 : 0; }
-    int32_t minTransmitTime() override
-    {
-        return echotest::minTransmitTime(echotest::baudValue(options_.baud));
-    }
-    std::string deviceName(int16_t port) override
-    {
-        return options_.device.empty() ? EchoTestView::deviceName(port) : options_.device;
-    }
-    void setCaption(RunLabel label, const std::string &text) override { captions_[label] = text; }
-    void setColours(RunLabel, uint32_t, uint32_t) override {}
-    void setReceivedText(const std::string &) override {}
-    void showMessage(const std::string &text, MessageIcon) override { lastMessage_ = text; }
-    void enterRunningState() override {}
-    void leaveRunningState() override {}
-    void disableAbortButton() override {}
-    void restoreCursor() override {}
     void startLiveDisplay() override { live_ = true; }
     void stopLiveDisplay() override
     {
@@ -64,8 +43,6 @@ public:
             drawn_ = false;
         }
     }
-    void disableMove(bool) override {}
-    void unload() override {}
 
     void yield() override
     {
@@ -88,11 +65,8 @@ private:
              << "/1000   " << std::flush;
     }
 
-    const EchoOptions &options_;
     std::ostream &err_;
     echotest::EchoTestRun *engine_ = nullptr;
-    std::map<RunLabel, std::string> captions_;
-    std::string lastMessage_;
     bool showProgress_ = false;
     bool live_ = false;
     bool drawn_ = false;
@@ -145,11 +119,11 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
     for (int run = 1; run <= options.runs; ++run) {
         const RunResult result = engine.run();
         if (result.outcome == RunResult::Outcome::NotStarted) {
-            err << withoutCarriageReturns(view.lastMessage()) << '\n';
+            err << withoutCarriageReturns(view.lastMessage) << '\n';
             return kExitUsage;
         }
         if (result.outcome == RunResult::Outcome::OpenFailed) {
-            err << withoutCarriageReturns(forDevice(view.lastMessage(), options)) << '\n';
+            err << withoutCarriageReturns(forDevice(view.lastMessage, options)) << '\n';
             return kExitOpenFailed;
         }
         if (options.json) {
