@@ -47,11 +47,15 @@ QFont courierNew(qreal pointSize)
     return font;
 }
 
+// Colours of an enabled box; a disabled one keeps the style's greyed look,
+// so that the selectors show when a run or the calculator has them.
 void setTextBoxColours(QWidget *box, const QColor &background, const QColor &text)
 {
     QPalette pal = box->palette();
-    pal.setColor(QPalette::Base, background);
-    pal.setColor(QPalette::Text, text);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Base, background);
+        pal.setColor(group, QPalette::Text, text);
+    }
     box->setPalette(pal);
 }
 
