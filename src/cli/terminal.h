@@ -10,6 +10,10 @@ void clearInterrupt();
 // Waits until an interrupt (or termination request) arrives.
 void waitForInterrupt();
 
+// Raises the interrupt flag; the platform's handler calls it (it is
+// async-signal-safe: one lock-free atomic store).
+void noteInterrupt();
+
 // Whether standard error is a terminal (live progress goes there).
 bool stderrIsTerminal();
 

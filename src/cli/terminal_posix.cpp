@@ -1,17 +1,15 @@
 #include "cli/terminal.h"
 
-#include <atomic>
 #include <csignal>
+#include <ctime>
 #include <unistd.h>
 
 namespace cli {
 namespace {
 
-std::atomic<bool> interrupted{false};
-
 void onSignal(int)
 {
-    interrupted.store(true);
+    noteInterrupt();
 }
 
 } // namespace
@@ -28,20 +26,13 @@ void installInterruptHandler()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool interruptRequested()
-{
-    return interrupted.load();
-}
-
-void clearInterrupt()
-{
-    interrupted.store(false);
-}
-
 void waitForInterrupt()
 {
-    while (!interrupted.load())
-        pause();
+    // A short sleep rather than pause(): a signal arriving between the test
+    // and pause() would otherwise be waited out until the next one.
+    const timespec tick{0, 50 * 1000 * 1000};
+    while (!interruptRequested())
+        nanosleep(&tick, nullptr);
 }
 
 bool stderrIsTerminal()

@@ -1,6 +1,5 @@
 #include "cli/terminal.h"
 
-#include <atomic>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
@@ -8,12 +7,10 @@
 namespace cli {
 namespace {
 
-std::atomic<bool> interrupted{false};
-
 BOOL WINAPI onConsoleEvent(DWORD type)
 {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
-        interrupted.store(true);
+        noteInterrupt();
         return TRUE;
     }
     return FALSE;
@@ -26,19 +23,9 @@ void installInterruptHandler()
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-bool interruptRequested()
-{
-    return interrupted.load();
-}
-
-void clearInterrupt()
-{
-    interrupted.store(false);
-}
-
 void waitForInterrupt()
 {
-    while (!interrupted.load())
+    while (!interruptRequested())
         Sleep(50);
 }
 
