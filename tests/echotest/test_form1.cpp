@@ -61,6 +61,16 @@ bool hasColour(const QImage &image, const QRect &area, QRgb colour)
     return false;
 }
 
+// Lets every queued focus move run, so that a test sees where the focus
+// finally rests rather than where the handler left it.
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
 } // namespace
 
 class TestForm1 : public QObject {
@@ -95,6 +105,9 @@ private slots:
     void noticeHiddenByTimer3();
     void tabCyclesWithoutFocusSink();
 
+    void closingHelpLeavesFocusOnHelp_data();
+    void closingHelpLeavesFocusOnHelp();
+
 private:
     template <typename T = QWidget>
     T *control(const char *name)
@@ -107,6 +120,7 @@ private:
     QLineEdit *baudEdit() { return control<QComboBox>("Combo2")->lineEdit(); }
     void showAndActivate();
     void setBaudText(const QString &text, int caret);
+    void openHelpByClick();
 
     std::unique_ptr<Form1> form;
     int beeps = 0;
@@ -141,6 +155,16 @@ void TestForm1::showAndActivate()
     form->show();
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
+}
+
+void TestForm1::openHelpByClick()
+{
+    showAndActivate();
+    QTRY_VERIFY_WITH_TIMEOUT(control("Command4")->isEnabled(), 10000);
+    QTest::mouseClick(control("Command4"), Qt::LeftButton);
+    QVERIFY(control("T4")->isVisible());
+    QVERIFY(control("Command5")->isEnabled());
+    settle();
 }
 
 void TestForm1::setBaudText(const QString &text, int caret)
@@ -661,6 +685,47 @@ void TestForm1::tabCyclesWithoutFocusSink()
     // the focus sink still takes the focus when code gives it
     control("Command3")->setFocus();
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command3"));
+}
+
+// ---- help view on the window ----------------------------------------------
+
+void TestForm1::closingHelpLeavesFocusOnHelp_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("click on Close Help") << "click";
+    QTest::newRow("space on Close Help") << "space";
+    QTest::newRow("enter on Close Help") << "enter";
+    QTest::newRow("Close Help reached by Tab") << "tab then space";
+    QTest::newRow("close request of the window") << "close";
+}
+
+void TestForm1::closingHelpLeavesFocusOnHelp()
+{
+    QFETCH(QString, how);
+    openHelpByClick();
+    auto *close = control("Command5");
+    if (how == "click") {
+        QTest::mouseClick(close, Qt::LeftButton);
+    } else if (how == "close") {
+        form->close();
+    } else {
+        if (how.startsWith("tab")) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            settle();
+            QCOMPARE(QApplication::focusWidget(), close);
+        } else {
+            close->setFocus(Qt::OtherFocusReason);
+        }
+        QTest::keyClick(close, how == "enter" ? Qt::Key_Return : Qt::Key_Space);
+    }
+    settle();
+    QVERIFY(form->isVisible());
+    QVERIFY(!control("T4")->isVisible());
+    QCOMPARE(QApplication::focusWidget(), control("Command4"));
+
+    // The focus stays there: Enter opens the help again.
+    QTest::keyClick(control("Command4"), Qt::Key_Return);
+    QVERIFY(control("T4")->isVisible());
 }
 
 QTEST_MAIN(TestForm1)
