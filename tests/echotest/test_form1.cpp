@@ -107,6 +107,9 @@ private slots:
 
     void closingHelpLeavesFocusOnHelp_data();
     void closingHelpLeavesFocusOnHelp();
+    void picture1HandsItsFocusToCloseHelp_data();
+    void picture1HandsItsFocusToCloseHelp();
+    void picture1SitsInTheTabOrder();
 
 private:
     template <typename T = QWidget>
@@ -726,6 +729,70 @@ void TestForm1::closingHelpLeavesFocusOnHelp()
     // The focus stays there: Enter opens the help again.
     QTest::keyClick(control("Command4"), Qt::Key_Return);
     QVERIFY(control("T4")->isVisible());
+}
+
+void TestForm1::picture1HandsItsFocusToCloseHelp_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("click on the margin") << "click";
+    QTest::newRow("tab from Close Help") << "tab";
+    QTest::newRow("backtab from the document") << "backtab";
+}
+
+void TestForm1::picture1HandsItsFocusToCloseHelp()
+{
+    QFETCH(QString, how);
+    openHelpByClick();
+    auto *picture = control("Picture1");
+    auto *t4 = control("T4");
+    auto *close = control("Command5");
+    QCOMPARE(QApplication::focusWidget(), t4);
+
+    if (how == "click") {
+        // The strip beside Close Help belongs to Picture1 alone.
+        const QPoint margin(close->geometry().left() - 20, close->geometry().center().y());
+        QCOMPARE(picture->childAt(margin), nullptr);
+        QTest::mouseClick(picture, Qt::LeftButton, {}, margin);
+    } else if (how == "tab") {
+        QTest::keyClick(t4, Qt::Key_Tab);
+        settle();
+        QCOMPARE(QApplication::focusWidget(), close);
+        QTest::keyClick(close, Qt::Key_Tab); // round the chain to Picture1
+    } else {
+        QTest::keyClick(t4, Qt::Key_Backtab);
+    }
+    settle();
+    QCOMPARE(QApplication::focusWidget(), close);
+    QCOMPARE(qobject_cast<QPlainTextEdit *>(t4)->cursorWidth(), 0);
+
+    // Shift+Tab still reaches the document.
+    QTest::keyClick(close, Qt::Key_Backtab);
+    settle();
+    QCOMPARE(QApplication::focusWidget(), t4);
+}
+
+void TestForm1::picture1SitsInTheTabOrder()
+{
+    // In the focus chain, Picture1 follows the notice Text3 and precedes the
+    // document and its button.
+    auto *picture = control("Picture1");
+    QCOMPARE(picture->focusPolicy(), Qt::StrongFocus);
+    QStringList chain;
+    QWidget *w = control("Text3");
+    for (int i = 0; i < 3; ++i) {
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus)
+            w = w->nextInFocusChain();
+        chain << w->objectName();
+    }
+    QCOMPARE(chain, QStringList({"Picture1", "T4", "Command5"}));
+
+    // In the normal view the hidden container takes no part.
+    showAndActivate();
+    control("Check1")->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(control("Check1"), Qt::Key_Tab);
+    settle();
+    QVERIFY(QApplication::focusWidget() != picture);
 }
 
 QTEST_MAIN(TestForm1)
