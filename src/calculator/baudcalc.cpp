@@ -4,6 +4,7 @@
 #include "calculator/catalogues.h"
 #include "calculator/number_text.h"
 #include "calculator/ubrr.h"
+#include "winsvc/qt_entry_keys.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -162,27 +163,19 @@ void baudcalc::fillFrequencyCatalogue(bool extended)
 
 bool baudcalc::filterEntryKey(QKeyEvent *key)
 {
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    // The main window's baud box follows the same rule.
+    switch (winsvc::filterDigitKey(winsvc::keyStrokeOf(*key))) {
+    case winsvc::DigitKey::Edit:
+    case winsvc::DigitKey::Pass:
+        return false;
+    case winsvc::DigitKey::Enter:
         calculate();
         return true;
-    }
-    if (key->key() == Qt::Key_Backspace)
-        return false;
-    // Chords such as Ctrl+V are editing commands, not typed characters: a
-    // pasted text is checked by the repair instead.
-    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    const QString text = key->text();
-    if (text.isEmpty())
-        return false; // navigation keys
-    const QChar c = text.front();
-    if (c >= u'0' && c <= u'9')
-        return false;
-    if (c.isPrint() || c == QChar(0x1B)) {
+    case winsvc::DigitKey::Refuse:
         beep();
         return true;
     }
-    return false; // Tab, Delete and other control keys
+    return true;
 }
 
 void baudcalc::repairEntry(QComboBox *box, int maxLength, void (baudcalc::*change)())

@@ -465,6 +465,12 @@ void TestForm1::typingIntoBaudRate_data()
             << "9600" << 4 << key(Qt::Key_C, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
         QTest::newRow("ctrl+v beeps, pastes nothing" + via)
             << "9600" << 4 << key(Qt::Key_V, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
+        QTest::newRow("ctrl+z beeps, undoes nothing" + via)
+            << "9600" << 4 << key(Qt::Key_Z, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
+        QTest::newRow("ctrl+backspace beeps, deletes nothing" + via)
+            << "9600" << 4 << key(Qt::Key_Backspace, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
+        QTest::newRow("alt+5 beeps, types nothing" + via)
+            << "9600" << 4 << key(Qt::Key_5, Qt::AltModifier) << combo << "9600" << "1042 ms" << 1;
         QTest::newRow("eighth digit in the middle" + via)
             << "1234567" << 3 << typed("9") << combo << "1239456" << "8 ms" << 1;
         QTest::newRow("backspace passes" + via)
