@@ -15,6 +15,8 @@
 #include <QScrollBar>
 #include <QStringList>
 
+#include <cmath>
+
 namespace calculator {
 
 namespace {
@@ -23,6 +25,10 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int kClientWidth = 7110 / kTwipsPerPixel;  // 474
 constexpr int kClientHeight = 6705 / kTwipsPerPixel; // 447
 constexpr int kFocusSinkTop = 15000 / kTwipsPerPixel; // below the client area
+// The fixed single border the layout was drawn for: a 3-pixel frame on each
+// side, so the window is 7200 twips wide outside.
+constexpr int kFixedFrameTwips = 3 * kTwipsPerPixel;
+constexpr int kOuterWidthTwips = 7110 + 2 * kFixedFrameTwips;
 constexpr int kFrequencyMaxLength = 8;
 constexpr int kBaudMaxLength = 7;
 constexpr int kNormalMode = 0; // U2Xn = 0: list line 2n
@@ -39,6 +45,19 @@ const char *const kLocateTip = " Click here to locate this value in the list bel
 const char *const kPleaseWait = " Please wait....";
 
 QString fromCore(const std::string &text) { return QString::fromStdString(text); }
+
+// Calculate is centred on the window's outer width, in single precision,
+// and the result taken as a Left in the client area: half the outer width
+// minus half the button, 3052.5 twips for the 1095-twip button.  That puts
+// it a little right of the client's centre, where the layout has it.  The
+// frame is the layout's, not the window system's: the button keeps its
+// place whatever the window manager draws around it.
+int calculateButtonLeft(int buttonWidth)
+{
+    const float left = static_cast<float>(kOuterWidthTwips) / 2.0f
+        - static_cast<float>(buttonWidth * kTwipsPerPixel) / 2.0f;
+    return static_cast<int>(std::lround(left / static_cast<float>(kTwipsPerPixel)));
+}
 
 void setTextColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
 {
@@ -139,8 +158,7 @@ void baudcalc::load()
     m_listHooked = false;
     m_ui->Command2->move(m_ui->Command2->x(), kFocusSinkTop);
     m_ui->Label28->hide();
-    // Centred in the client area: the frame width is unknown until shown.
-    m_ui->Command1->move((kClientWidth - m_ui->Command1->width()) / 2, m_ui->Command1->y());
+    m_ui->Command1->move(calculateButtonLeft(m_ui->Command1->width()), m_ui->Command1->y());
     setResultPlaceholders();
 
     fillFrequencyCatalogue(false);

@@ -136,7 +136,9 @@ private slots:
         QTest::newRow("Label27") << "Label27" << "" << "" << QRect(8, 377, 457, 22);
         QTest::newRow("Label36") << "Label36" << "" << "" << QRect(153, 380, 25, 19);
         QTest::newRow("Label28") << "Label28" << "Ctrl+End, Ctrl+Home, PgDn, PgUp." << "" << QRect(292, 380, 193, 17);
-        QTest::newRow("Command1") << "Command1" << "Calculate" << "" << QRect(200, 416, 73, 23);
+        // centred on the outer width, 7110 + 2 x 45 twips of frame:
+        // 7200 / 2 - 1095 / 2 = 3052.5 twips, 203.5 pixels, rounded
+        QTest::newRow("Command1") << "Command1" << "Calculate" << "" << QRect(204, 416, 73, 23);
         QTest::newRow("Command2") << "Command2" << "focus" << "" << QRect(304, 1000, 81, 25);
     }
     void layout()
