@@ -7,10 +7,9 @@
 #include <QScreen>
 #include <QTimer>
 
-#include <optional>
-
 #include "echotest/baud_selection.h"
 #include "resources/artwork.h"
+#include "winsvc/qt_entry_keys.h"
 
 namespace echotest {
 
@@ -57,37 +56,6 @@ void setTextBoxColours(QWidget *box, const QColor &background, const QColor &tex
         pal.setColor(group, QPalette::Text, text);
     }
     box->setPalette(pal);
-}
-
-// The character a key press types, as the key filter sees it; nothing for
-// keys that move or delete instead of typing.
-std::optional<char32_t> typedCharacter(const QKeyEvent *event)
-{
-    const int key = event->key();
-    switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    case Qt::Key_Backspace:
-        return 8;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Delete: // X11 reports DEL as text, but it edits like Backspace
-        return std::nullopt;
-    default:
-        break;
-    }
-    const auto mods = event->modifiers();
-    if (mods & Qt::AltModifier)
-        return std::nullopt;
-    // Ctrl+letter is the control character of that letter (Ctrl+C is 3,
-    // Ctrl+V is 22), whatever text the platform attaches to the event.
-    if ((mods & Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
-        return static_cast<char32_t>(key - Qt::Key_A + 1);
-    const QList<uint> text = event->text().toUcs4();
-    if (text.isEmpty())
-        return std::nullopt;
-    return static_cast<char32_t>(text.front());
 }
 
 } // namespace
@@ -335,15 +303,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 bool Form1::filterCombo2Key(QEvent *event)
 {
-    const std::optional<char32_t> ch = typedCharacter(static_cast<QKeyEvent *>(event));
-    if (!ch)
+    switch (winsvc::filterDigitKey(winsvc::keyStrokeOf(*static_cast<QKeyEvent *>(event)))) {
+    case winsvc::DigitKey::Edit:
+    case winsvc::DigitKey::Pass:
         return false;
-    switch (filterBaudKey(*ch)) {
-    case KeyVerdict::Pass:
-        return false;
-    case KeyVerdict::DiscardSilently:
+    case winsvc::DigitKey::Enter: // presses nothing here; the key is the button's
         return true;
-    case KeyVerdict::DiscardWithBeep:
+    case winsvc::DigitKey::Refuse:
         if (beep)
             beep();
         return true;
