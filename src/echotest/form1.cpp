@@ -1,6 +1,6 @@
 #include "echotest/form1.h"
 
-#include "echotest/form1_run_view.h"
+#include "ui_form1.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -289,7 +289,7 @@ void Form1::Combo1_Click()
 
 void Form1::Combo2_Click()
 {
-    showMinTransmitTime(minTransmitTime(baudValue(m_ui->Combo2->currentText().toStdString())));
+    showBaudReading(readBaudText(m_ui->Combo2->currentText().toStdString()));
     clearResultDisplays();
 }
 
@@ -303,7 +303,7 @@ void Form1::Combo2_Change()
     const BaudTextCheck check = checkBaudText(edit->text().toStdString());
     if (check.replacedByZero || check.truncated) {
         inCombo2Change_ = true;
-        edit->setText(QString::fromStdString(check.text));
+        edit->setText(QString::fromStdString(check.reading.text));
         inCombo2Change_ = false;
         if (check.replacedByZero)
             edit->setSelection(0, static_cast<int>(edit->text().size())); // the next digit replaces it
@@ -312,7 +312,7 @@ void Form1::Combo2_Change()
         if (check.truncated && beep)
             beep();
     }
-    showMinTransmitTime(check.minTransmitTime);
+    showBaudReading(check.reading);
     clearResultDisplays();
 }
 
@@ -351,10 +351,12 @@ bool Form1::filterCombo2Key(QEvent *event)
     return true;
 }
 
-void Form1::showMinTransmitTime(int32_t ms)
+// The one reading of the rate text that Label12, the abort's hourglass and
+// the next run all go by.
+void Form1::showBaudReading(const BaudReading &reading)
 {
-    minTransmitTime_ = ms;
-    m_ui->Label12->setText(QString::fromStdString(minTransmitTimeCaption(ms)));
+    baud_ = reading;
+    m_ui->Label12->setText(QString::fromStdString(minTransmitTimeCaption(reading.lineTimeMs)));
 }
 
 void Form1::clearResultDisplays()

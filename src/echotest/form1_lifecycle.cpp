@@ -3,7 +3,7 @@
 // the help view and the calculator.
 #include "echotest/form1.h"
 
-#include "echotest/form1_run_view.h"
+#include "ui_form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -40,18 +40,18 @@ bool Form1::Form_Initialize()
 
 void Form1::Form_Load()
 {
-    TestRunning = false;
-
-    runView_ = std::make_unique<RunView>(*this);
-    engine_ = std::make_unique<EchoTestRun>(comm_, *runView_, systemTimerClock());
+    RunView &view = *this; // the run sees the window through this face only
+    engine_ = std::make_unique<EchoTestRun>(comm_, view, systemTimerClock());
     // The serial layer lets the window live between and during transfers.
-    comm_.setYield([this] { runView_->yield(); });
+    comm_.setYield([this] { yield(); });
+    // The verdict goes by the check box as it is when the run judges.
+    connect(m_ui->Check1, &QCheckBox::toggled, this, [this](bool checked) { engine_->setLowerCase(checked); });
 
     winsvc::HookText1(m_ui->Text1);
     winsvc::HookText2(m_ui->Text2);
     winsvc::HookText3(m_ui->Text3);
     winsvc::HookMainWindow(
-        this, [] { return TestRunning; }, [this] { showNotice(); });
+        this, [this] { return engine_->isRunning(); }, [this] { showNotice(); });
     hooked_ = true;
 
     // Raises CloseBtnError if the window menu is not as expected; the
@@ -69,7 +69,7 @@ void Form1::Form_Load()
     help::installHelpViewFilters(this);
 
     // Loading sizes and shows the window, which counts as a restore.
-    runFlags().AbortRequested = false;
+    engine_->flags().AbortRequested = false;
 }
 
 void Form1::Unload()
@@ -95,8 +95,7 @@ void Form1::changeEvent(QEvent *event)
     if (event->type() == QEvent::WindowStateChange && engine_) {
         // Minimising or restoring stops a running test; an idle window
         // ignores the flag, and every test start clears it.
-        runFlags().AbortMessage = kMinimizeAbortMessage;
-        runFlags().AbortRequested = true;
+        engine_->requestAbort(kMinimizeAbortMessage);
     }
     QWidget::changeEvent(event);
 }
@@ -108,26 +107,23 @@ void Form1::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    RunFlags &flags = runFlags();
-    ++flags.CloseAttempts;
-    if (flags.CloseAttempts > 2) {
+    const bool runWasActive = engine_->isActive();
+    const bool closeNow = engine_->requestClose();
+    if (runFlags().CloseAttempts > 2) {
         setLabelColours(m_ui->Label15, QColor(0, 0, 0), QColor(0xFF, 0xFF, 0xFF));
         m_ui->Label15->setText(QStringLiteral("CLOSE"));
     }
-    if (m_ui->Label15->text() == QLatin1String("OPEN")) {
+    if (!closeNow) {
         // The run stops at its next check and closes the window itself.
-        flags.AbortRequested = true;
-        flags.ClosePending = true;
         event->ignore();
         return;
     }
-    if (running_) {
-        // Closed at once in the middle of a run: the run winds up without
-        // touching the window again, closes the port and releases its
-        // stopwatch.
-        flags.AbortRequested = true;
-        flags.ViewGone = true;
+    if (runWasActive) {
+        // Closed at once in the middle of a run, which goes on to its end
+        // without showing anything: what it would have put back on screen
+        // is put back here.
         Timer1->stop();
+        restoreCursor();
     }
     Unload();
     event->accept();
@@ -135,21 +131,19 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::counterDoubleClicked()
 {
-    if (m_ui->Label15->text() != QLatin1String("CLOSE"))
+    if (engine_->isRunning())
         return;
     const auto answer = messageBox(QStringLiteral("Do you want to clear the counters ?"), QMessageBox::Question,
                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
-        counter->setText(QStringLiteral("0"));
-        counter->repaint();
-    }
+    engine_->clearTally();
+    showTally(engine_->tally());
 }
 
 void Form1::updateCounterTip(QLabel *counter)
 {
-    const bool idle = m_ui->Label15->text() == QLatin1String("CLOSE");
+    const bool idle = !engine_->isRunning();
     counter->setToolTip(idle ? QLatin1String(kCounterTip) : QString());
 }
 
