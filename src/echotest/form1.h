@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 
+#include "calculator/baudcalc.h"
 #include "echotest/echo_engine.h"
+#include "help/help_view.h"
 #include "serial/modcomm.h"
 #include "winsvc/window_menu.h"
 
@@ -53,7 +55,7 @@ namespace echotest {
 //
 // Handlers keep the control-and-event names (Combo2_Change) so that each
 // rule of the window can be found by the control it belongs to.
-class Form1 : public QWidget, private RunView {
+class Form1 : public QWidget, private RunView, private help::HelpHost, private calculator::CalculatorOwner {
     Q_OBJECT
 
 public:
@@ -133,6 +135,15 @@ private:
     void showAborted(const std::string &reason) override;
     void yield() override;
     void closeWindow() override;
+
+    // The window as the help view switches it.
+    QWidget *hostWindow() override { return this; }
+    help::HelpControls helpControls() override;
+    void enableNormalView(bool enabled) override;
+    void focusHelpButton() override;
+
+    // The window as the calculator gives it back.
+    void enableAfterCalculator() override;
 
     void Form_Load();
     void Unload();

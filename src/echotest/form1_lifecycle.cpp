@@ -66,7 +66,7 @@ void Form1::Form_Load()
         counter->setMouseTracking(true);
         counter->installEventFilter(this);
     }
-    help::installHelpViewFilters(this);
+    help::installHelpViewFilters(*this);
 
     // Loading sizes and shows the window, which counts as a restore.
     engine_->flags().AbortRequested = false;
@@ -102,7 +102,7 @@ void Form1::changeEvent(QEvent *event)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (help::isHelpViewOpen(this)) {
+    if (help::isHelpViewOpen(*this)) {
         Command5_Click();
         event->ignore();
         return;
@@ -185,12 +185,45 @@ bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
 
 void Form1::Command4_Click()
 {
-    help::openHelpView(this);
+    help::openHelpView(*this);
 }
 
 void Form1::Command5_Click()
 {
-    help::closeHelpView(this);
+    help::closeHelpView(*this);
+}
+
+help::HelpControls Form1::helpControls()
+{
+    return {m_ui->Picture1, m_ui->T4, m_ui->Label17, m_ui->Command5};
+}
+
+void Form1::enableNormalView(bool enabled)
+{
+    // In this order: a control that loses the focus by being disabled
+    // passes it along the ones not yet switched.
+    if (!enabled) {
+        for (QWidget *w : {static_cast<QWidget *>(m_ui->Combo1), static_cast<QWidget *>(m_ui->Combo2),
+                           static_cast<QWidget *>(m_ui->Text1), static_cast<QWidget *>(m_ui->Text2),
+                           static_cast<QWidget *>(m_ui->Text3), static_cast<QWidget *>(m_ui->Command1),
+                           static_cast<QWidget *>(m_ui->Command2), static_cast<QWidget *>(m_ui->Command3),
+                           static_cast<QWidget *>(m_ui->Command6), static_cast<QWidget *>(m_ui->Command5),
+                           static_cast<QWidget *>(m_ui->Command4), static_cast<QWidget *>(m_ui->Check1)})
+            w->setEnabled(false);
+        return;
+    }
+    // "Abort Test" stays off: only a running test enables it.
+    for (QWidget *w : {static_cast<QWidget *>(m_ui->Combo1), static_cast<QWidget *>(m_ui->Combo2),
+                       static_cast<QWidget *>(m_ui->Text1), static_cast<QWidget *>(m_ui->Text2),
+                       static_cast<QWidget *>(m_ui->Text3), static_cast<QWidget *>(m_ui->Command1),
+                       static_cast<QWidget *>(m_ui->Command3), static_cast<QWidget *>(m_ui->Command4),
+                       static_cast<QWidget *>(m_ui->Command6), static_cast<QWidget *>(m_ui->Check1)})
+        w->setEnabled(true);
+}
+
+void Form1::focusHelpButton()
+{
+    m_ui->Command4->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::Command6_Click()
@@ -199,8 +232,15 @@ void Form1::Command6_Click()
     m_ui->Combo1->setEnabled(false);
     m_ui->Combo2->setEnabled(false);
     // The calculator gives the three back when it closes.
-    calculator::baudcalc calc(this);
+    calculator::baudcalc calc(this, this);
     calc.exec();
+}
+
+void Form1::enableAfterCalculator()
+{
+    m_ui->Combo1->setEnabled(true);
+    m_ui->Combo2->setEnabled(true);
+    m_ui->Command1->setEnabled(true);
 }
 
 } // namespace echotest
