@@ -152,7 +152,7 @@ private:
     bool filterLifecycleEvent(QObject *watched, QEvent *event);
     void showNotice();
 
-    std::unique_ptr<Ui::Form1> m_ui;
+    std::unique_ptr<Ui::Form1> ui_;
     QTimer *Timer1; // live display during a test run
     QTimer *Timer2; // one-shot start-up step
     QTimer *Timer3; // hides Text3

@@ -45,11 +45,11 @@ void Form1::Form_Load()
     // The serial layer lets the window live between and during transfers.
     comm_.setYield([this] { yield(); });
     // The verdict goes by the check box as it is when the run judges.
-    connect(m_ui->Check1, &QCheckBox::toggled, this, [this](bool checked) { engine_->setLowerCase(checked); });
+    connect(ui_->Check1, &QCheckBox::toggled, this, [this](bool checked) { engine_->setLowerCase(checked); });
 
-    winsvc::HookText1(m_ui->Text1);
-    winsvc::HookText2(m_ui->Text2);
-    winsvc::HookText3(m_ui->Text3);
+    winsvc::HookText1(ui_->Text1);
+    winsvc::HookText2(ui_->Text2);
+    winsvc::HookText3(ui_->Text3);
     winsvc::HookMainWindow(
         this, [this] { return engine_->isRunning(); }, [this] { showNotice(); });
     hooked_ = true;
@@ -60,9 +60,9 @@ void Form1::Form_Load()
     winsvc::EnableMaxButton(menuHandle_, false);
 
     // The display boxes hand the focus on; the counters offer to be cleared.
-    for (QWidget *box : {static_cast<QWidget *>(m_ui->Text1), static_cast<QWidget *>(m_ui->Text2)})
+    for (QWidget *box : {static_cast<QWidget *>(ui_->Text1), static_cast<QWidget *>(ui_->Text2)})
         box->installEventFilter(this);
-    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
+    for (QLabel *counter : {ui_->Label18, ui_->Label21, ui_->Label23, ui_->Label25}) {
         counter->setMouseTracking(true);
         counter->installEventFilter(this);
     }
@@ -85,8 +85,8 @@ void Form1::Unload()
 
 void Form1::showNotice()
 {
-    m_ui->Text3->show();
-    m_ui->Text3->raise();
+    ui_->Text3->show();
+    ui_->Text3->raise();
     Timer3->start();
 }
 
@@ -110,8 +110,8 @@ void Form1::closeEvent(QCloseEvent *event)
     const bool runWasActive = engine_->isActive();
     const bool closeNow = engine_->requestClose();
     if (runFlags().CloseAttempts > 2) {
-        setLabelColours(m_ui->Label15, QColor(0, 0, 0), QColor(0xFF, 0xFF, 0xFF));
-        m_ui->Label15->setText(QStringLiteral("CLOSE"));
+        setLabelColours(ui_->Label15, QColor(0, 0, 0), QColor(0xFF, 0xFF, 0xFF));
+        ui_->Label15->setText(QStringLiteral("CLOSE"));
     }
     if (!closeNow) {
         // The run stops at its next check and closes the window itself.
@@ -149,7 +149,7 @@ void Form1::updateCounterTip(QLabel *counter)
 
 bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
 {
-    if (watched == m_ui->Text1 || watched == m_ui->Text2) {
+    if (watched == ui_->Text1 || watched == ui_->Text2) {
         if (event->type() == QEvent::FocusIn) {
             // The data boxes never keep the focus.  Reached by Tab, they
             // pass it along the chain; sending it back to Rebounce would
@@ -157,14 +157,14 @@ bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
             const auto reason = static_cast<QFocusEvent *>(event)->reason();
             if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
                 QTimer::singleShot(0, this, [this, next = reason == Qt::TabFocusReason] { focusNextPrevChild(next); });
-            else if (m_ui->Command1->isEnabled())
-                m_ui->Command1->setFocus();
-            else if (m_ui->Command2->isEnabled())
-                m_ui->Command2->setFocus();
+            else if (ui_->Command1->isEnabled())
+                ui_->Command1->setFocus();
+            else if (ui_->Command2->isEnabled())
+                ui_->Command2->setFocus();
         }
         return false;
     }
-    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
+    for (QLabel *counter : {ui_->Label18, ui_->Label21, ui_->Label23, ui_->Label25}) {
         if (watched != counter)
             continue;
         switch (event->type()) {
@@ -195,7 +195,7 @@ void Form1::Command5_Click()
 
 help::HelpControls Form1::helpControls()
 {
-    return {m_ui->Picture1, m_ui->T4, m_ui->Label17, m_ui->Command5};
+    return {ui_->Picture1, ui_->T4, ui_->Label17, ui_->Command5};
 }
 
 void Form1::enableNormalView(bool enabled)
@@ -203,34 +203,34 @@ void Form1::enableNormalView(bool enabled)
     // In this order: a control that loses the focus by being disabled
     // passes it along the ones not yet switched.
     if (!enabled) {
-        for (QWidget *w : {static_cast<QWidget *>(m_ui->Combo1), static_cast<QWidget *>(m_ui->Combo2),
-                           static_cast<QWidget *>(m_ui->Text1), static_cast<QWidget *>(m_ui->Text2),
-                           static_cast<QWidget *>(m_ui->Text3), static_cast<QWidget *>(m_ui->Command1),
-                           static_cast<QWidget *>(m_ui->Command2), static_cast<QWidget *>(m_ui->Command3),
-                           static_cast<QWidget *>(m_ui->Command6), static_cast<QWidget *>(m_ui->Command5),
-                           static_cast<QWidget *>(m_ui->Command4), static_cast<QWidget *>(m_ui->Check1)})
+        for (QWidget *w : {static_cast<QWidget *>(ui_->Combo1), static_cast<QWidget *>(ui_->Combo2),
+                           static_cast<QWidget *>(ui_->Text1), static_cast<QWidget *>(ui_->Text2),
+                           static_cast<QWidget *>(ui_->Text3), static_cast<QWidget *>(ui_->Command1),
+                           static_cast<QWidget *>(ui_->Command2), static_cast<QWidget *>(ui_->Command3),
+                           static_cast<QWidget *>(ui_->Command6), static_cast<QWidget *>(ui_->Command5),
+                           static_cast<QWidget *>(ui_->Command4), static_cast<QWidget *>(ui_->Check1)})
             w->setEnabled(false);
         return;
     }
     // "Abort Test" stays off: only a running test enables it.
-    for (QWidget *w : {static_cast<QWidget *>(m_ui->Combo1), static_cast<QWidget *>(m_ui->Combo2),
-                       static_cast<QWidget *>(m_ui->Text1), static_cast<QWidget *>(m_ui->Text2),
-                       static_cast<QWidget *>(m_ui->Text3), static_cast<QWidget *>(m_ui->Command1),
-                       static_cast<QWidget *>(m_ui->Command3), static_cast<QWidget *>(m_ui->Command4),
-                       static_cast<QWidget *>(m_ui->Command6), static_cast<QWidget *>(m_ui->Check1)})
+    for (QWidget *w : {static_cast<QWidget *>(ui_->Combo1), static_cast<QWidget *>(ui_->Combo2),
+                       static_cast<QWidget *>(ui_->Text1), static_cast<QWidget *>(ui_->Text2),
+                       static_cast<QWidget *>(ui_->Text3), static_cast<QWidget *>(ui_->Command1),
+                       static_cast<QWidget *>(ui_->Command3), static_cast<QWidget *>(ui_->Command4),
+                       static_cast<QWidget *>(ui_->Command6), static_cast<QWidget *>(ui_->Check1)})
         w->setEnabled(true);
 }
 
 void Form1::focusHelpButton()
 {
-    m_ui->Command4->setFocus(Qt::OtherFocusReason);
+    ui_->Command4->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::Command6_Click()
 {
-    m_ui->Command1->setEnabled(false);
-    m_ui->Combo1->setEnabled(false);
-    m_ui->Combo2->setEnabled(false);
+    ui_->Command1->setEnabled(false);
+    ui_->Combo1->setEnabled(false);
+    ui_->Combo2->setEnabled(false);
     // The calculator gives the three back when it closes.
     calculator::baudcalc calc(this, this);
     calc.exec();
@@ -238,9 +238,9 @@ void Form1::Command6_Click()
 
 void Form1::enableAfterCalculator()
 {
-    m_ui->Combo1->setEnabled(true);
-    m_ui->Combo2->setEnabled(true);
-    m_ui->Command1->setEnabled(true);
+    ui_->Combo1->setEnabled(true);
+    ui_->Combo2->setEnabled(true);
+    ui_->Command1->setEnabled(true);
 }
 
 } // namespace echotest

@@ -65,17 +65,17 @@ Form1::MessageBoxFunction Form1::messageBox = [](const QString &text, QMessageBo
 
 std::string Form1::devicePath() const
 {
-    return "COM" + m_ui->Combo1->currentText().toStdString();
+    return "COM" + ui_->Combo1->currentText().toStdString();
 }
 
 RunSettings Form1::runSettings() const
 {
     RunSettings settings;
-    settings.port = static_cast<int16_t>(m_ui->Combo1->currentText().toInt());
+    settings.port = static_cast<int16_t>(ui_->Combo1->currentText().toInt());
     settings.device = devicePath();
-    settings.portName = "COM" + m_ui->Combo1->currentText().toStdString();
+    settings.portName = "COM" + ui_->Combo1->currentText().toStdString();
     settings.baud = baud_;
-    settings.lowerCase = m_ui->Check1->isChecked();
+    settings.lowerCase = ui_->Check1->isChecked();
     return settings;
 }
 
@@ -90,18 +90,18 @@ void Form1::Command2_Click()
         QApplication::setOverrideCursor(Qt::WaitCursor);
         hourglass_ = true;
     }
-    m_ui->Command3->setFocus();
-    m_ui->Command2->setEnabled(false);
+    ui_->Command3->setFocus();
+    ui_->Command2->setEnabled(false);
     engine_->requestAbort(kUserAbortMessage);
 }
 
 void Form1::Timer1_Timer()
 {
     const RunProgress &progress = engine_->progress();
-    m_ui->Text2->setPlainText(fromBytes(progress.receivedText));
+    ui_->Text2->setPlainText(fromBytes(progress.receivedText));
     if (!progress.receivedText.empty())
-        showCaption(m_ui->Label1, ofThousand(static_cast<int64_t>(progress.receivedText.size())));
-    showCaption(m_ui->Label2, ofThousand(progress.sentCount));
+        showCaption(ui_->Label1, ofThousand(static_cast<int64_t>(progress.receivedText.size())));
+    showCaption(ui_->Label2, ofThousand(progress.sentCount));
 }
 
 void Form1::restoreCursor()
@@ -114,16 +114,16 @@ void Form1::restoreCursor()
 
 void Form1::showTally(const RunTally &tally)
 {
-    showCaption(m_ui->Label18, QString::number(tally.passes));
-    showCaption(m_ui->Label21, QString::number(tally.failures));
-    showCaption(m_ui->Label23, QString::number(tally.bytesSent));
-    showCaption(m_ui->Label25, QString::number(tally.bytesReceived));
+    showCaption(ui_->Label18, QString::number(tally.passes));
+    showCaption(ui_->Label21, QString::number(tally.failures));
+    showCaption(ui_->Label23, QString::number(tally.bytesSent));
+    showCaption(ui_->Label25, QString::number(tally.bytesReceived));
 }
 
 void Form1::showCleared()
 {
-    m_ui->Text2->setPlainText(QString());
-    m_ui->Text2->repaint();
+    ui_->Text2->setPlainText(QString());
+    ui_->Text2->repaint();
     clearResultDisplays();
 }
 
@@ -138,16 +138,16 @@ void Form1::showStage(RunStage stage)
     switch (stage) {
     case RunStage::Preparing:
         // The focus sink takes the repeats of a held Enter key meanwhile.
-        m_ui->Command2->setEnabled(true);
-        m_ui->Command3->setFocus();
-        for (QWidget *w : {static_cast<QWidget *>(m_ui->Command1), static_cast<QWidget *>(m_ui->Combo1),
-                           static_cast<QWidget *>(m_ui->Combo2), static_cast<QWidget *>(m_ui->Command4),
-                           static_cast<QWidget *>(m_ui->Command6)})
+        ui_->Command2->setEnabled(true);
+        ui_->Command3->setFocus();
+        for (QWidget *w : {static_cast<QWidget *>(ui_->Command1), static_cast<QWidget *>(ui_->Combo1),
+                           static_cast<QWidget *>(ui_->Combo2), static_cast<QWidget *>(ui_->Command4),
+                           static_cast<QWidget *>(ui_->Command6)})
             w->setEnabled(false);
         break;
     case RunStage::Transferring:
-        showColours(m_ui->Label15, Green, Black);
-        showCaption(m_ui->Label15, QStringLiteral("OPEN"));
+        showColours(ui_->Label15, Green, Black);
+        showCaption(ui_->Label15, QStringLiteral("OPEN"));
         winsvc::FormDisableMove(menuHandle_, false);
         Timer1->start();
         break;
@@ -155,14 +155,14 @@ void Form1::showStage(RunStage stage)
         Timer1->stop();
         break;
     case RunStage::Closed:
-        showColours(m_ui->Label15, Black, White);
-        showCaption(m_ui->Label15, QStringLiteral("CLOSE"));
-        m_ui->Command1->setEnabled(true);
-        m_ui->Command1->setFocus();
-        for (QWidget *w : {static_cast<QWidget *>(m_ui->Combo1), static_cast<QWidget *>(m_ui->Combo2),
-                           static_cast<QWidget *>(m_ui->Command4), static_cast<QWidget *>(m_ui->Command6)})
+        showColours(ui_->Label15, Black, White);
+        showCaption(ui_->Label15, QStringLiteral("CLOSE"));
+        ui_->Command1->setEnabled(true);
+        ui_->Command1->setFocus();
+        for (QWidget *w : {static_cast<QWidget *>(ui_->Combo1), static_cast<QWidget *>(ui_->Combo2),
+                           static_cast<QWidget *>(ui_->Command4), static_cast<QWidget *>(ui_->Command6)})
             w->setEnabled(true);
-        m_ui->Command2->setEnabled(false);
+        ui_->Command2->setEnabled(false);
         break;
     case RunStage::Finished:
         winsvc::FormDisableMove(menuHandle_, true);
@@ -173,9 +173,9 @@ void Form1::showStage(RunStage stage)
 void Form1::showTimes(const RunResult &result)
 {
     if (result.sendMs >= 0)
-        showCaption(m_ui->Label6, msCaption(result.sendMs));
+        showCaption(ui_->Label6, msCaption(result.sendMs));
     if (result.lastReadMs >= 0)
-        showCaption(m_ui->Label14, msCaption(result.lastReadMs));
+        showCaption(ui_->Label14, msCaption(result.lastReadMs));
 }
 
 void Form1::showResult(const RunResult &result, const RunTally &tally)
@@ -183,37 +183,37 @@ void Form1::showResult(const RunResult &result, const RunTally &tally)
     // The bytes back as the live display last counted them, corrected to
     // the final figure; a run that never saw a byte keeps "0/1000".
     if (!engine_->progress().receivedText.empty())
-        showCaption(m_ui->Label1, ofThousand(result.received));
+        showCaption(ui_->Label1, ofThousand(result.received));
     if (result.sent > 100)
-        showCaption(m_ui->Label2, ofThousand(result.sent));
-    showCaption(m_ui->Label23, QString::number(tally.bytesSent));
-    showCaption(m_ui->Label25, QString::number(tally.bytesReceived));
+        showCaption(ui_->Label2, ofThousand(result.sent));
+    showCaption(ui_->Label23, QString::number(tally.bytesSent));
+    showCaption(ui_->Label25, QString::number(tally.bytesReceived));
     if (result.verdict == Verdict::Pass) {
-        showColours(m_ui->Label3, Green, Black);
-        showCaption(m_ui->Label3, QStringLiteral("PASS"));
-        showCaption(m_ui->Label18, QString::number(tally.passes));
+        showColours(ui_->Label3, Green, Black);
+        showCaption(ui_->Label3, QStringLiteral("PASS"));
+        showCaption(ui_->Label18, QString::number(tally.passes));
     } else {
-        setLabelColours(m_ui->Label3, QColor::fromRgb(Red), QColor::fromRgb(White));
-        m_ui->Label3->setText(QStringLiteral("FAIL"));
-        showCaption(m_ui->Label21, QString::number(tally.failures));
-        m_ui->Label3->repaint();
+        setLabelColours(ui_->Label3, QColor::fromRgb(Red), QColor::fromRgb(White));
+        ui_->Label3->setText(QStringLiteral("FAIL"));
+        showCaption(ui_->Label21, QString::number(tally.failures));
+        ui_->Label3->repaint();
     }
-    m_ui->Text2->setPlainText(fromBytes(result.receivedText));
-    m_ui->Text2->repaint();
+    ui_->Text2->setPlainText(fromBytes(result.receivedText));
+    ui_->Text2->repaint();
 }
 
 void Form1::showAborted(const std::string &reason)
 {
     restoreCursor();
     const QString noTime = QString::fromLatin1(kNoTimeCaption.data(), static_cast<qsizetype>(kNoTimeCaption.size()));
-    showCaption(m_ui->Label6, noTime);
-    showCaption(m_ui->Label14, noTime);
-    showColours(m_ui->Label3, Grey, Black);
-    showCaption(m_ui->Label3, QStringLiteral("-----"));
-    showCaption(m_ui->Label1, QStringLiteral("0/1000"));
-    showCaption(m_ui->Label2, QStringLiteral("0/1000"));
-    m_ui->Text2->setPlainText(fromBytes("\r\n\r\n\r\n" + reason));
-    m_ui->Text2->repaint();
+    showCaption(ui_->Label6, noTime);
+    showCaption(ui_->Label14, noTime);
+    showColours(ui_->Label3, Grey, Black);
+    showCaption(ui_->Label3, QStringLiteral("-----"));
+    showCaption(ui_->Label1, QStringLiteral("0/1000"));
+    showCaption(ui_->Label2, QStringLiteral("0/1000"));
+    ui_->Text2->setPlainText(fromBytes("\r\n\r\n\r\n" + reason));
+    ui_->Text2->repaint();
 }
 
 void Form1::yield()
