@@ -94,6 +94,32 @@ struct CommOverlapped {
     void *event = nullptr;
 };
 
+// What the system said about a failure beyond the Windows number, where it
+// said more (POSIX): the number stays what Windows would answer, so that the
+// layer's reports read the same everywhere, and this record keeps the real
+// cause for the messages that can be more precise than Windows' texts.
+struct SystemCause {
+    enum class Kind {
+        None,        // nothing beyond the Windows number
+        Permission,  // the user may not open the device node
+        Held,        // another program holds the port
+        NotSerial,   // opens, but is no terminal (e.g. /dev/urandom)
+        RegularFile, // a plain file
+        Directory,
+        Lost,        // the device went away or the far end hung up mid-transfer
+    };
+    Kind kind = Kind::None;
+    int systemError = 0;       // errno (0 for a hang-up seen by poll)
+    std::string systemText;    // the system's own text for it
+    std::string devicePath;    // the node the name led to
+    std::string ownerGroup;    // Permission: the group owning the node
+    bool ownerGroupIsRoot = false;
+    std::string holderProgram; // Held: the other program, when known
+    std::int64_t holderPid = 0;
+
+    friend bool operator==(const SystemCause &, const SystemCause &) = default;
+};
+
 class CommPlatform {
 public:
     virtual ~CommPlatform() = default;
@@ -125,8 +151,12 @@ public:
     // NUL-terminated when room is left) and returns the number of characters
     // written; 0 and nothing written for a number without a text.
     virtual std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) = 0;
-    // Returns when input is queued or timeoutMs has passed.
+    // Returns when input is queued or timeoutMs has passed, and at once when
+    // the line has gone away.
     virtual void waitForInput(CommHandle handle, int timeoutMs) = 0;
+    // The cause beside the calling thread's last failed call; Kind::None
+    // where the platform knows nothing more than the Windows number.
+    virtual SystemCause lastCause() const { return {}; }
 };
 
 // The platform of the machine the program runs on (one static instance).

@@ -260,7 +260,8 @@ TEST(VirtualEchoPlug, HangsUpAfterItsByteCount)
         comm.CommWaitInput(1, 5);
     }
     EXPECT_EQ(-1, result);
-    EXPECT_EQ(31, comm.LastErrorNumber()) << report(comm);
+    EXPECT_EQ(5, comm.LastErrorNumber()) << report(comm);
+    EXPECT_EQ(SystemCause::Kind::Lost, comm.LastErrorCause().kind);
     EXPECT_EQ("ABCDE", received.substr(0, 5));
     EXPECT_TRUE(plug.hungUp());
     EXPECT_EQ(5u, plug.bytesReceived());
