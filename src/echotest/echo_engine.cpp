@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 
+#include "echotest/port_fault_messages.h"
 #include "echotest/stopwatch.h"
 #include "serial/modcomm.h"
 
@@ -191,10 +192,17 @@ RunResult EchoTestRun::run()
     if (opened != 0) {
         std::string report;
         comm_.LastErrorReport(report);
-        MessageIcon icon = MessageIcon::None;
+        MessageIcon icon = MessageIcon::Exclamation;
         result.outcome = RunResult::Outcome::OpenFailed;
         result.openError = opened;
-        result.message = openFailureMessage(report, portText, baudText, icon);
+        // Where the system told more than the number (Linux), say that.
+        const serial::SystemCause &cause = comm_.LastErrorCause();
+        result.message = openCauseMessage(cause, {"COM" + portText, view_.deviceName(port)});
+        if (result.message.empty()) {
+            result.message = openFailureMessage(report, portText, baudText, icon);
+            if (icon == MessageIcon::None)
+                result.message += systemTextNote(cause.systemText);
+        }
         view_.showMessage(result.message, icon);
         comm_.CommClose(port);
         return result;
@@ -215,11 +223,28 @@ RunResult EchoTestRun::run()
     view_.startLiveDisplay();
 
     // 6. Send the pattern in chunks, collecting what comes back meanwhile.
+    // A device that goes away ends the transfer at once: nothing more is
+    // sent, and no time-out is waited out on a dead line.
     std::string received;
+    bool lost = false;
+    std::string lostReport;
+    serial::SystemCause lostCause;
+    const auto noteLost = [&](int32_t result) {
+        if (result >= 0 || !isPortLostError(comm_.LastErrorNumber()))
+            return false;
+        comm_.LastErrorReport(lostReport);
+        lostCause = comm_.LastErrorCause();
+        lost = true;
+        return true;
+    };
     for (int pass = 0; pass < kPatternRepeats; ++pass) {
-        comm_.CommWrite(port, kPatternChunk);
-        sentCount_ += 10;
-        comm_.CommRead(port, chunk, kReadChunk);
+        const int32_t written = comm_.CommWrite(port, kPatternChunk);
+        // Only what the system accepted counts as sent.
+        sentCount_ += written >= 0 ? written : comm_.LastWriteCount();
+        if (noteLost(written))
+            break;
+        if (noteLost(comm_.CommRead(port, chunk, kReadChunk)))
+            break;
         received += chunk;
         receivedText_ = received;
         if (aborted())
@@ -238,8 +263,9 @@ RunResult EchoTestRun::run()
     result.timeoutMs = timeout;
 
     // 9. Receive until the whole echo is in or the time-out has passed.
-    while (elapsed < timeout && !aborted()) {
-        comm_.CommRead(port, chunk, kReadChunk);
+    while (!lost && elapsed < timeout && !aborted()) {
+        if (noteLost(comm_.CommRead(port, chunk, kReadChunk)))
+            break;
         received += chunk;
         elapsed = stopWatch->Elapsed();
         receivedText_ = received;
@@ -262,9 +288,12 @@ RunResult EchoTestRun::run()
         return result;
     }
 
-    // 10. One more read in every case; the time of the last read.
-    comm_.CommRead(port, chunk, kReadChunk);
-    received += chunk;
+    // 10. One more read in every case (a dead line has nothing more); the
+    // time of the last read.
+    if (!lost) {
+        comm_.CommRead(port, chunk, kReadChunk);
+        received += chunk;
+    }
     elapsed = stopWatch->Elapsed();
     if (!aborted()) {
         const int64_t shown = elapsed >= minTransmit ? elapsed : int64_t{minTransmit} + 1;
@@ -290,7 +319,7 @@ RunResult EchoTestRun::run()
         // The check box is read now, not at the start: the user may change
         // it while the run waits.
         const bool lowerCase = view_.check1Value() != 0;
-        const bool pass = received == (lowerCase ? expectedText(true) : expectedUpper);
+        const bool pass = !lost && received == (lowerCase ? expectedText(true) : expectedUpper);
         if (pass) {
             view_.setColours(RunLabel::Label3, Green, Black);
             view_.setCaption(RunLabel::Label3, "PASS");
@@ -314,6 +343,13 @@ RunResult EchoTestRun::run()
     view_.leaveRunningState();
     view_.setReceivedText(received);
     view_.disableAbortButton();
+
+    // The fault is told once the port is closed and the window usable again.
+    if (lost && !flags_.AbortRequested) {
+        result.portLost = true;
+        result.message = lostPortMessage(lostCause, {"COM" + portText, view_.deviceName(port)}, lostReport);
+        view_.showMessage(result.message, MessageIcon::Exclamation);
+    }
 
     // 14. After an abort nothing of the run stays on screen.
     if (flags_.AbortRequested) {

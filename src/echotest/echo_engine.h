@@ -132,6 +132,7 @@ struct RunResult {
     int32_t minTransmitMs = 0;
     int64_t timeoutMs = 0;
     std::string receivedText;
+    bool portLost = false;     // the device went away mid-run (a FAIL with message)
 };
 
 class EchoTestRun {

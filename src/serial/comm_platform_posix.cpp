@@ -98,15 +98,18 @@ bool failErrno(int error) { return failWith(windowsErrorFor(error), causeOf(Syst
 // device: "Access is denied."
 bool isLineGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
-bool failLost(int error, const char *hangUpText = nullptr)
+bool failLost(int error, const std::string &path, const char *hangUpText = nullptr)
 {
-    SystemCause cause = causeOf(SystemCause::Kind::Lost, error, {});
+    SystemCause cause = causeOf(SystemCause::Kind::Lost, error, path);
     if (hangUpText)
         cause.systemText = hangUpText;
     return failWith(winerr::accessDenied, std::move(cause));
 }
 
-bool failTransfer(int error) { return isLineGone(error) ? failLost(error) : failErrno(error); }
+bool failTransfer(int error, const std::string &path)
+{
+    return isLineGone(error) ? failLost(error, path) : failErrno(error);
+}
 
 constexpr char hangUpText[] = "The line was hung up (POLLHUP)";
 constexpr char lineErrorText[] = "The line reported an error (POLLERR)";
@@ -542,28 +545,29 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
 
 bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued)
 {
-    if (!lookup(handle))
+    PortState state;
+    if (!lookup(handle, &state))
         return false;
     const int fd = static_cast<int>(handle);
     int available = 0;
     if (::ioctl(fd, FIONREAD, &available) != 0)
-        return failTransfer(errno);
+        return failTransfer(errno, state.path);
     queued = static_cast<std::uint32_t>(std::max(available, 0));
     errors = 0;
     // What came before a hang-up can still be read; after that the line is
     // gone, and saying "nothing queued" would have the caller poll forever.
     if (queued == 0) {
         if (const char *gone = lineGoneNow(fd))
-            return failLost(0, gone);
+            return failLost(0, state.path, gone);
     }
 
     linuxtty::LineCounters now;
     if (!linuxtty::getLineCounters(fd, now))
         return true;
     std::lock_guard lock(mutex_);
-    auto &state = ports_[fd];
-    if (state.hasCounters) {
-        const auto &before = state.counters;
+    auto &live = ports_[fd];
+    if (live.hasCounters) {
+        const auto &before = live.counters;
         if (now.bufferOverrun != before.bufferOverrun)
             errors |= commflags::rxOver;
         if (now.overrun != before.overrun)
@@ -575,8 +579,8 @@ bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
         if (now.breaks != before.breaks)
             errors |= commflags::breakSeen;
     }
-    state.counters = now;
-    state.hasCounters = true;
+    live.counters = now;
+    live.hasCounters = true;
     return true;
 }
 
@@ -629,12 +633,12 @@ bool PosixCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            return failTransfer(errno);
+            return failTransfer(errno, state.path);
         // n == 0 on a tty in non-canonical mode means no data, like EAGAIN;
         // on a hung-up tty it is the end of the line.
         if (n == 0) {
             if (const char *gone = lineGoneNow(fd))
-                return failLost(0, gone);
+                return failLost(0, state.path, gone);
         }
         const int wait = unlimited ? -1 : remainingMs(deadline);
         if (wait == 0 || (firstBytesOnly && totalMs == 0))
@@ -642,7 +646,7 @@ bool PosixCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t 
         const char *gone = nullptr;
         const Wait waited = waitReadable(fd, wait, &gone);
         if (waited == Wait::Gone)
-            return failLost(0, gone);
+            return failLost(0, state.path, gone);
         if (waited == Wait::TimedOut && !unlimited && remainingMs(deadline) == 0)
             break;
     }
@@ -701,7 +705,7 @@ bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint
             continue;
         // bytesWritten keeps what the system accepted before the failure.
         if (n < 0 && errno != EAGAIN)
-            return failTransfer(errno);
+            return failTransfer(errno, state.path);
         if (hasDeadline && remainingMs(deadline) == 0) {
             ::tcflush(fd, TCOFLUSH);
             return failWith(winerr::semTimeout);
@@ -709,7 +713,7 @@ bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint
         pollfd p{fd, POLLOUT, 0};
         if (::poll(&p, 1, hasDeadline ? remainingMs(deadline) : -1) > 0 && !(p.revents & POLLOUT)) {
             if (const char *gone = lineGoneText(p.revents))
-                return failLost(0, gone);
+                return failLost(0, state.path, gone);
         }
     }
     // Like the Windows driver, finish only when the bytes have left the
