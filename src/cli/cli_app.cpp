@@ -6,6 +6,7 @@
 
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
+#include "cli/echo_inputs.h"
 #include "cli/plug_command.h"
 #include "cli/ports.h"
 
@@ -63,12 +64,15 @@ int run(int argc, char **argv)
 
     EchoOptions echo;
     auto *echoCommand = app.add_subcommand("echo", "Run the 1000-byte echo test through an echo plug or board");
-    auto *portOption = echoCommand->add_option("--port", echo.port, "COM port 1..4 (REBOUNCE_COMn maps it on Linux)")
-                           ->check(CLI::Range(1, 4));
-    echoCommand->add_option("--device", echo.device, "Any serial device instead: /dev/ttyUSB0, a pseudo-terminal, COM7")
-        ->excludes(portOption);
+    // No default port: COM1 is this machine's console on many Linux
+    // machines, and the test writes 1000 bytes to whatever it opens.
+    auto *where = echoCommand->add_option_group("port", "The port to test: exactly one of --port and --device");
+    where->add_option("--port", echo.port, "COM port 1..4 (REBOUNCE_COMn maps it on Linux)")->check(CLI::Range(1, 4));
+    where->add_option("--device", echo.device, "Any serial device instead: /dev/ttyUSB0, a pseudo-terminal, COM7")
+        ->check(CLI::Validator(checkDeviceText, "DEVICE"));
+    where->require_option(1);
     echoCommand->add_option("--baud", echo.baud, "Baud rate (any integer the driver takes)")
-        ->check(CLI::TypeValidator<long long>());
+        ->check(CLI::Validator(checkBaudText, "RATE"));
     echoCommand->add_flag("--lowercase", echo.lowerCase, "The far end answers in lower case");
     echoCommand->add_flag("--json", echo.json, "One JSON object per run, then a summary");
     echoCommand->add_option("--runs", echo.runs, "Number of runs, one after the other")->check(CLI::PositiveNumber);

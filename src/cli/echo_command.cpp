@@ -116,6 +116,7 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
     comm.setYield([&view] { view.yield(); });
 
     int status = kExitOk;
+    std::string endedBy; // the message that stopped the runs early, if any
     for (int run = 1; run <= options.runs; ++run) {
         const RunResult result = engine.run();
         if (result.outcome == RunResult::Outcome::NotStarted) {
@@ -123,9 +124,16 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
             return kExitUsage;
         }
         if (result.outcome == RunResult::Outcome::OpenFailed) {
-            err << withoutCarriageReturns(forDevice(view.lastMessage, options)) << '\n';
-            return kExitOpenFailed;
+            // Runs before this one still get their summary below.
+            endedBy = withoutCarriageReturns(forDevice(view.lastMessage, options));
+            err << endedBy << '\n';
+            status = kExitOpenFailed;
+            break;
         }
+        const std::string message =
+            result.message.empty() ? std::string() : withoutCarriageReturns(forDevice(result.message, options));
+        if (!message.empty())
+            err << message << '\n';
         if (options.json) {
             const nlohmann::ordered_json line = {
                 {"run", run},
@@ -140,7 +148,10 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
                 {"timeout_ms", result.timeoutMs},
                 {"received_text", bytesAsUtf8(result.receivedText)},
             };
-            out << line.dump() << '\n' << std::flush;
+            nlohmann::ordered_json withMessage = line;
+            if (!message.empty())
+                withMessage["message"] = message;
+            out << withMessage.dump() << '\n' << std::flush;
         } else if (result.outcome == RunResult::Outcome::Aborted) {
             out << "Run " << run << ": ABORTED (" << portDescription(options) << ", " << result.baud
                 << " baud)\n" << std::flush;
@@ -167,7 +178,10 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
             {"total_sent", counter(RunLabel::Label23)},
             {"total_received", counter(RunLabel::Label25)},
         };
-        out << summary.dump() << '\n';
+        nlohmann::ordered_json withError = summary;
+        if (!endedBy.empty())
+            withError["error"] = endedBy;
+        out << withError.dump() << '\n';
     } else {
         out << "Passes: " << view.caption(RunLabel::Label18) << "  Failures: " << view.caption(RunLabel::Label21)
             << "  Total bytes sent: " << view.caption(RunLabel::Label23)
