@@ -12,6 +12,7 @@
 #include <string>
 
 #include "echotest/baud_selection.h"
+#include "echotest/port_fault_messages.h"
 #include "serial/comm_error.h"
 
 namespace serial {
@@ -204,6 +205,7 @@ private:
     void finish(Transfer &transfer, RunResult &result);
     bool read(Transfer &transfer, RunResult &result);
     bool noteTransferFailure(RunResult &result);
+    PortNames portNames() const;
 
     serial::modCOMM &comm_;
     RunView &attachedView_;
