@@ -1,4 +1,5 @@
 #include "echotest/form1.h"
+#include "help/help_view.h"
 
 #include "ui_form1.h"
 
@@ -102,6 +103,7 @@ Form1::Form1(QWidget *parent)
 Form1::~Form1()
 {
     Unload();
+    help::removeHelpViewFilters(*this);
     // Destroying a focused combo makes it "finish editing" and re-emit its
     // selection; by then this object is no longer a Form1.
     for (QObject *source : {static_cast<QObject *>(ui_->Combo1), static_cast<QObject *>(ui_->Combo2),
