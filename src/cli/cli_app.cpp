@@ -7,6 +7,7 @@
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
 #include "cli/plug_command.h"
+#include "cli/program_info.h"
 #include "cli/ports.h"
 
 namespace cli {
@@ -59,6 +60,7 @@ int run(int argc, char **argv)
 {
     CLI::App app{"Rebounce Test from the command line: the serial echo test and the AVR baud-rate calculator.",
                  "rebounce-cli"};
+    addProgramInfo(app);
     app.require_subcommand(1);
 
     EchoOptions echo;
@@ -97,7 +99,7 @@ int run(int argc, char **argv)
     plugCommand->add_option("--corrupt", corrupts, "Answer the byte at this position garbled (repeatable)");
     plugCommand->add_option("--hang-up-after", hangUp, "Hang up after this many bytes")->expected(1);
     plugCommand->add_option("--board-rate", plug.boardRate,
-                            "Fixed rate of the board; bytes sent more than 5% away arrive garbled");
+                            "Fixed rate of the board (0: none); bytes sent more than 5% away arrive garbled");
 
     app.add_subcommand("ports", "List the serial devices of this machine");
 
