@@ -12,6 +12,7 @@ std::string helpText()
     return "Usage: rebounce [OPTIONS]\n"
            "Rebounce Test: checks a serial port with a 1000-byte echo test through an echo plug\n"
            "or a board that returns every byte, and calculates AVR baud-rate settings.\n"
+           "rebounce-cli runs the same echo test and calculator from a terminal.\n"
            "\n"
            "Options:\n"
            "  --device PATH   Start with this serial device chosen, e.g. /dev/ttyUSB0\n"
@@ -20,10 +21,7 @@ std::string helpText()
            "Qt's own options (-platform, -style, ...) are accepted as well.\n"
            "\n"
            "Environment:\n"
-           "  REBOUNCE_COM1 .. REBOUNCE_COM4\n"
-           "                  The device that port 1 to 4 means (default /dev/ttyS0 to /dev/ttyS3)\n"
-           "\n"
-           "rebounce-cli runs the same echo test and calculator from a terminal.\n";
+           "  REBOUNCE_COMn   The device that port n (1 to 4) means; /dev/ttyS0 to /dev/ttyS3 without it\n";
 }
 
 std::string versionText()

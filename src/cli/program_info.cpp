@@ -58,6 +58,29 @@ public:
         return name;
     }
 
+    // --help-all, which the manual page is made from: one block per
+    // subcommand with a heading help2man takes for a subsection
+    // ("rebounce-cli echo [OPTIONS]:"), its purpose, then its options.
+    std::string make_subcommands(const CLI::App *app, CLI::AppFormatMode mode) const override
+    {
+        if (mode != CLI::AppFormatMode::All)
+            return CLI::Formatter::make_subcommands(app, mode);
+        std::string text;
+        for (const CLI::App *sub : app->get_subcommands({}))
+            text += "\n" + make_expanded(sub);
+        return text;
+    }
+
+    std::string make_expanded(const CLI::App *sub) const override
+    {
+        std::string text = sub->get_parent()->get_name() + " " + sub->get_name() + " [OPTIONS]:\n";
+        text += "  " + sub->get_description() + "\n\n";
+        for (const CLI::Option *option : sub->get_options())
+            if (option != sub->get_help_ptr() && option != sub->get_help_all_ptr())
+                text += make_option(option, false);
+        return text;
+    }
+
     std::string make_option_opts(const CLI::Option *option) const override
     {
         std::string opts = CLI::Formatter::make_option_opts(option);
@@ -72,6 +95,7 @@ public:
 void addProgramInfo(CLI::App &app)
 {
     app.set_version_flag("--version", versionText(), "Print the version and exit");
+    app.set_help_all_flag("--help-all", "Print the help of every subcommand and exit");
     app.formatter(std::make_shared<HelpFormatter>());
     app.option_defaults()->always_capture_default();
     app.footer(exitStatusText());
