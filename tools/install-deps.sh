@@ -12,6 +12,9 @@ packages=(
   libcli11-dev nlohmann-json3-dev              # rebounce-cli
   fonts-liberation                             # metric-compatible Courier New / Arial
   xvfb xauth                                   # a display for screenshots and the GUI on headless boxes
+  help2man man-db                              # manual pages made from --help, and reading them
+  desktop-file-utils appstream                 # checking the desktop entry and the metainfo
+  dpkg-dev file                                # the .deb: dpkg-shlibdeps works out its Depends
 )
 
 missing=()

@@ -24,6 +24,20 @@ done
 
 log=$build/package-test/apt.log
 : >"$log"
+# dpkg leaves out what its configuration excludes (container images drop
+# /usr/share/man and /usr/share/doc); those files are not expected then.
+mapfile -t excludes < <(sed -n 's/^path-exclude[= ]*//p' /etc/dpkg/dpkg.cfg.d/* 2>/dev/null)
+mapfile -t includes < <(sed -n 's/^path-include[= ]*//p' /etc/dpkg/dpkg.cfg.d/* 2>/dev/null)
+excluded() {
+  local glob
+  for glob in "${includes[@]}"; do [[ $1 == $glob ]] && return 1; done
+  for glob in "${excludes[@]}"; do [[ $1 == $glob ]] && return 0; done
+  return 1
+}
+kept=()
+for f in "${files[@]}"; do excluded "$f" || kept+=("$f"); done
+[ "${#kept[@]}" -eq "${#files[@]}" ] || echo "dpkg's configuration leaves out $(( ${#files[@]} - ${#kept[@]} )) file(s) here"
+
 apt_run() {
   echo "+ apt-get $*" >>"$log"
   if ! DEBIAN_FRONTEND=noninteractive timeout 120 apt-get -y -q -o DPkg::Lock::Timeout=60 "$@" >>"$log" 2>&1; then
@@ -47,14 +61,18 @@ for program in rebounce rebounce-cli; do
   first=$(PATH=/usr/bin:/bin "$program" --version | head -n1)
   check "$program --version from PATH" test "$first" = "$program (Rebounce Test) $version"
 done
-check "man finds rebounce-cli(1)" test "$(man -w rebounce-cli)" = /usr/share/man/man1/rebounce-cli.1.gz
-check "man rebounce-cli reads" bash -c "MANWIDTH=80 man rebounce-cli 2>/dev/null | grep -q 'EXIT STATUS'"
+if excluded /usr/share/man/man1/rebounce-cli.1.gz; then
+  echo "manual pages are excluded by dpkg's configuration here; not checked"
+else
+  check "man finds rebounce-cli(1)" test "$(man -w rebounce-cli)" = /usr/share/man/man1/rebounce-cli.1.gz
+  check "man rebounce-cli reads" bash -c "MANWIDTH=80 man rebounce-cli 2>/dev/null | grep -q 'EXIT STATUS'"
+fi
 check "rebounce-cli calc runs" bash -c "rebounce-cli calc --clock 16000000 --baud 9600 --json | grep -q '\"ubrr\":\"103\"'"
 check "desktop entry in /usr/share/applications" test -f /usr/share/applications/rebounce.desktop
 check "icon in the hicolor theme" test -f /usr/share/icons/hicolor/48x48/apps/rebounce.png
 mapfile -t listed < <(dpkg -L rebounce)
 missing=()
-for f in "${files[@]}"; do
+for f in "${kept[@]}"; do
   grep -qxF -- "$f" <<<"$(printf '%s\n' "${listed[@]}")" || missing+=("$f")
 done
 check "dpkg -L lists every file of the package (missing: ${missing[*]:-none})" test "${#missing[@]}" -eq 0
