@@ -4,6 +4,7 @@
 #   check_completion.sh <build dir> <source dir>
 build=$1 source=$2
 . "$source/tests/package/common.sh"
+build=$(cd "$build" && pwd)
 
 dest=$build/package-test/completion
 rm -rf "$dest"

@@ -5,6 +5,7 @@
 # Leaves the package in <build dir>/package-test/deb/ for deb_install.sh.
 build=$1 source=$2 version=$3
 . "$source/tests/package/common.sh"
+build=$(cd "$build" && pwd)
 
 out=$build/package-test/deb
 rm -rf "$out"

@@ -6,6 +6,7 @@
 #   check_install.sh <build dir> <source dir> <version>
 build=$1 source=$2 version=$3
 . "$source/tests/package/common.sh"
+build=$(cd "$build" && pwd)
 
 dest=$build/package-test/destdir
 rm -rf "$dest"

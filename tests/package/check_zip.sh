@@ -5,6 +5,7 @@
 #   check_zip.sh <build dir> <source dir> <version>
 build=$1 source=$2 version=$3
 . "$source/tests/package/common.sh"
+build=$(cd "$build" && pwd)
 
 out=$build/package-test/zip
 rm -rf "$out"
@@ -25,6 +26,7 @@ check "rebounce-cli.exe is a 64-bit Windows console program" \
 if command -v x86_64-w64-mingw32-objdump >/dev/null; then
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | LC_ALL=C sort -u)
   echo "imports: $(tr '\n' ' ' <<<"$dlls")"
+  check "imports read (kernel32.dll among them)" grep -qx kernel32.dll <<<"$dlls"
   check "no compiler runtime DLL needed" bash -c '! grep -Eq "libstdc|libgcc|libwinpthread" <<<"$0"' "$dlls"
 fi
 finish

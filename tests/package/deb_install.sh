@@ -7,6 +7,7 @@
 #   deb_install.sh <build dir> <source dir> <version>
 build=$1 source=$2 version=$3
 . "$source/tests/package/common.sh"
+build=$(cd "$build" && pwd)
 
 [ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
 command -v apt-get >/dev/null || skip "no apt-get here"
