@@ -26,12 +26,7 @@ std::string helpText()
 
 std::string versionText()
 {
-    return std::string("rebounce (Rebounce Test) ") + rebounce::kVersion +
-           "\n"
-           "Copyright (C) 2026 The Rebounce Test developers.\n"
-           "License MIT: <https://opensource.org/licenses/MIT>.\n"
-           "This is free software: you are free to change and redistribute it.\n"
-           "There is NO WARRANTY, to the extent permitted by law.\n";
+    return std::string("rebounce (Rebounce Test) ") + rebounce::kVersion + "\n" + rebounce::kCopyrightNotice;
 }
 
 std::optional<int> answerInfoRequest(int argc, const char *const *argv, std::ostream &out)

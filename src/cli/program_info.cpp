@@ -9,12 +9,11 @@ namespace cli {
 
 std::string versionText()
 {
-    return std::string("rebounce-cli (Rebounce Test) ") + rebounce::kVersion +
-           "\n"
-           "Copyright (C) 2026 The Rebounce Test developers.\n"
-           "License MIT: <https://opensource.org/licenses/MIT>.\n"
-           "This is free software: you are free to change and redistribute it.\n"
-           "There is NO WARRANTY, to the extent permitted by law.";
+    // CLI11 ends it with a newline of its own.
+    std::string text = std::string("rebounce-cli (Rebounce Test) ") + rebounce::kVersion + "\n" +
+                       rebounce::kCopyrightNotice;
+    text.pop_back();
+    return text;
 }
 
 std::string exitStatusText()
