@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/cli_app.h"
+#include "cli/exit_status.h"
 #include "rebounce_version.h"
 
 namespace cli {

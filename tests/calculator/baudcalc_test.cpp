@@ -32,7 +32,17 @@ class BaudcalcTest : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QWidget> m_owner;
+    // The main window as the calculator sees it: three controls it gives back.
+    class StandInOwner : public QWidget, public calculator::CalculatorOwner
+    {
+    public:
+        void enableAfterCalculator() override
+        {
+            for (const char *name : {"Combo1", "Combo2", "Command1"})
+                findChild<QWidget *>(QLatin1String(name), Qt::FindDirectChildrenOnly)->setEnabled(true);
+        }
+    };
+    std::unique_ptr<StandInOwner> m_owner;
     calculator::baudcalc *m_calc = nullptr;
     int m_beeps = 0;
     QList<Shown> m_messages;
@@ -90,13 +100,13 @@ private:
 private slots:
     void init()
     {
-        m_owner = std::make_unique<QWidget>();
+        m_owner = std::make_unique<StandInOwner>();
         for (const char *name : {"Combo1", "Combo2", "Command1"}) {
             auto *control = new QWidget(m_owner.get());
             control->setObjectName(QLatin1String(name));
             control->setEnabled(false); // as the main window leaves them
         }
-        m_calc = new calculator::baudcalc(m_owner.get());
+        m_calc = new calculator::baudcalc(m_owner.get(), m_owner.get());
         m_beeps = 0;
         m_messages.clear();
         m_calc->setBeepHandler([this] { ++m_beeps; });
