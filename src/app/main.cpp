@@ -1,12 +1,17 @@
+#include <iostream>
+
 #include <QApplication>
 #include <QFont>
 
+#include "app/command_line.h"
 #include "echotest/form1.h"
 #include "resources/artwork.h"
 #include "winsvc/modCloseBtn.h"
 
 int main(int argc, char *argv[])
 {
+    if (const auto status = startup::answerInfoRequest(argc, argv, std::cout))
+        return *status;
     QApplication app(argc, argv);
     app.setFont(QFont(QStringLiteral("Arial"), 8)); // the windows are laid out for an 8-point sans
     app.setWindowIcon(resources::appIcon());

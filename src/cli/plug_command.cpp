@@ -43,7 +43,7 @@ void addPlugCommand(CLI::App &app, int &exitStatus)
     command->add_option("--corrupt", options->corrupts, "Answer the byte at this position garbled (repeatable)");
     command->add_option("--hang-up-after", options->hangUp, "Hang up after this many bytes")->expected(1);
     command->add_option("--board-rate", options->plug.boardRate,
-                        "Fixed rate of the board; bytes sent more than 5% away arrive garbled");
+                        "Fixed rate of the board (0: none); bytes sent more than 5% away arrive garbled");
     command->callback([options, &exitStatus] {
         serial::EchoPlugOptions plug = options->plug;
         plug.dropAt.insert(options->drops.begin(), options->drops.end());
