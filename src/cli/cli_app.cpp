@@ -7,7 +7,7 @@
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
 #include "cli/plug_command.h"
-#include "cli/ports.h"
+#include "cli/ports_command.h"
 
 namespace cli {
 
@@ -26,34 +26,6 @@ std::string bytesAsUtf8(const std::string &bytes)
     }
     return text;
 }
-
-namespace {
-
-int runPorts(std::ostream &out)
-{
-    const auto devices = listSerialDevices();
-    if (devices.empty()) {
-        out << "No serial devices found.\n";
-        return kExitOk;
-    }
-    for (const SerialDevice &device : devices) {
-        out << device.name;
-        if (device.inUse)
-            out << "  [in use]";
-        if (!device.driver.empty())
-            out << "  driver " << device.driver;
-        if (!device.usbId.empty())
-            out << "  usb " << device.usbId;
-        if (!device.product.empty())
-            out << "  \"" << device.product << '"';
-        if (!device.alias.empty())
-            out << "  " << device.alias;
-        out << '\n';
-    }
-    return kExitOk;
-}
-
-} // namespace
 
 int run(int argc, char **argv)
 {
@@ -99,7 +71,8 @@ int run(int argc, char **argv)
     plugCommand->add_option("--board-rate", plug.boardRate,
                             "Fixed rate of the board; bytes sent more than 5% away arrive garbled");
 
-    app.add_subcommand("ports", "List the serial devices of this machine");
+    int exitStatus = kExitOk;
+    addPortsCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);
@@ -121,7 +94,7 @@ int run(int argc, char **argv)
             plug.hangUpAfter = hangUp.front();
         return runPlug(plug, std::cout, std::cerr);
     }
-    return runPorts(std::cout);
+    return exitStatus;
 }
 
 } // namespace cli
