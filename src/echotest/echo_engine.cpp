@@ -84,13 +84,13 @@ bool EchoTestRun::parseBaud(const std::string &text, int32_t &baud)
     return true;
 }
 
-std::string EchoTestRun::openFailureMessage(const std::string &report, const std::string &port,
+std::string EchoTestRun::openFailureMessage(const std::string &report, const std::string &device,
                                             const std::string &rate, MessageIcon &icon)
 {
     icon = MessageIcon::Exclamation;
     if (report.find("Error (87):") != std::string::npos) {
         static const char *const lines[] = {
-            nullptr, // first line names the rate and the port
+            nullptr, // first line names the rate and the device
             "",
             "Serial Baud Rates supported by your computer.",
             "",
@@ -107,7 +107,7 @@ std::string EchoTestRun::openFailureMessage(const std::string &report, const std
             "A PCI card with 16C950 UARTs and 14.7456 MHz UART Clock is about 50 Euro.",
             "At 14.7456 MHz, the maximal baud rate will be: 14745600 Hz / (1 * 16) = 921600",
         };
-        std::string message = "The baud rate " + rate + " is not supported by COM" + port + "!";
+        std::string message = "The baud rate " + rate + " is not supported by " + device + "!";
         for (size_t i = 1; i < std::size(lines); ++i) {
             message += kCrLf;
             message += lines[i];
@@ -115,9 +115,9 @@ std::string EchoTestRun::openFailureMessage(const std::string &report, const std
         return message;
     }
     if (report.find("Error (2):") != std::string::npos)
-        return "COM" + port + " does not exist!    ";
+        return device + " does not exist!    ";
     if (report.find("Error (5):") != std::string::npos)
-        return "COM" + port + " already open!    " + kCrLf + "(In use by another program).";
+        return device + " already open!    " + kCrLf + "(In use by another program).";
     icon = MessageIcon::None;
     return "COM Error: " + report;
 }
@@ -187,14 +187,15 @@ RunResult EchoTestRun::run()
 
     // 4. Open; explain a failure and release whatever the open left held.
     const std::string mode = "baud=" + baudText + " parity=N data=8 stop=1";
-    const int32_t opened = comm_.CommOpen(port, view_.deviceName(port), mode);
+    const std::string device = view_.deviceName(port);
+    const int32_t opened = comm_.CommOpen(port, device, mode);
     if (opened != 0) {
         std::string report;
         comm_.LastErrorReport(report);
         MessageIcon icon = MessageIcon::None;
         result.outcome = RunResult::Outcome::OpenFailed;
         result.openError = opened;
-        result.message = openFailureMessage(report, portText, baudText, icon);
+        result.message = openFailureMessage(report, device, baudText, icon);
         view_.showMessage(result.message, icon);
         comm_.CommClose(port);
         return result;

@@ -69,8 +69,9 @@ public:
     virtual std::string baudText() = 0; // Combo2: the rate as typed
     virtual int check1Value() = 0;      // 0: upper-case echo passes; else lower case
     virtual int32_t minTransmitTime() = 0;
-    // The device the run opens for a port number.  The window tests COM1 to
-    // COM4; the command line may name any device instead.
+    // The device the run opens for a port number, also the name its
+    // messages give it.  COM1 to COM4 by default; the window's other entries
+    // and the command line may name any device instead.
     virtual std::string deviceName(int16_t port) { return "COM" + std::to_string(port); }
 
     virtual std::string caption(RunLabel label) = 0;
@@ -156,8 +157,9 @@ public:
     static int64_t timeoutExtraMs(int32_t baud);
     // Converts the rate text as the run reads it; false when it is no number.
     static bool parseBaud(const std::string &text, int32_t &baud);
-    // The message for a failed open, chosen from the error report.
-    static std::string openFailureMessage(const std::string &report, const std::string &port,
+    // The message for a failed open of device ("COM3", "/dev/ttyUSB0"),
+    // chosen from the error report.
+    static std::string openFailureMessage(const std::string &report, const std::string &device,
                                           const std::string &rate, MessageIcon &icon);
     static std::string expectedText(bool lowerCase);
 

@@ -31,7 +31,13 @@ class Form1::RunView final : public EchoTestView {
 public:
     explicit RunView(Form1 &form) : form_(form), ui_(*form.m_ui) {}
 
-    std::string portText() override { return ui_.Combo1->currentText().toStdString(); }
+    // The entries past "4" open their device through the first record of
+    // the port table; the window opens one port at a time.
+    std::string portText() override
+    {
+        return ui_.Combo1->currentIndex() < kFixedPortEntries ? ui_.Combo1->currentText().toStdString() : "1";
+    }
+    std::string deviceName(int16_t) override { return form_.selectedDevice(); }
     std::string baudText() override { return ui_.Combo2->currentText().toStdString(); }
     int check1Value() override { return ui_.Check1->isChecked() ? 1 : 0; }
     int32_t minTransmitTime() override { return form_.MinTransmitTime(); }

@@ -363,12 +363,12 @@ TEST(OpenFailureMessageTest, FirstMatchingErrorWins)
 {
     MessageIcon icon;
     EXPECT_EQ("COM2 does not exist!    ",
-              EchoTestRun::openFailureMessage("Error (2): CommOpen (CreateFile) - Error (5):", "2", "9600", icon));
+              EchoTestRun::openFailureMessage("Error (2): CommOpen (CreateFile) - Error (5):", "COM2", "9600", icon));
     EXPECT_EQ("COM Error: Error (-1): CommOpen - Port in use.",
-              EchoTestRun::openFailureMessage("Error (-1): CommOpen - Port in use.", "2", "9600", icon));
+              EchoTestRun::openFailureMessage("Error (-1): CommOpen - Port in use.", "COM2", "9600", icon));
     EXPECT_EQ(MessageIcon::None, icon);
     // "Error (21):" must not be taken for "Error (2):".
-    EXPECT_EQ(0u, EchoTestRun::openFailureMessage("Error (21): x - y", "1", "9600", icon).find("COM Error: "));
+    EXPECT_EQ(0u, EchoTestRun::openFailureMessage("Error (21): x - y", "COM1", "9600", icon).find("COM Error: "));
 }
 
 struct TimeoutCase {
@@ -472,6 +472,17 @@ TEST(ParseBaudTest, ReadsTheRateTextAsAWholeNumber)
     EXPECT_EQ(INT32_MAX, baud);
     EXPECT_FALSE(EchoTestRun::parseBaud("12a", baud));
     EXPECT_FALSE(EchoTestRun::parseBaud("", baud));
+}
+
+TEST(OpenFailureMessageTest, NamesTheDeviceItWasGiven)
+{
+    MessageIcon icon;
+    EXPECT_EQ("/dev/ttyUSB0 does not exist!    ",
+              EchoTestRun::openFailureMessage("Error (2): CommOpen (CreateFile) - x", "/dev/ttyUSB0", "9600", icon));
+    EXPECT_EQ("COM12 already open!    \r\n(In use by another program).",
+              EchoTestRun::openFailureMessage("Error (5): CommOpen (CreateFile) - x", "COM12", "9600", icon));
+    EXPECT_EQ(0u, EchoTestRun::openFailureMessage("Error (87): CommOpen (SetCommState) - x", "/dev/ttyACM0", "7", icon)
+                      .find("The baud rate 7 is not supported by /dev/ttyACM0!\r\n"));
 }
 
 } // namespace

@@ -1,0 +1,57 @@
+#include "echotest/port_entries.h"
+
+#include <algorithm>
+
+namespace echotest {
+
+namespace {
+
+PortEntry deviceEntry(const std::string &path, const std::string &line)
+{
+    return PortEntry{serial::shortDeviceName(path), path, line, " " + line + " "};
+}
+
+} // namespace
+
+std::vector<PortEntry> portEntries(const std::vector<serial::SerialDevice> &found, const std::string &keep)
+{
+    std::vector<PortEntry> entries;
+    for (int port = 1; port <= kFixedPortEntries; ++port) {
+        const std::string device = serial::comPortDevice(port);
+        const std::string text = std::to_string(port);
+        entries.push_back(PortEntry{text, device, text + "  " + device, " " + device + " "});
+    }
+    bool keepListed = keep.empty();
+    for (const serial::SerialDevice &device : found) {
+        if (!device.hasHardware())
+            continue;
+        entries.push_back(deviceEntry(device.path, serial::deviceLine(device)));
+        keepListed = keepListed || keep == device.path || keep == device.stablePath;
+    }
+    keepListed = keepListed || std::any_of(entries.begin(), entries.begin() + kFixedPortEntries,
+                                           [&keep](const PortEntry &entry) { return entry.device == keep; });
+    if (!keepListed)
+        entries.push_back(deviceEntry(keep, keep + "  (not found)"));
+    return entries;
+}
+
+int findPortEntry(const std::vector<PortEntry> &entries, const std::vector<serial::SerialDevice> &found,
+                  const std::string &device)
+{
+    std::string path = device;
+    for (const serial::SerialDevice &candidate : found) {
+        if (!candidate.stablePath.empty() && candidate.stablePath == device)
+            path = candidate.path;
+    }
+    for (std::size_t i = kFixedPortEntries; i < entries.size(); ++i) {
+        if (entries[i].device == path)
+            return static_cast<int>(i);
+    }
+    for (int i = 0; i < kFixedPortEntries && i < static_cast<int>(entries.size()); ++i) {
+        if (entries[static_cast<std::size_t>(i)].device == path)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace echotest
