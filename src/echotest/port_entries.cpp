@@ -1,6 +1,7 @@
 #include "echotest/port_entries.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace echotest {
 
@@ -30,8 +31,12 @@ std::vector<PortEntry> portEntries(const std::vector<serial::SerialDevice> &foun
     }
     keepListed = keepListed || std::any_of(entries.begin(), entries.begin() + kFixedPortEntries,
                                            [&keep](const PortEntry &entry) { return entry.device == keep; });
+    // A device the system does not list may still be there (a
+    // pseudo-terminal, a port of a driver that sysfs does not tie to a
+    // device); looking does not open it.
+    std::error_code ec;
     if (!keepListed)
-        entries.push_back(deviceEntry(keep, keep + "  (not found)"));
+        entries.push_back(deviceEntry(keep, std::filesystem::exists(keep, ec) ? keep : keep + "  (not found)"));
     return entries;
 }
 
