@@ -291,6 +291,7 @@ void TestForm1Ports::startWithDeviceChoosesIt()
     form->chooseDevice("/dev/serial/by-id/usb-Arduino__www.arduino.cc__Arduino_Uno_85735313233351F0E1A1-if00");
     QCOMPARE(combo1()->currentText(), QStringLiteral("ACM0"));
     QCOMPARE(form->selectedDevice(), std::string("/dev/ttyACM0"));
+    QCOMPARE(combo1()->count(), 7); // no second entry for the same board
     // A fixed entry's device chooses the fixed entry.
     form->chooseDevice("/dev/ttyS3");
     QCOMPARE(combo1()->currentText(), QStringLiteral("4"));
