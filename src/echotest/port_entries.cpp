@@ -16,21 +16,36 @@ PortEntry deviceEntry(const std::string &path, const std::string &line)
 
 std::vector<PortEntry> portEntries(const std::vector<serial::SerialDevice> &found, const std::string &keep)
 {
+    const auto foundAs = [&found](const std::string &path) {
+        return std::find_if(found.begin(), found.end(),
+                            [&path](const serial::SerialDevice &device) { return device.path == path; });
+    };
     std::vector<PortEntry> entries;
     for (int port = 1; port <= kFixedPortEntries; ++port) {
-        const std::string device = serial::comPortDevice(port);
         const std::string text = std::to_string(port);
-        entries.push_back(PortEntry{text, device, text + "  " + device, " " + device + " "});
+        const std::string device = serial::comPortDevice(port);
+        const auto described = foundAs(device);
+        const std::string line = described == found.end() ? device : serial::deviceLine(*described);
+        entries.push_back(PortEntry{text, device, text + "  " + line, " " + device + " "});
     }
-    bool keepListed = keep.empty();
+    const auto isFixed = [&entries](const std::string &path) {
+        return std::any_of(entries.begin(), entries.begin() + kFixedPortEntries,
+                           [&path](const PortEntry &entry) { return entry.device == path; });
+    };
+    bool keepListed = keep.empty() || isFixed(keep);
     for (const serial::SerialDevice &device : found) {
-        if (!device.hasHardware())
+        // A port that "1" to "4" already mean is not listed twice; one
+        // without a UART only when it was asked for.
+        const bool kept = !keep.empty() && (keep == device.path || keep == device.stablePath);
+        if (isFixed(device.path)) {
+            keepListed = keepListed || kept;
+            continue;
+        }
+        if (!device.hasHardware() && !kept)
             continue;
         entries.push_back(deviceEntry(device.path, serial::deviceLine(device)));
-        keepListed = keepListed || keep == device.path || keep == device.stablePath;
+        keepListed = keepListed || kept;
     }
-    keepListed = keepListed || std::any_of(entries.begin(), entries.begin() + kFixedPortEntries,
-                                           [&keep](const PortEntry &entry) { return entry.device == keep; });
     // A device the system does not list may still be there (a
     // pseudo-terminal, a port of a driver that sysfs does not tie to a
     // device); looking does not open it.

@@ -18,10 +18,11 @@ struct PortEntry {
 // Number of the fixed entries "1" to "4".
 inline constexpr int kFixedPortEntries = 4;
 
-// "1" to "4" (their devices as comPortDevice gives them), then each found
-// device that has hardware behind it.  keep, when not empty, is a device
-// that stays listed even when it was not found (the one chosen, or named at
-// start): a device that went away still gets its own "does not exist".
+// "1" to "4" (their devices as comPortDevice gives them, described when
+// found), then each other found device that has hardware behind it.  keep,
+// when not empty, is a device that stays listed even when it was not found
+// or has no UART (the one chosen, or named at start): a device that went
+// away still gets its own "does not exist" when a run tries it.
 std::vector<PortEntry> portEntries(const std::vector<serial::SerialDevice> &found, const std::string &keep);
 
 // Index of the entry for device: a found device by its path or stable

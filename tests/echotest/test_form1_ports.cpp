@@ -146,12 +146,21 @@ void TestForm1Ports::pick(const QString &text)
 
 void TestForm1Ports::fixedEntriesThenDevicesWithHardware()
 {
+    serial::SerialDevice third; // what "3" means, fitted with a UART
+    third.path = "/dev/ttyS2";
+    third.uartFitted = serial::UartFitted::Yes;
+    third.uartType = "16550A";
+    found.push_back(third);
     makeForm();
-    // The port without a UART (ttyS1, ttyS10) is left out.
+    // The ports without a UART (ttyS1, ttyS10) are left out, and "3" is not
+    // listed a second time.
     QCOMPARE(texts(), (QStringList{"1", "2", "3", "4", "ACM0", "S0", "USB0"}));
     QCOMPARE(combo1()->currentText(), QStringLiteral("1"));
     QCOMPARE(line(0), QStringLiteral("1  /nonexistent/rebounce-test-port"));
-    QCOMPARE(line(2), QStringLiteral("3  /dev/ttyS2"));
+    // "2" means /dev/ttyS1, which the discovery found without a UART.
+    QCOMPARE(line(1), QStringLiteral("2  /dev/ttyS1  no UART"));
+    QCOMPARE(line(2), QStringLiteral("3  /dev/ttyS2  16550A UART"));
+    QCOMPARE(line(3), QStringLiteral("4  /dev/ttyS3"));
     QCOMPARE(line(4), QStringLiteral("/dev/ttyACM0  Arduino Uno  2341:0043"));
     QCOMPARE(line(5), QStringLiteral("/dev/ttyS0  16550A UART  system console  in use by agetty"));
     QCOMPARE(line(6), QStringLiteral("/dev/ttyUSB0  FT232R USB UART  0403:6001  in use by minicom"));
@@ -295,6 +304,15 @@ void TestForm1Ports::startWithDeviceChoosesIt()
     // A fixed entry's device chooses the fixed entry.
     form->chooseDevice("/dev/ttyS3");
     QCOMPARE(combo1()->currentText(), QStringLiteral("4"));
+    QCOMPARE(combo1()->count(), 7);
+    // A port without a UART is listed when it is asked for, and only then.
+    form->chooseDevice("/dev/ttyS10");
+    QCOMPARE(combo1()->currentText(), QStringLiteral("S10"));
+    QCOMPARE(line(combo1()->currentIndex()), QStringLiteral("/dev/ttyS10  no UART"));
+    QCOMPARE(form->selectedDevice(), std::string("/dev/ttyS10"));
+    form->chooseDevice("/dev/ttyS2");
+    QCOMPARE(combo1()->currentText(), QStringLiteral("3"));
+    QCOMPARE(combo1()->findText(QStringLiteral("S10")), -1);
 }
 
 QTEST_MAIN(TestForm1Ports)
