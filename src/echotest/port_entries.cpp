@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "echotest/baud_selection.h"
+
 namespace echotest {
 
 namespace {
@@ -14,6 +16,8 @@ PortEntry deviceEntry(const std::string &path, const std::string &line)
 
 } // namespace
 
+static_assert(kFixedPortEntries == kPortItems.size());
+
 std::vector<PortEntry> portEntries(const std::vector<serial::SerialDevice> &found, const std::string &keep)
 {
     const auto foundAs = [&found](const std::string &path) {
@@ -22,7 +26,7 @@ std::vector<PortEntry> portEntries(const std::vector<serial::SerialDevice> &foun
     };
     std::vector<PortEntry> entries;
     for (int port = 1; port <= kFixedPortEntries; ++port) {
-        const std::string text = std::to_string(port);
+        const std::string text(kPortItems[static_cast<std::size_t>(port - 1)]);
         const std::string device = serial::comPortDevice(port);
         const auto described = foundAs(device);
         const std::string line = described == found.end() ? device : serial::deviceLine(*described);

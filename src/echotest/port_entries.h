@@ -15,7 +15,7 @@ struct PortEntry {
     std::string tip;    // the entry's tooltip, one blank at each end
 };
 
-// Number of the fixed entries "1" to "4".
+// Number of the fixed entries "1" to "4" (kPortItems).
 inline constexpr int kFixedPortEntries = 4;
 
 // "1" to "4" (their devices as comPortDevice gives them, described when

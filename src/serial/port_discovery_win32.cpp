@@ -1,6 +1,8 @@
 // Serial devices on Windows: every name under the SERIALCOMM registry key
-// (the list the serial drivers themselves keep, virtual ports included),
-// described by SetupAPI's Ports class where a device there owns the name.
+// (the list the serial drivers themselves keep, virtual ports included) and
+// every COM name in the DOS device namespace (which some drivers fill
+// without the key), described by SetupAPI's Ports class where a device
+// there owns the name.
 // No port is opened: which program holds a port is not visible without
 // opening it, so Windows reports no holders.
 #include "serial/port_discovery.h"
@@ -13,6 +15,7 @@
 #include <setupapi.h>
 
 #include <map>
+#include <set>
 #include <vector>
 
 namespace serial {
@@ -54,6 +57,30 @@ std::vector<std::string> serialCommNames()
     return names;
 }
 
+bool isComName(const std::string &name)
+{
+    return name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
+           name.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
+// COM names among the DOS device names ("COM3" -> \Device\Serial2).
+std::vector<std::string> dosDeviceComNames()
+{
+    std::vector<std::string> names;
+    std::vector<char> list(1 << 16);
+    DWORD length = 0;
+    while ((length = QueryDosDeviceA(nullptr, list.data(), static_cast<DWORD>(list.size()))) == 0 &&
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER && list.size() < (1u << 24))
+        list.resize(list.size() * 2);
+    for (DWORD at = 0; at < length && list[at] != '\0';) {
+        const std::string name(&list[at]);
+        at += static_cast<DWORD>(name.size()) + 1;
+        if (isComName(name))
+            names.push_back(name);
+    }
+    return names;
+}
+
 std::string deviceProperty(HDEVINFO set, SP_DEVINFO_DATA &info, DWORD property)
 {
     char value[512] = {};
@@ -79,7 +106,7 @@ std::map<std::string, SerialDevice> portsClassDevices()
             continue;
         const std::string name = registryString(key, "PortName");
         RegCloseKey(key);
-        if (name.rfind("COM", 0) != 0)
+        if (!isComName(name))
             continue; // LPT ports share the class
         SerialDevice device;
         device.path = name;
@@ -101,8 +128,13 @@ std::map<std::string, SerialDevice> portsClassDevices()
 std::vector<SerialDevice> listSerialDevices()
 {
     std::map<std::string, SerialDevice> described = portsClassDevices();
+    std::set<std::string> names;
+    for (const std::string &name : serialCommNames())
+        names.insert(name);
+    for (const std::string &name : dosDeviceComNames())
+        names.insert(name);
     std::vector<SerialDevice> devices;
-    for (const std::string &name : serialCommNames()) {
+    for (const std::string &name : names) {
         const auto found = described.find(name);
         if (found != described.end()) {
             devices.push_back(found->second);
