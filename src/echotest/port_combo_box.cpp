@@ -78,7 +78,9 @@ QRect PortComboBox::labelRect() const
     initStyleOption(&option);
     const int frame = style()->pixelMetric(QStyle::PM_ComboBoxFrameWidth, &option, this);
     const QRect arrow = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, this);
-    return QRect(frame + 1, 0, std::max(0, arrow.left() - frame - 2), height());
+    const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    const int left = frame + 1;
+    return QRect(left, field.top(), std::max(0, arrow.left() - 1 - left), field.height());
 }
 
 } // namespace echotest
