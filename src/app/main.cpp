@@ -19,6 +19,8 @@ int main(int argc, char *argv[])
         return 0;
     try {
         echotest::Form1 w;
+        if (const std::string device = echotest::Form1::deviceArgument(app.arguments()); !device.empty())
+            w.chooseDevice(device); // a start from a launcher or a terminal with --device PATH
         w.show();
         return app.exec();
     } catch (const winsvc::CloseBtnError &error) {

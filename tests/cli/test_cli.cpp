@@ -10,12 +10,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "cli/calc_command.h"
 #include "cli/cli_app.h"
 #include "cli/echo_command.h"
+#include "cli/ports_command.h"
 #include "cli/terminal.h"
+#include "serial/sysfs_ports.h"
 #include "serial/virtual_echo_plug.h"
 
 namespace {
@@ -150,6 +153,82 @@ TEST(UsageTest, HighestRateTheRunCarriesIsAccepted)
     const int status = cli::run(6, const_cast<char **>(args));
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(cli::kExitOpenFailed, status) << "the parser refused it";
+}
+
+// ports over the discovery of the fixture tree.
+struct PortsRun {
+    int status = -1;
+    std::string out;
+};
+
+PortsRun runPorts(std::vector<const char *> args, cli::PortDiscovery discover = [] {
+    return serial::listSerialDevicesUnder(REBOUNCE_PORT_FIXTURES "/linux");
+})
+{
+    CLI::App app;
+    std::ostringstream out;
+    PortsRun run;
+    cli::addPortsCommand(app, run.status, std::move(discover), out);
+    args.insert(args.begin(), "rebounce-cli");
+    app.parse(static_cast<int>(args.size()), const_cast<char **>(args.data()));
+    run.out = out.str();
+    return run;
+}
+
+TEST(PortsCommandTest, OneDeviceALineWithHardwareOnlyUnlessAll)
+{
+    const PortsRun run = runPorts({"ports"});
+    EXPECT_EQ(cli::kExitOk, run.status);
+    EXPECT_EQ("/dev/ttyACM0  Arduino Uno  2341:0043  driver cdc_acm  maker Arduino (www.arduino.cc)  serial "
+              "85735313233351F0E1A1  /dev/serial/by-id/usb-Arduino__www.arduino.cc__Arduino_Uno_85735313233351F0E1A1-if00\n"
+              "/dev/ttyS0  16550A UART  system console  in use by agetty  (pid 812)  driver serial\n"
+              "/dev/ttyUSB0  FT232R USB UART  0403:6001  in use by minicom  (pid 4321)  driver ftdi_sio  maker FTDI  "
+              "serial A50285BI  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n",
+              run.out);
+    const std::string all = runPorts({"ports", "--all"}).out;
+    EXPECT_NE(std::string::npos, all.find("\n/dev/ttyS1  no UART  driver serial8250\n/dev/ttyS10  no UART"));
+    EXPECT_EQ("No serial devices found.\n", runPorts({"ports"}, [] { return std::vector<serial::SerialDevice>{}; }).out);
+}
+
+TEST(PortsCommandTest, JsonHoldsEveryFieldOfEveryDevice)
+{
+    const PortsRun run = runPorts({"ports", "--json", "--all"});
+    EXPECT_EQ(cli::kExitOk, run.status);
+    const json list = json::parse(run.out);
+    ASSERT_TRUE(list.is_array());
+    ASSERT_EQ(5u, list.size());
+    const json adapter = list[4];
+    EXPECT_EQ(json({{"path", "/dev/ttyUSB0"},
+                    {"stable_path", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+                    {"driver", "ftdi_sio"},
+                    {"usb_id", "0403:6001"},
+                    {"vendor_id", "0403"},
+                    {"product_id", "6001"},
+                    {"manufacturer", "FTDI"},
+                    {"product", "FT232R USB UART"},
+                    {"serial_number", "A50285BI"},
+                    {"uart_fitted", nullptr},
+                    {"uart_type", nullptr},
+                    {"console", false},
+                    {"in_use", true},
+                    {"holders", json::array({{{"pid", 4321}, {"program", "minicom"}}})}}),
+              adapter);
+    EXPECT_EQ(true, list[1]["uart_fitted"]);
+    EXPECT_EQ("16550A", list[1]["uart_type"]);
+    EXPECT_EQ(true, list[1]["console"]);
+    EXPECT_EQ(false, list[2]["uart_fitted"]);
+    EXPECT_EQ(json::array(), list[0]["holders"]);
+    EXPECT_EQ("[]\n", runPorts({"ports", "--json"}, [] { return std::vector<serial::SerialDevice>{}; }).out);
+}
+
+TEST(PortsCommandTest, RegisteredWithTheOtherCommands)
+{
+    const char *args[] = {"rebounce-cli", "ports", "--json"};
+    testing::internal::CaptureStdout();
+    const int status = cli::run(3, const_cast<char **>(args));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(cli::kExitOk, status);
+    EXPECT_TRUE(json::parse(out).is_array()); // whatever this machine has
 }
 
 TEST(BytesAsUtf8Test, EveryByteSurvivesJson)

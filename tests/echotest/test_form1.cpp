@@ -138,6 +138,8 @@ void TestForm1::initTestCase()
         qputenv(name, "/nonexistent/rebounce-test-port");
     Form1::messageBox = [](const QString &, QMessageBox::Icon, QMessageBox::StandardButtons,
                            QMessageBox::StandardButton) { return QMessageBox::Ok; };
+    // A machine without serial devices: Combo1 holds "1" to "4" only.
+    Form1::discoverPorts = [] { return std::vector<serial::SerialDevice>{}; };
 }
 
 void TestForm1::init()
