@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 
 #include "echotest/echo_engine.h"
@@ -45,6 +46,7 @@ struct LossCase {
     bool lost;             // the run ends at once with the message
     int expectedSent;
     const char *reportTail; // after "Error (n): "
+    friend void PrintTo(const LossCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class PortLossTest : public ::testing::TestWithParam<LossCase> {
@@ -114,6 +116,7 @@ struct CauseCase {
     SystemCause cause;
     std::string deviceName; // as the run opened it
     std::string expected;
+    friend void PrintTo(const CauseCase &c, std::ostream *os) { *os << c.name; }
 };
 
 SystemCause causeOf(SystemCause::Kind kind, const std::string &path, const std::string &text = {})

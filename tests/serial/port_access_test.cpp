@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/ioctl.h>
@@ -40,6 +41,7 @@ struct NotAPortCase {
     std::int32_t number;
     const char *source;
     SystemCause::Kind kind;
+    friend void PrintTo(const NotAPortCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class NotAPort : public ::testing::TestWithParam<NotAPortCase> {
