@@ -191,6 +191,12 @@ bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
             if (fdEntry->d_name[0] == '.')
                 continue;
             const std::string link = fdDir + "/" + fdEntry->d_name;
+            // Only device nodes can be the port; the link's text says which
+            // descriptors are worth a stat (most are pipes, sockets, files).
+            char target[16];
+            const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+            if (length < 5 || std::memcmp(target, "/dev/", 5) != 0)
+                continue;
             struct stat st {};
             if (::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
