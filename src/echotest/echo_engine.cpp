@@ -344,13 +344,6 @@ RunResult EchoTestRun::run()
     view_.setReceivedText(received);
     view_.disableAbortButton();
 
-    // The fault is told once the port is closed and the window usable again.
-    if (lost && !flags_.AbortRequested) {
-        result.portLost = true;
-        result.message = lostPortMessage(lostCause, {"COM" + portText, view_.deviceName(port)}, lostReport);
-        view_.showMessage(result.message, MessageIcon::Exclamation);
-    }
-
     // 14. After an abort nothing of the run stays on screen.
     if (flags_.AbortRequested) {
         result.outcome = RunResult::Outcome::Aborted;
@@ -367,6 +360,13 @@ RunResult EchoTestRun::run()
 
     // 15. The standard window menu returns; a deferred close happens now.
     view_.disableMove(true);
+    // The fault is told once the port is closed and the window is whole
+    // again.  (A close request aborts the run, so nothing is pending here.)
+    if (lost && !flags_.AbortRequested) {
+        result.portLost = true;
+        result.message = lostPortMessage(lostCause, {"COM" + portText, view_.deviceName(port)}, lostReport);
+        view_.showMessage(result.message, MessageIcon::Exclamation);
+    }
     stopWatch.reset();
     if (flags_.ClosePending)
         view_.unload();
