@@ -201,7 +201,7 @@ RunResult EchoTestRun::run()
         if (result.message.empty()) {
             result.message = openFailureMessage(report, portText, baudText, icon);
             if (icon == MessageIcon::None)
-                result.message += systemTextNote(cause.systemText);
+                result.message = withSystemText(result.message, cause.systemText);
         }
         view_.showMessage(result.message, icon);
         comm_.CommClose(port);

@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         LossCase{"UnpluggedWhileWriting", CommCall::WriteFile, 9, 5, 4, true, 94,
                  "CommWrite (WriteFile) - Access is denied.\r\n  COMM Error Flags = 0"},
         LossCase{"UnpluggedWhileWaitingForTheEcho", CommCall::ClearCommError, 101, 22, 0, true, 1000,
-                 "CommRead (ClearCommError) - The device does not recognize the command.\r\n"},
+                 "CommRead (ClearCommError) - The device does not recognize the command."},
         // The fourth pass's read finds the line gone: no more is sent.
         LossCase{"NotConnectedWhileReading", CommCall::ReadFile, 3, 1167, 0, true, 40,
                  "CommRead (ReadFile) - The device is not connected.\r\n  COMM Error Flags = 0"},
@@ -193,7 +193,7 @@ TEST(OpenCauseRunTest, TheRunChoosesTheCauseOverTheNumber)
     platform.setFailureCause(causeOf(SystemCause::Kind::None, "", "Input/output error"));
     EXPECT_EQ(RunResult::Outcome::OpenFailed, engine.run().outcome);
     EXPECT_EQ("COM Error: Error (31): CommOpen (CreateFile) - A device attached to the system is not "
-              "functioning.\r\n\r\n(Input/output error)",
+              "functioning.\r\n(Input/output error)",
               view.lastMessage);
 
     platform.script(CommCall::CreateFile, CommResult::failure(5));
