@@ -218,7 +218,7 @@ bool EchoTestRun::open(RunResult &result)
     if (result.message.empty()) {
         result.message = openFailureMessage(result.openError, settings_.shownName(), settings_.baud.text, icon);
         if (icon == MessageIcon::None)
-            result.message += systemTextNote(result.openError.cause.systemText);
+            result.message = withSystemText(result.message, result.openError.cause.systemText);
     }
     view_->showMessage(result.message, icon);
     comm_.CommClose(settings_.port);

@@ -50,7 +50,7 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
             (cause.holderProgram.empty() ? std::string("unknown") : cause.holderProgram) + ", pid " +
             std::to_string(cause.holderPid) + ").";
     case Kind::NotSerial:
-        return displayName(cause, names) + " is not a serial port!    " + systemTextNote(cause.systemText);
+        return withSystemText(displayName(cause, names) + " is not a serial port!    ", cause.systemText);
     case Kind::RegularFile:
         return displayName(cause, names) + " is a regular file, not a serial port!    ";
     case Kind::Directory:
@@ -62,17 +62,19 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
     return {};
 }
 
-std::string systemTextNote(const std::string &systemText)
+std::string withSystemText(std::string message, const std::string &systemText)
 {
     if (systemText.empty())
-        return {};
-    return std::string(kCrLf) + "(" + systemText + ")";
+        return message;
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+        message.pop_back();
+    return message + kCrLf + "(" + systemText + ")";
 }
 
 std::string lostPortMessage(const serial::SystemCause &cause, const PortNames &names, const std::string &report)
 {
-    return displayName(cause, names) + " was disconnected or hung up during the test!    " + kCrLf + report +
-        systemTextNote(cause.systemText);
+    return withSystemText(displayName(cause, names) + " was disconnected or hung up during the test!    " + kCrLf + report,
+                          cause.systemText);
 }
 
 } // namespace echotest

@@ -25,9 +25,10 @@ struct PortNames {
 // cause adds nothing and the window's message for the number applies.
 std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &names);
 
-// Appended to a message that shows a raw error report: the system's own
-// words for the fault, where there are any.
-std::string systemTextNote(const std::string &systemText);
+// A message that ends in a raw error report, with the system's own words
+// for the fault on a last line where there are any (the report's own line
+// end is not doubled).
+std::string withSystemText(std::string message, const std::string &systemText);
 
 // The run's message when the port went away mid-run.
 std::string lostPortMessage(const serial::SystemCause &cause, const PortNames &names, const std::string &report);

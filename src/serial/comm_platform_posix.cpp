@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cctype>
 #include <cstdio>
@@ -191,6 +192,12 @@ bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
             if (fdEntry->d_name[0] == '.')
                 continue;
             const std::string link = fdDir + "/" + fdEntry->d_name;
+            // Only device nodes can be the port; the link's text says which
+            // descriptors are worth a stat (most are pipes, sockets, files).
+            char target[16];
+            const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+            if (length < 5 || std::memcmp(target, "/dev/", 5) != 0)
+                continue;
             struct stat st {};
             if (::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
@@ -210,6 +217,35 @@ bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
     }
     ::closedir(proc);
     return found;
+}
+
+// A UART on the 8250 driver (ISA, PNP and PCI ports register as
+// "serial8250" or "serial"), whose rates come from one clock divider.
+// Newer kernels put the serial core's own port and controller devices
+// ("port", "ctrl") between the tty and that driver.
+bool isPlainUart(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved))
+        return false;
+    const std::string name = std::strrchr(resolved, '/') + 1;
+    char device[PATH_MAX];
+    if (!::realpath(("/sys/class/tty/" + name + "/device").c_str(), device))
+        return false;
+    std::string dir = device;
+    for (int level = 0; level < 3 && !dir.empty(); ++level) {
+        char driver[PATH_MAX];
+        const ssize_t length = ::readlink((dir + "/driver").c_str(), driver, sizeof driver - 1);
+        if (length <= 0)
+            return false;
+        driver[length] = '\0';
+        const char *slash = std::strrchr(driver, '/');
+        const std::string driverName = slash ? slash + 1 : driver;
+        if (driverName != "port" && driverName != "ctrl")
+            return driverName == "serial8250" || driverName == "serial";
+        dir = dir.substr(0, dir.rfind('/'));
+    }
+    return false;
 }
 
 SystemCause heldCause(int error, const std::string &path, dev_t rdev)
@@ -479,7 +515,8 @@ bool PosixCommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
 
 bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
 {
-    if (!lookup(handle))
+    PortState state;
+    if (!lookup(handle, &state))
         return false;
     const int fd = static_cast<int>(handle);
     if (dcb.baudRate == 0 || dcb.byteSize < 5 || dcb.byteSize > 8 || dcb.parity > Dcb::SpaceParity ||
@@ -525,8 +562,15 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
     int error = linuxtty::setLineRate(fd, dcb.baudRate);
     if (error == 0)
         error = linuxtty::getLineRate(fd, effective);
+    // The 8250 driver reports the rate as asked when it lies within the
+    // chip's range, yet runs at the clock over the nearest whole divisor;
+    // that is the rate to judge, as Windows' serial driver judges it.
+    double running = effective;
+    std::uint32_t baudBase = 0;
+    if (error == 0 && isPlainUart(state.path) && linuxtty::getBaudBase(fd, baudBase))
+        running = linuxtty::divisorRate(baudBase, effective);
     const bool refused = error == EINVAL ||
-        (error == 0 && std::abs(static_cast<double>(effective) - dcb.baudRate) > rateTolerance * dcb.baudRate);
+        (error == 0 && std::abs(running - dcb.baudRate) > rateTolerance * dcb.baudRate);
     if (error != 0 || refused) {
         ::tcsetattr(fd, TCSANOW, &original);
         if (originalRate != 0)

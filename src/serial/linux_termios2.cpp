@@ -38,6 +38,23 @@ int getLineRate(int fd, std::uint32_t &baud)
     return 0;
 }
 
+bool getBaudBase(int fd, std::uint32_t &baudBase)
+{
+    struct serial_struct info {};
+    if (ioctl(fd, TIOCGSERIAL, &info) != 0 || info.baud_base <= 0)
+        return false;
+    baudBase = static_cast<std::uint32_t>(info.baud_base);
+    return true;
+}
+
+double divisorRate(std::uint32_t baudBase, std::uint32_t requested)
+{
+    if (baudBase == 0 || requested == 0 || requested > baudBase)
+        return requested;
+    const std::uint64_t divisor = (std::uint64_t{baudBase} + requested / 2) / requested;
+    return static_cast<double>(baudBase) / static_cast<double>(divisor);
+}
+
 bool saveLine(int fd, SavedLine &saved)
 {
     static_assert(sizeof(struct termios2) <= sizeof saved.settings);

@@ -110,6 +110,7 @@ struct UnsafeInputCase {
     const char *name;
     std::vector<const char *> args;
     const char *says;
+    friend void PrintTo(const UnsafeInputCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class UnsafeInputTest : public ::testing::TestWithParam<UnsafeInputCase> {};

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 
 #include "echotest/echo_engine.h"
@@ -47,6 +48,7 @@ struct LossCase {
     bool lost;             // the run ends at once with the message
     int expectedSent;
     const char *reportTail; // after "Error (n): "
+    friend void PrintTo(const LossCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class PortLossTest : public ::testing::TestWithParam<LossCase> {
@@ -103,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         LossCase{"UnpluggedWhileWriting", CommCall::WriteFile, 9, 5, 4, true, 94,
                  "CommWrite (WriteFile) - Access is denied.\r\n  COMM Error Flags = 0"},
         LossCase{"UnpluggedWhileWaitingForTheEcho", CommCall::ClearCommError, 101, 22, 0, true, 1000,
-                 "CommRead (ClearCommError) - The device does not recognize the command.\r\n"},
+                 "CommRead (ClearCommError) - The device does not recognize the command."},
         // The fourth pass's read finds the line gone: no more is sent.
         LossCase{"NotConnectedWhileReading", CommCall::ReadFile, 3, 1167, 0, true, 40,
                  "CommRead (ReadFile) - The device is not connected.\r\n  COMM Error Flags = 0"},
@@ -116,6 +118,7 @@ struct CauseCase {
     SystemCause cause;
     std::string deviceName; // as the run opened it
     std::string expected;
+    friend void PrintTo(const CauseCase &c, std::ostream *os) { *os << c.name; }
 };
 
 SystemCause causeOf(SystemCause::Kind kind, const std::string &path, const std::string &text = {})
@@ -193,7 +196,7 @@ TEST(OpenCauseRunTest, TheRunChoosesTheCauseOverTheNumber)
     platform.setFailureCause(causeOf(SystemCause::Kind::None, "", "Input/output error"));
     EXPECT_EQ(Verdict::OpenFailed, engine.run(settings).verdict);
     EXPECT_EQ("COM Error: Error (31): CommOpen (CreateFile) - A device attached to the system is not "
-              "functioning.\r\n\r\n(Input/output error)",
+              "functioning.\r\n(Input/output error)",
               view.lastMessage());
 
     platform.script(CommCall::CreateFile, CommResult::failure(5));

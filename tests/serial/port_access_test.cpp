@@ -3,6 +3,7 @@
 // in.  Pseudo-terminals and harmless files only.
 
 #include "pty_helpers.h"
+#include "serial/linux_termios2.h"
 #include "serial/modcomm.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/ioctl.h>
@@ -40,6 +42,7 @@ struct NotAPortCase {
     std::int32_t number;
     const char *source;
     SystemCause::Kind kind;
+    friend void PrintTo(const NotAPortCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class NotAPort : public ::testing::TestWithParam<NotAPortCase> {
@@ -287,6 +290,25 @@ TEST(PortAccess, LineSettingsAreRestoredAtClose)
     EXPECT_EQ(0, std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc));
     EXPECT_EQ(::cfgetospeed(&before), ::cfgetospeed(&after));
     ::close(observer);
+}
+
+// A 16550 runs at its clock / 16 over a whole divisor.  The driver reports
+// the rate as asked, so the layer works out the real one and refuses what
+// is more than 1% away, as the Windows driver does.
+TEST(UartRate, IsTheClockOverTheNearestWholeDivisor)
+{
+    struct Case {
+        std::uint32_t base, requested;
+        double running;
+    };
+    const Case cases[] = {
+        {115200, 115200, 115200}, {115200, 57600, 57600},  {115200, 9600, 9600},
+        {115200, 100000, 115200}, {115200, 56000, 57600},  {115200, 45, 115200.0 / 2560},
+        {115200, 110, 115200.0 / 1047}, {921600, 250000, 230400}, {921600, 460800, 460800},
+        {115200, 230400, 230400}, // above the base: the driver's own answer counts
+    };
+    for (const Case &c : cases)
+        EXPECT_DOUBLE_EQ(c.running, linuxtty::divisorRate(c.base, c.requested)) << c.base << " " << c.requested;
 }
 
 } // namespace
