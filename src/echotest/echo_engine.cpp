@@ -175,7 +175,7 @@ RunResult EchoTestRun::run(const RunSettings &settings)
     return result;
 }
 
-// Step 1-3: the one place where the figures of the previous run go.
+// Steps 1-3: the one place where the figures of the previous run go.
 RunResult EchoTestRun::start(const RunSettings &settings)
 {
     view_ = &attachedView_;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "serial/modcomm.h"
@@ -40,6 +41,12 @@ struct EchoCase {
 inline std::string caseName(const ::testing::TestParamInfo<EchoCase> &info)
 {
     return info.param.name;
+}
+
+// Names the case in test listings instead of dumping its bytes.
+inline void PrintTo(const EchoCase &c, std::ostream *out)
+{
+    *out << c.name << " at " << c.rate;
 }
 
 // A real port with pins 2 and 3 joined, named by the environment; skipped
