@@ -1,0 +1,277 @@
+"""rebounce-cli on the Linux kernel's own serial drivers, in a QEMU guest.
+
+Two groups, one boot each: the 16550 UART (ttyS1) in its internal loopback,
+and the FTDI USB adapter (ttyUSB0) against an echo peer on the host, which
+can be unplugged from QEMU's monitor in the middle of a run.
+
+Environment: REBOUNCE_CLI, REBOUNCE_GUEST_TOOL (the programs to put in the
+guest), REBOUNCE_KERNEL_ASSETS (what `kernel_bench.py prepare` made).
+"""
+
+import json
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kernel_bench  # noqa: E402
+
+PATTERN = "ABCDEFGHIJ" * 100
+USER = "1000 1000,20"  # an ordinary user in the dialout group
+SKIP_STATUS = 77       # CTest's SKIP_RETURN_CODE for this test
+
+
+def unsupported_rate_line(rate, device):
+    return f"The baud rate {rate} is not supported by {device}!"
+
+
+class CliResult:
+    def __init__(self, status, lines, seconds, cpu_seconds):
+        split = lines.index("--stderr--")
+        self.status = status
+        self.stdout = lines[:split]
+        self.stderr = lines[split + 1:]
+        self.seconds = seconds
+        self.cpu_seconds = cpu_seconds
+        objects = [json.loads(line) for line in self.stdout if line.startswith("{")]
+        self.runs = [o for o in objects if "verdict" in o]
+        self.summary = next((o for o in objects if "passes" in o), None)
+
+    def text(self):
+        return "\n".join(self.stdout + self.stderr)
+
+
+class GuestTestCase(unittest.TestCase):
+    usb = False
+    guest = None
+
+    @classmethod
+    def setUpClass(cls):
+        for variable in ("REBOUNCE_CLI", "REBOUNCE_GUEST_TOOL", "REBOUNCE_KERNEL_ASSETS"):
+            if not os.environ.get(variable):
+                raise unittest.SkipTest(f"{variable} is not set (tools/kernel-test.sh sets it)")
+        programs = {"/usr/local/bin/rebounce-cli": os.environ["REBOUNCE_CLI"],
+                    "/usr/local/bin/guest-serial-tool": os.environ["REBOUNCE_GUEST_TOOL"]}
+        cls.guest = kernel_bench.Guest(os.environ["REBOUNCE_KERNEL_ASSETS"], programs, usb=cls.usb)
+        cls.guest.__enter__()
+        print(f"\n{cls.__name__}: guest up in {cls.guest.boot_seconds:.1f} s", file=sys.stderr)
+        try:
+            cls.prepareGuest()
+        except BaseException:
+            cls.guest.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.guest is not None:
+            cls.guest.stop()
+
+    @classmethod
+    def prepareGuest(cls):
+        pass
+
+    def cli(self, arguments, user=None, timeout=kernel_bench.COMMAND_TIMEOUT):
+        return self.cliWait(self.cliStart(arguments, user), timeout)
+
+    def cliStart(self, arguments, user=None):
+        prefix = f"guest-serial-tool as {user} " if user else ""
+        return self.guest.start_command(
+            f"time -f '%e %U %S' -o /tmp/cli.time {prefix}rebounce-cli {arguments} --no-progress"
+            " >/tmp/cli.out 2>/tmp/cli.err; s=$?; cat /tmp/cli.out; echo --stderr--; cat /tmp/cli.err;"
+            " echo; cat /tmp/cli.time; exit $s")
+
+    def cliWait(self, command_id, timeout=kernel_bench.COMMAND_TIMEOUT):
+        status, lines = self.guest.wait(command_id, timeout)
+        times = [line for line in lines if line.count(" ") == 2 and line.replace(" ", "").replace(".", "").isdigit()]
+        seconds, user, system = (float(v) for v in times[-1].split()) if times else (0.0, 0.0, 0.0)
+        if times:
+            lines = lines[:len(lines) - lines[::-1].index(times[-1]) - 1]
+        # time's own note on the status; the status itself is kept apart.
+        lines = [line for line in lines if not line.startswith(("Command exited with", "Command terminated by"))]
+        while lines and not lines[-1]:
+            lines.pop()
+        return CliResult(status, lines, seconds, user + system)
+
+    def assertPass(self, result):
+        self.assertEqual(result.status, 0, result.text())
+        self.assertEqual(len(result.runs), 1, result.text())
+        run = result.runs[0]
+        self.assertEqual((run["verdict"], run["sent"], run["received"]), ("PASS", 1000, 1000), result.text())
+        self.assertEqual(run["received_text"], PATTERN)
+
+    def assertRefusedRate(self, result, rate, device):
+        self.assertEqual(result.status, 3, result.text())
+        self.assertEqual(result.runs, [], "a refused rate must not run at another rate")
+        self.assertTrue(result.stderr, result.text())
+        self.assertEqual(result.stderr[0], unsupported_rate_line(rate, device))
+
+    def lineState(self, device):
+        """Everything of a port that a run must leave as it found it."""
+        settings = self.guest.check(f"stty -F {device} -g")
+        rate = self.guest.check(f"guest-serial-tool rate {device}")
+        loop = self.guest.check(f"guest-serial-tool loop {device} show")
+        return settings + rate + loop
+
+
+class UartLoopback(GuestTestCase):
+    """ttyS1, the 8250 driver, with the UART's internal loopback switched on:
+    a real echo plug inside the chip, no host peer at all."""
+
+    device = "/dev/ttyS1"
+
+    @classmethod
+    def prepareGuest(cls):
+        cls.guest.check(f"chgrp 20 {cls.device} && chmod 660 {cls.device}")
+        # The loopback bit is a modem-control bit of the port, not of an open
+        # file: it stays set after the tool that set it has closed the port,
+        # so no helper has to keep the port open (which would make it held).
+        cls.guest.check(f"guest-serial-tool loop {cls.device} on")
+        if cls.guest.check(f"guest-serial-tool loop {cls.device} show") != ["loop=1"]:
+            raise kernel_bench.BenchError("the UART's loopback bit did not survive close")
+
+    def setLoop(self, on):
+        self.assertEqual(self.guest.check(f"guest-serial-tool loop {self.device} {'on' if on else 'off'}"),
+                         [f"loop={int(on)}"])
+
+    def test_echo_passes_and_the_line_is_put_back(self):
+        for rate in (45, 9600, 115200):
+            with self.subTest(rate=rate):
+                before = self.lineState(self.device)
+                result = self.cli(f"echo --device {self.device} --baud {rate} --json")
+                self.assertPass(result)
+                self.assertEqual(result.runs[0]["baud"], rate)
+                self.assertEqual(self.lineState(self.device), before, "line settings or modem lines changed")
+
+    def test_a_rate_the_driver_does_not_apply_is_refused(self):
+        # The 8250 accepts 1000000 through termios2 and silently keeps its
+        # previous rate.
+        before = self.lineState(self.device)
+        self.assertRefusedRate(self.cli(f"echo --device {self.device} --baud 1000000 --json"), 1000000, self.device)
+        self.assertEqual(self.lineState(self.device), before)
+        self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))
+
+    def startHolder(self, command, user=None):
+        """Starts a program that keeps the port open; returns its pid."""
+        prefix = f"guest-serial-tool as {user} " if user else ""
+        self.guest.check("rm -f /tmp/holder.*")
+        self.guest.check(f"( {prefix}{command} >/tmp/holder.out 2>&1 & echo $! >/tmp/holder.pid; wait $!;"
+                         " echo $? >/tmp/holder.status ) >/dev/null 2>&1 &")
+        self.assertTrue(self.guest.wait_for_path("/tmp/holder.pid", True))
+        pid = int(self.guest.check("cat /tmp/holder.pid")[0])
+        # Held once the device shows among its open files.
+        status, _ = self.guest.run(f"i=0; until ls -l /proc/{pid}/fd 2>/dev/null | grep -q {self.device};"
+                                   f" do [ $i -ge 100 ] && exit 1; sleep 0.1; i=$((i+1)); done")
+        self.assertEqual(status, 0, "the holder never opened the port:\n"
+                         + "\n".join(self.guest.run("cat /tmp/holder.out")[1]))
+        return pid
+
+    def stopHolder(self, pid):
+        self.guest.check(f"kill -INT {pid}")
+        self.assertTrue(self.guest.wait_for_path("/tmp/holder.status", True), "the holder did not end")
+        return int(self.guest.check("cat /tmp/holder.status")[0])
+
+    def test_a_held_port_is_refused_and_free_again_after(self):
+        # Each holder keeps the port open; the contender, started from the
+        # other account, must be refused while it does, and pass after.
+        # rebounce-cli holds the port with no loopback: at 45 baud it then
+        # waits minutes for an echo.
+        cases = [
+            ("plain program, user", USER, f"guest-serial-tool hold {self.device}", None, 0),
+            ("rebounce-cli, user", USER, f"rebounce-cli echo --device {self.device} --baud 45 --no-progress",
+             None, 130),
+            ("rebounce-cli, root", None, f"rebounce-cli echo --device {self.device} --baud 45 --no-progress",
+             USER, 130),
+        ]
+        for name, holder_user, holder, contender_user, holder_status in cases:
+            with self.subTest(holder=name):
+                self.setLoop(False)
+                pid = self.startHolder(holder, holder_user)
+                try:
+                    refused = self.cli(f"echo --device {self.device} --baud 9600 --json", contender_user)
+                    self.assertEqual(refused.status, 3, refused.text())
+                    self.assertEqual(refused.runs, [])
+                    message = "\n".join(refused.stderr)
+                    self.assertIn(f"{self.device} already open!", message)
+                    self.assertIn("(In use by another program", message)
+                    if contender_user is None:  # root sees every process, so it can name the holder
+                        self.assertIn(f"pid {pid}", message)
+                finally:
+                    self.setLoop(True)
+                    status = self.stopHolder(pid)
+                self.assertEqual(status, holder_status)
+                self.assertPass(self.cli(f"echo --device {self.device} --baud 9600 --json", contender_user))
+
+
+class UsbAdapter(GuestTestCase):
+    """ttyUSB0, the ftdi_sio driver on an emulated FTDI adapter, whose far end
+    is an echo peer on the host side of its pseudo-terminal."""
+
+    usb = True
+    device = "/dev/ttyUSB0"
+
+    @classmethod
+    def prepareGuest(cls):
+        if not cls.guest.wait_for_path(cls.device, True):
+            raise kernel_bench.BenchError(f"{cls.device} did not appear")
+
+    def setUp(self):
+        self.guest.peer.reset()
+
+    def test_echo_passes_against_the_host_peer(self):
+        for rate in (9600, 115200):
+            with self.subTest(rate=rate):
+                self.guest.peer.reset()
+                result = self.cli(f"echo --device {self.device} --baud {rate} --json")
+                self.assertPass(result)
+                self.assertEqual(self.guest.peer.received, 1000, "bytes the host end saw")
+
+    def test_a_rate_the_driver_does_not_apply_is_refused(self):
+        # ftdi_sio falls back to 9600 for a rate its divisor cannot make.
+        self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))
+        self.guest.peer.reset()
+        self.assertRefusedRate(self.cli(f"echo --device {self.device} --baud 12345678 --json"),
+                               12345678, self.device)
+        self.assertEqual(self.guest.peer.received, 0, "nothing may be sent at another rate")
+
+    def test_unplug_mid_run_fails_at_once_and_the_next_run_after_replug_passes(self):
+        # At 300 baud with the peer answering at the line's pace (30 bytes a
+        # second) the run lasts 33 s; the adapter goes away after 60 bytes.
+        peer = self.guest.peer
+        peer.reset(bytes_per_second=30)
+        command = self.cliStart(f"echo --device {self.device} --baud 300 --json")
+        deadline = time.monotonic() + 30
+        while peer.echoed < 60 and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertGreaterEqual(peer.echoed, 60, "the run never got going")
+        peer.drop_pending()
+        unplugged = time.monotonic()
+        self.guest.qmp.command("device_del", id="ftdi0")
+        self.guest.qmp.wait_event("DEVICE_DELETED")
+        result = self.cliWait(command, timeout=90)
+        ended = time.monotonic() - unplugged
+        try:
+            self.assertEqual(result.status, 1, result.text())
+            self.assertEqual(len(result.runs), 1, result.text())
+            run = result.runs[0]
+            self.assertEqual(run["verdict"], "FAIL")
+            self.assertLess(ended, 6, "the run did not end at once after the unplug")
+            self.assertEqual(run["sent"], peer.received, "bytes sent must be the bytes that left the port")
+            self.assertGreaterEqual(run["received"], 1)
+            self.assertLess(run["received"], 1000)
+            self.assertLess(result.cpu_seconds, 0.3 * result.seconds + 0.5, "busy loop after the unplug")
+            self.assertRegex(result.text(), f"{self.device}.*(disconnected|hung up)|Access is denied")
+            self.assertEqual(self.guest.run("pidof rebounce-cli")[0], 1, "rebounce-cli still running")
+        finally:
+            self.assertTrue(self.guest.wait_for_path(self.device, False), "the device node stayed")
+            peer.reset()
+            self.guest.qmp.command("device_add", driver="usb-serial", chardev="u1", id="ftdi0")
+            self.assertTrue(self.guest.wait_for_path(self.device, True), "the adapter did not come back")
+        self.assertPass(self.cli(f"echo --device {self.device} --baud 300 --json"))
+
+
+if __name__ == "__main__":
+    if os.geteuid() != 0 and not os.environ.get("REBOUNCE_KERNEL_ANY_USER"):
+        print("skipped: the guest's tests run as root (tools/kernel-test.sh)", file=sys.stderr)
+        sys.exit(SKIP_STATUS)
+    unittest.main(verbosity=2)
