@@ -352,6 +352,7 @@ class Guest:
         self._next_id = 0
         self._reader = None
         self._log = None
+        self.stuck = False
         self.boot_seconds = None
 
     def __enter__(self):
@@ -473,6 +474,8 @@ class Guest:
         """Sends a shell command line; its result is taken with wait()."""
         if "\n" in shell_command:
             raise ValueError("one line per command")
+        if self.stuck:
+            raise BenchError(f"not sent, the console is still busy with an earlier command: {shell_command}")
         self._next_id += 1
         self.qemu.stdin.write(f"{self._next_id} {shell_command}\n".encode())
         self.qemu.stdin.flush()
@@ -480,9 +483,14 @@ class Guest:
 
     def wait(self, command_id, timeout=COMMAND_TIMEOUT):
         """(exit status, output lines) of a command that start_command sent."""
-        begin = self._wait_line(lambda line: line == f"@@B {command_id}", timeout, f"command {command_id}")
         end_prefix = f"@@E {command_id} "
-        end = self._wait_line(lambda line: line.startswith(end_prefix), timeout, f"command {command_id}")
+        try:
+            begin = self._wait_line(lambda line: line == f"@@B {command_id}", timeout, f"command {command_id}")
+            end = self._wait_line(lambda line: line.startswith(end_prefix), timeout, f"command {command_id}")
+        except BenchError:
+            # Commands run one after the other: later ones would only queue.
+            self.stuck = True
+            raise
         with self._cond:
             output = [line for line in self._lines[begin + 1:end] if not line.startswith("@@")]
             status = int(self._lines[end][len(end_prefix):])
