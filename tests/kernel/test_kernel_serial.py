@@ -45,6 +45,7 @@ class CliResult:
 
 class GuestTestCase(unittest.TestCase):
     usb = False
+    memory_mb = 512
     guest = None
 
     @classmethod
@@ -54,7 +55,9 @@ class GuestTestCase(unittest.TestCase):
                 raise unittest.SkipTest(f"{variable} is not set (tools/kernel-test.sh sets it)")
         programs = {"/usr/local/bin/rebounce-cli": os.environ["REBOUNCE_CLI"],
                     "/usr/local/bin/guest-serial-tool": os.environ["REBOUNCE_GUEST_TOOL"]}
-        cls.guest = kernel_bench.Guest(os.environ["REBOUNCE_KERNEL_ASSETS"], programs, usb=cls.usb)
+        programs.update(cls.morePrograms())
+        cls.guest = kernel_bench.Guest(os.environ["REBOUNCE_KERNEL_ASSETS"], programs, usb=cls.usb,
+                                       memory_mb=cls.memory_mb)
         cls.guest.__enter__()
         print(f"\n{cls.__name__}: guest up in {cls.guest.boot_seconds:.1f} s", file=sys.stderr)
         try:
@@ -67,6 +70,10 @@ class GuestTestCase(unittest.TestCase):
     def tearDownClass(cls):
         if cls.guest is not None:
             cls.guest.stop()
+
+    @classmethod
+    def morePrograms(cls):
+        return {}
 
     @classmethod
     def prepareGuest(cls):
@@ -271,6 +278,33 @@ class UsbAdapter(GuestTestCase):
             self.guest.qmp.command("device_add", driver="usb-serial", chardev="u1", id="ftdi0")
             self.assertTrue(self.guest.wait_for_path(self.device, True), "the adapter did not come back")
         self.assertPass(self.cli(f"echo --device {self.device} --baud 300 --json"))
+
+
+class WindowInGuest(GuestTestCase):
+    """The main window, offscreen, running one test on ttyS1 in loopback."""
+
+    memory_mb = 1024
+    device = "/dev/ttyS1"
+    plugins = "/usr/local/lib/qt6/plugins"
+
+    @classmethod
+    def morePrograms(cls):
+        for variable in ("REBOUNCE_WINDOW_RUN", "REBOUNCE_QT_OFFSCREEN"):
+            if not os.environ.get(variable):
+                raise unittest.SkipTest(f"{variable} is not set (a build without the windows)")
+        plugin = os.environ["REBOUNCE_QT_OFFSCREEN"]
+        return {"/usr/local/bin/guest-window-run": os.environ["REBOUNCE_WINDOW_RUN"],
+                f"{cls.plugins}/platforms/{os.path.basename(plugin)}": plugin}
+
+    @classmethod
+    def prepareGuest(cls):
+        cls.guest.check(f"guest-serial-tool loop {cls.device} on")
+
+    def test_one_run_in_the_window_passes(self):
+        status, output = self.guest.run(
+            f"REBOUNCE_COM1={self.device} QT_QPA_PLATFORM=offscreen QT_QPA_PLATFORM_PLUGIN_PATH={self.plugins}/platforms"
+            " timeout -s INT 90 guest-window-run", timeout=120)
+        self.assertEqual(status, 0, "\n".join(output))
 
 
 if __name__ == "__main__":
