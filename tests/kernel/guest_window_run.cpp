@@ -49,7 +49,7 @@ void GuestWindowRun::oneRunPasses()
     QVERIFY(rebounce);
     QTRY_VERIFY_WITH_TIMEOUT(rebounce->isEnabled(), 20000);
     QTest::mouseClick(rebounce, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(text("Label3"), QStringLiteral("PASS"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(text("Label3"), QStringLiteral("PASS"), 10000);
     QCOMPARE(messages, QStringList{});
     QCOMPARE(text("Label1"), QStringLiteral("1000/1000"));
     QCOMPARE(text("Label2"), QStringLiteral("1000/1000"));

@@ -298,12 +298,12 @@ class WindowInGuest(GuestTestCase):
 
     @classmethod
     def prepareGuest(cls):
-        cls.guest.check(f"guest-serial-tool loop {cls.device} on")
+        cls.guest.check(f"guest-serial-tool loop {cls.device} on && mkdir -m 700 /tmp/xdg")
 
     def test_one_run_in_the_window_passes(self):
         status, output = self.guest.run(
-            f"REBOUNCE_COM1={self.device} QT_QPA_PLATFORM=offscreen QT_QPA_PLATFORM_PLUGIN_PATH={self.plugins}/platforms"
-            " timeout -s INT 90 guest-window-run", timeout=120)
+            f"REBOUNCE_COM1={self.device} QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp/xdg"
+            f" QT_QPA_PLATFORM_PLUGIN_PATH={self.plugins}/platforms timeout -s INT 90 guest-window-run", timeout=120)
         self.assertEqual(status, 0, "\n".join(output))
 
 
