@@ -1,15 +1,18 @@
 """rebounce-cli on the Linux kernel's own serial drivers, in a QEMU guest.
 
-Two groups, one boot each: the 16550 UART (ttyS1) in its internal loopback,
-and the FTDI USB adapter (ttyUSB0) against an echo peer on the host, which
-can be unplugged from QEMU's monitor in the middle of a run.
+Three groups, one boot each: the 16550 UART (ttyS1) in its internal
+loopback; the FTDI USB adapter (ttyUSB0) against an echo peer on the host,
+unplugged from QEMU's monitor in the middle of a run; the main window
+offscreen on ttyS1.  Run one with `test_kernel_serial.py GROUP`.
 
 Environment: REBOUNCE_CLI, REBOUNCE_GUEST_TOOL (the programs to put in the
-guest), REBOUNCE_KERNEL_ASSETS (what `kernel_bench.py prepare` made).
+guest), REBOUNCE_KERNEL_ASSETS (what `kernel_bench.py prepare` made); for the
+window REBOUNCE_WINDOW_RUN and REBOUNCE_QT_OFFSCREEN (its platform plugin).
 """
 
 import json
 import os
+import re
 import sys
 import time
 import unittest
@@ -28,13 +31,20 @@ def unsupported_rate_line(rate, device):
 
 
 class CliResult:
-    def __init__(self, status, lines, seconds, cpu_seconds):
-        split = lines.index("--stderr--")
+    """What one rebounce-cli command in the guest gave: its exit status, its
+    output split into the JSON runs and summary and standard error, and the
+    wall-clock and processor seconds it took."""
+
+    def __init__(self, status, lines):
+        out_end = lines.index("--stderr--")
+        err_end = lines.index("--time--")
         self.status = status
-        self.stdout = lines[:split]
-        self.stderr = lines[split + 1:]
-        self.seconds = seconds
-        self.cpu_seconds = cpu_seconds
+        self.stdout = lines[:out_end]
+        # time's note on a non-zero status repeats what status says.
+        self.stderr = [line for line in lines[out_end + 1:err_end] if line]
+        times = [line.split() for line in lines[err_end + 1:] if re.fullmatch(r"[\d.]+ [\d.]+ [\d.]+", line)]
+        self.seconds, user, system = (float(v) for v in times[-1]) if times else (0.0, 0.0, 0.0)
+        self.cpu_seconds = user + system
         objects = [json.loads(line) for line in self.stdout if line.startswith("{")]
         self.runs = [o for o in objects if "verdict" in o]
         self.summary = next((o for o in objects if "passes" in o), None)
@@ -89,19 +99,10 @@ class GuestTestCase(unittest.TestCase):
         return self.guest.start_command(
             f"time -f '%e %U %S' -o /tmp/cli.time timeout -s INT {limit} {prefix}rebounce-cli {arguments} --no-progress"
             " >/tmp/cli.out 2>/tmp/cli.err; s=$?; cat /tmp/cli.out; echo --stderr--; cat /tmp/cli.err;"
-            " echo; cat /tmp/cli.time; exit $s")
+            " echo; echo --time--; cat /tmp/cli.time; exit $s")
 
     def cliWait(self, command_id, timeout=kernel_bench.COMMAND_TIMEOUT):
-        status, lines = self.guest.wait(command_id, timeout)
-        times = [line for line in lines if line.count(" ") == 2 and line.replace(" ", "").replace(".", "").isdigit()]
-        seconds, user, system = (float(v) for v in times[-1].split()) if times else (0.0, 0.0, 0.0)
-        if times:
-            lines = lines[:len(lines) - lines[::-1].index(times[-1]) - 1]
-        # time's own note on the status; the status itself is kept apart.
-        lines = [line for line in lines if not line.startswith(("Command exited with", "Command terminated by"))]
-        while lines and not lines[-1]:
-            lines.pop()
-        return CliResult(status, lines, seconds, user + system)
+        return CliResult(*self.guest.wait(command_id, timeout))
 
     def assertPass(self, result):
         self.assertEqual(result.status, 0, result.text())
@@ -109,6 +110,7 @@ class GuestTestCase(unittest.TestCase):
         run = result.runs[0]
         self.assertEqual((run["verdict"], run["sent"], run["received"]), ("PASS", 1000, 1000), result.text())
         self.assertEqual(run["received_text"], PATTERN)
+        self.assertEqual(result.summary, {"passes": 1, "failures": 0, "total_sent": 1000, "total_received": 1000})
 
     def assertRefusedRate(self, result, rate, device):
         self.assertEqual(result.status, 3, result.text())
@@ -269,6 +271,7 @@ class UsbAdapter(GuestTestCase):
             self.assertEqual(run["verdict"], "FAIL")
             self.assertLess(ended, 6, "the run did not end at once after the unplug")
             self.assertEqual(run["sent"], peer.received, "bytes sent must be the bytes that left the port")
+            self.assertEqual((result.summary["failures"], result.summary["total_sent"]), (1, run["sent"]))
             self.assertGreaterEqual(run["received"], 1)
             self.assertLess(run["received"], 1000)
             self.assertLess(result.cpu_seconds, 0.3 * result.seconds + 0.5, "busy loop after the unplug")
