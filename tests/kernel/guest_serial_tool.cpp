@@ -5,7 +5,8 @@
 //
 //   guest-serial-tool loop DEVICE on|off|show   prints "loop=0|1"
 //   guest-serial-tool rate DEVICE                prints "rate=N" (TCGETS2)
-//   guest-serial-tool hold DEVICE                prints "holding", waits for a signal
+//   guest-serial-tool hold DEVICE [exclusive]    prints "holding", waits for a signal
+//   guest-serial-tool exclusive DEVICE           prints "exclusive=0|1" (TIOCGEXCL)
 //   guest-serial-tool as UID GID[,GROUP...] PROGRAM ARGS...
 //
 // Exit status 0 on success, 1 with a message on standard error otherwise.
@@ -39,8 +40,8 @@ int fail(const char *what, const char *device)
 
 int usage()
 {
-    std::fputs("usage: guest-serial-tool loop DEVICE on|off|show | rate DEVICE | hold DEVICE |"
-               " as UID GID[,GROUP...] PROGRAM ARGS...\n",
+    std::fputs("usage: guest-serial-tool loop DEVICE on|off|show | rate DEVICE | hold DEVICE [exclusive] |"
+               " exclusive DEVICE | as UID GID[,GROUP...] PROGRAM ARGS...\n",
                stderr);
     return 1;
 }
@@ -84,11 +85,26 @@ int rate(const char *device)
     return 0;
 }
 
+int exclusive(const char *device)
+{
+    const int fd = openPort(device);
+    if (fd < 0)
+        return fail("open", device);
+    int set = 0;
+    if (ioctl(fd, TIOCGEXCL, &set) != 0)
+        return fail("TIOCGEXCL", device);
+    std::printf("exclusive=%d\n", set ? 1 : 0);
+    close(fd);
+    return 0;
+}
+
 volatile std::sig_atomic_t stopRequested = 0;
 
 void onStop(int) { stopRequested = 1; }
 
-int hold(const char *device)
+// Holds the port as a terminal program would; with "exclusive" it also takes
+// the exclusive mode, as many of them do.
+int hold(const char *device, bool takeExclusive)
 {
     struct sigaction action {};
     action.sa_handler = onStop;
@@ -97,6 +113,8 @@ int hold(const char *device)
     const int fd = openPort(device);
     if (fd < 0)
         return fail("open", device);
+    if (takeExclusive && ioctl(fd, TIOCEXCL) != 0)
+        return fail("TIOCEXCL", device);
     std::printf("holding\n");
     std::fflush(stdout);
     while (!stopRequested)
@@ -136,7 +154,11 @@ int main(int argc, char **argv)
     if (command == "rate" && argc == 3)
         return rate(argv[2]);
     if (command == "hold" && argc == 3)
-        return hold(argv[2]);
+        return hold(argv[2], false);
+    if (command == "hold" && argc == 4 && std::string_view(argv[3]) == "exclusive")
+        return hold(argv[2], true);
+    if (command == "exclusive" && argc == 3)
+        return exclusive(argv[2]);
     if (command == "as" && argc >= 5)
         return runAs(argv + 2);
     return usage();

@@ -190,6 +190,7 @@ class UartLoopback(GuestTestCase):
         # waits minutes for an echo.
         cases = [
             ("plain program, user", USER, f"guest-serial-tool hold {self.device}", None, 0),
+            ("program in exclusive mode, user", USER, f"guest-serial-tool hold {self.device} exclusive", None, 0),
             ("rebounce-cli, user", USER, f"rebounce-cli echo --device {self.device} --baud 45 --no-progress",
              None, 130),
             ("rebounce-cli, root", None, f"rebounce-cli echo --device {self.device} --baud 45 --no-progress",
@@ -206,8 +207,14 @@ class UartLoopback(GuestTestCase):
                     message = "\n".join(refused.stderr)
                     self.assertIn(f"{self.device} already open!", message)
                     self.assertIn("(In use by another program", message)
+                    # Root passes the exclusive mode; it must neither take
+                    # the port nor clear the holder's mode on its way out.
+                    if "exclusive" in holder:
+                        self.assertEqual(self.guest.check(f"guest-serial-tool exclusive {self.device}"),
+                                         ["exclusive=1"])
                     if contender_user is None:  # root sees every process, so it can name the holder
-                        self.assertIn(f"pid {pid}", message)
+                        with self.subTest("names the holder"):
+                            self.assertIn(f"pid {pid}", message)
                 finally:
                     status = self.stopHolder(pid)
                 # Only now: a holder that puts the modem lines back as it
