@@ -142,11 +142,12 @@ def _shared_libraries(program):
 def build_initramfs(out_path, assets, programs):
     """busybox, the USB serial modules, and each program (a dict guest path ->
     host path) with its shared libraries at the paths ldd names."""
+    # busybox-static needs nothing more; a dynamic busybox brings its libraries.
     busybox = shutil.which("busybox") or "/bin/busybox"
-    files = {"bin/busybox": busybox}
+    files = {}
     for module in USB_MODULES:
         files[f"modules/{module}.ko"] = os.path.join(assets, "modules", module + ".ko")
-    for guest_path, host_path in programs.items():
+    for guest_path, host_path in {"/bin/busybox": busybox, **programs}.items():
         files[guest_path.lstrip("/")] = host_path
         for library in _shared_libraries(host_path):
             files.setdefault(library.lstrip("/"), os.path.realpath(library))
