@@ -7,6 +7,8 @@
 //   guest-serial-tool rate DEVICE                prints "rate=N" (TCGETS2)
 //   guest-serial-tool hold DEVICE [exclusive]    prints "holding", waits for a signal
 //   guest-serial-tool exclusive DEVICE           prints "exclusive=0|1" (TIOCGEXCL)
+//   guest-serial-tool watch DEVICE               waits until the line goes away, then prints
+//                                                what poll, read and write report
 //   guest-serial-tool as UID GID[,GROUP...] PROGRAM ARGS...
 //
 // Exit status 0 on success, 1 with a message on standard error otherwise.
@@ -20,8 +22,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
@@ -41,7 +45,7 @@ int fail(const char *what, const char *device)
 int usage()
 {
     std::fputs("usage: guest-serial-tool loop DEVICE on|off|show | rate DEVICE | hold DEVICE [exclusive] |"
-               " exclusive DEVICE | as UID GID[,GROUP...] PROGRAM ARGS...\n",
+               " exclusive DEVICE | watch DEVICE | as UID GID[,GROUP...] PROGRAM ARGS...\n",
                stderr);
     return 1;
 }
@@ -123,6 +127,46 @@ int hold(const char *device, bool takeExclusive)
     return 0;
 }
 
+std::string pollFlags(short revents)
+{
+    std::string text;
+    for (const auto &[bit, name] : {std::pair{POLLIN, "POLLIN"}, {POLLOUT, "POLLOUT"}, {POLLERR, "POLLERR"},
+                                    {POLLHUP, "POLLHUP"}, {POLLNVAL, "POLLNVAL"}}) {
+        if (revents & bit)
+            text += text.empty() ? name : std::string("|") + name;
+    }
+    return text;
+}
+
+// What a program sees when the device goes away under it (an unplugged USB
+// adapter): the first poll result that is not plain input, then one read
+// and one write.
+int watch(const char *device)
+{
+    const int fd = openPort(device);
+    if (fd < 0)
+        return fail("open", device);
+    std::printf("watching\n");
+    std::fflush(stdout);
+    pollfd p{fd, POLLIN, 0};
+    char buffer[64];
+    for (;;) {
+        if (poll(&p, 1, -1) < 0)
+            return fail("poll", device);
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+            break;
+        if (read(fd, buffer, sizeof buffer) < 0 && errno != EAGAIN)
+            break;
+    }
+    std::printf("poll=%s\n", pollFlags(p.revents).c_str());
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    std::printf("read=%zd%s%s\n", got, got < 0 ? " " : "", got < 0 ? std::strerror(errno) : "");
+    const ssize_t put = write(fd, "A", 1);
+    std::printf("write=%zd%s%s\n", put, put < 0 ? " " : "", put < 0 ? std::strerror(errno) : "");
+    close(fd);
+    return 0;
+}
+
 int runAs(char **argv)
 {
     const uid_t uid = static_cast<uid_t>(std::strtoul(argv[0], nullptr, 10));
@@ -157,6 +201,8 @@ int main(int argc, char **argv)
         return hold(argv[2], false);
     if (command == "hold" && argc == 4 && std::string_view(argv[3]) == "exclusive")
         return hold(argv[2], true);
+    if (command == "watch" && argc == 3)
+        return watch(argv[2]);
     if (command == "exclusive" && argc == 3)
         return exclusive(argv[2]);
     if (command == "as" && argc >= 5)
