@@ -386,6 +386,10 @@ class Guest:
         if self.usb:
             command += ["-device", "qemu-xhci,id=xhci",
                         "-chardev", "pty,id=u1", "-device", "usb-serial,chardev=u1,id=ftdi0"]
+        # The guest's ports come from pseudo-terminals QEMU makes itself; a
+        # device path of this machine must never reach its command line.
+        if any("/dev/" in argument for argument in command):
+            raise BenchError(f"a host device on QEMU's command line: {command}")
         self._log = open(os.path.join(self.workdir, "qemu.log"), "wb")
         self.qemu = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=self._log, preexec_fn=_kill_with_parent)
