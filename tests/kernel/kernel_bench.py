@@ -104,6 +104,7 @@ mount -t tmpfs tmpfs /tmp
 exec </dev/ttyS0 >/dev/ttyS0 2>&1
 dmesg -n 1
 for m in MODULES; do insmod /modules/$m.ko || echo "@@INSMOD-FAILED $m"; done
+ENVIRONMENT
 # The command channel: one line in, the output between two markers out.
 stty -echo -onlcr
 echo "@@READY"
@@ -139,9 +140,32 @@ def _shared_libraries(program):
     return paths
 
 
-def build_initramfs(out_path, assets, programs):
+SANITIZER_VARIABLES = ("ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS")
+
+
+def sanitizer_environment(environ):
+    """The sanitizer options of this run for the guest, and the files they
+    name (suppressions) as guest path -> host path."""
+    exports, files = {}, {}
+    for variable in SANITIZER_VARIABLES:
+        if not environ.get(variable):
+            continue
+        options = []
+        for option in environ[variable].split(":"):
+            key, _, value = option.partition("=")
+            if key == "suppressions" and value:
+                guest_path = f"/etc/sanitizer/{variable.lower()}.supp"
+                files[guest_path] = value
+                option = f"{key}={guest_path}"
+            options.append(option)
+        exports[variable] = ":".join(options)
+    return exports, files
+
+
+def build_initramfs(out_path, assets, programs, environment=None):
     """busybox, the USB serial modules, and each program (a dict guest path ->
-    host path) with its shared libraries at the paths ldd names."""
+    host path) with its shared libraries at the paths ldd names; environment
+    is exported to every command."""
     # busybox-static needs nothing more; a dynamic busybox brings its libraries.
     busybox = shutil.which("busybox") or "/bin/busybox"
     files = {}
@@ -161,7 +185,8 @@ def build_initramfs(out_path, assets, programs):
             out.write(_cpio_entry(folder, stat.S_IFDIR | 0o755))
         out.write(_cpio_entry("dev", stat.S_IFDIR | 0o755))
         out.write(_cpio_entry("dev/console", stat.S_IFCHR | 0o600, rdev=(5, 1)))
-        init = GUEST_INIT.replace("MODULES", " ".join(USB_MODULES)).encode()
+        exports = "".join(f"export {k}='{v}'\n" for k, v in (environment or {}).items())
+        init = GUEST_INIT.replace("MODULES", " ".join(USB_MODULES)).replace("ENVIRONMENT\n", exports).encode()
         out.write(_cpio_entry("init", stat.S_IFREG | 0o755, init))
         for path, host_path in sorted(files.items()):
             with open(host_path, "rb") as content:
@@ -370,7 +395,9 @@ class Guest:
     def start(self):
         started = time.monotonic()
         initramfs = os.path.join(self.workdir, "initramfs.cpio")
-        build_initramfs(initramfs, self.assets, self.programs)
+        # A sanitised build in the guest reports as it would on the host.
+        environment, files = sanitizer_environment(os.environ)
+        build_initramfs(initramfs, self.assets, {**self.programs, **files}, environment)
         qmp_path = os.path.join(self.workdir, "qmp.sock")
         command = [
             "qemu-system-x86_64", "-machine", "pc,accel=tcg", "-m", str(self.memory_mb), "-smp", "1",
