@@ -9,6 +9,8 @@ this module drives as a command channel.
 
 Standard library only.  Also a command-line tool:
     kernel_bench.py prepare DEB_TREE ASSETS   the kernel pieces the guest needs
+    kernel_bench.py shell ASSETS PROGRAM...   a guest with these programs in
+                                              /usr/local/bin, to try by hand
 """
 
 import ctypes
@@ -546,10 +548,41 @@ class Guest:
         return status == 0
 
 
+def shell(assets, programs):
+    """A guest to try things by hand: each line is a guest command, except
+    !unplug and !plug (the USB adapter) and !quit.  The host end of ttyUSB0
+    echoes what it gets."""
+    with Guest(assets, programs, usb=True) as guest:
+        guest.wait_for_path("/dev/ttyUSB0", True)
+        print(f"guest up in {guest.boot_seconds:.1f} s; ports /dev/ttyS1 and /dev/ttyUSB0", file=sys.stderr)
+        for line in sys.stdin:
+            line = line.strip()
+            if not line:
+                continue
+            if line == "!quit":
+                break
+            if line == "!unplug":
+                guest.peer.drop_pending()
+                guest.qmp.command("device_del", id="ftdi0")
+                guest.qmp.wait_event("DEVICE_DELETED")
+                continue
+            if line == "!plug":
+                guest.peer.reset()
+                guest.qmp.command("device_add", driver="usb-serial", chardev="u1", id="ftdi0")
+                print("back" if guest.wait_for_path("/dev/ttyUSB0", True) else "not back", file=sys.stderr)
+                continue
+            status, output = guest.run(line, timeout=600)
+            print("\n".join(output + [f"[exit {status}]"]), flush=True)
+    return 0
+
+
 def main(argv):
     if len(argv) == 4 and argv[1] == "prepare":
         prepare_assets(argv[2], argv[3])
         return 0
+    if len(argv) >= 3 and argv[1] == "shell":
+        programs = {f"/usr/local/bin/{os.path.basename(p)}": os.path.abspath(p) for p in argv[3:]}
+        return shell(argv[2], programs)
     print(__doc__, file=sys.stderr)
     return 2
 
