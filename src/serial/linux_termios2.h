@@ -12,6 +12,20 @@ int setLineRate(int fd, std::uint32_t baud);
 // Reads the output rate the driver actually runs at.  0 or errno.
 int getLineRate(int fd, std::uint32_t &baud);
 
+// A port's line settings (the whole termios2) and modem lines, as a terminal
+// program saves them at open and puts them back at close.
+struct SavedLine {
+    alignas(8) unsigned char settings[64] = {};
+    bool hasSettings = false;
+    int modemLines = 0;
+    bool hasModemLines = false;
+};
+// Fills saved; false when the settings cannot be read.
+bool saveLine(int fd, SavedLine &saved);
+// Puts back what saveLine found (best effort: a line that has gone away
+// takes nothing).
+void restoreLine(int fd, const SavedLine &saved);
+
 // The driver's running line-error counters (TIOCGICOUNT).
 struct LineCounters {
     std::uint32_t frame = 0;

@@ -95,10 +95,61 @@ TEST(UsageTest, BadCommandLinesExitWithTwo)
     };
     EXPECT_EQ(cli::kExitUsage, exitOf({}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "5"}));
-    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--baud", "12x"}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--baud", "12x"}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--device", "/dev/null"}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"calc", "--clock", "16000000"}));
     EXPECT_EQ(cli::kExitOk, exitOf({"calc", "--help"}));
+}
+
+// Inputs that could reach a device nobody meant, or run at a rate nobody
+// asked for, stop at the parser: exit 2, and the reason on standard error.
+struct UnsafeInputCase {
+    const char *name;
+    std::vector<const char *> args;
+    const char *says;
+};
+
+class UnsafeInputTest : public ::testing::TestWithParam<UnsafeInputCase> {};
+
+TEST_P(UnsafeInputTest, IsAUsageError)
+{
+    std::vector<const char *> args = GetParam().args;
+    args.insert(args.begin(), {"rebounce-cli", "echo"});
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    const int status = cli::run(static_cast<int>(args.size()), const_cast<char **>(args.data()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(cli::kExitUsage, status);
+    EXPECT_NE(std::string::npos, (err + out).find(GetParam().says)) << err << out;
+}
+
+const std::string hundredDigits(100, '9');
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, UnsafeInputTest,
+    ::testing::Values(
+        UnsafeInputCase{"EmptyDevice", {"--device", ""}, "device name is empty"},
+        UnsafeInputCase{"BlankDevice", {"--device", "  \t"}, "device name is empty"},
+        UnsafeInputCase{"NoPortAtAll", {"--baud", "9600"}, "--port"},
+        UnsafeInputCase{"HexRate", {"--device", "/dev/null", "--baud", "0x2580"}, "plain decimal"},
+        UnsafeInputCase{"SignedRate", {"--device", "/dev/null", "--baud", "+9600"}, "plain decimal"},
+        UnsafeInputCase{"NegativeRate", {"--device", "/dev/null", "--baud", "-9600"}, "plain decimal"},
+        UnsafeInputCase{"FractionalRate", {"--device", "/dev/null", "--baud", "9600.5"}, "plain decimal"},
+        UnsafeInputCase{"RateBeyond32Bits", {"--device", "/dev/null", "--baud", "4294967295"}, "too high"},
+        UnsafeInputCase{"RateJustTooHigh", {"--device", "/dev/null", "--baud", "2147483648"}, "too high"},
+        UnsafeInputCase{"HundredDigitRate", {"--device", "/dev/null", "--baud", hundredDigits.c_str()},
+                        "too high"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(UsageTest, HighestRateTheRunCarriesIsAccepted)
+{
+    std::ostringstream out, err;
+    const char *args[] = {"rebounce-cli", "echo", "--device", "/dev/rebounce-none", "--baud", "2147483647"};
+    testing::internal::CaptureStderr();
+    const int status = cli::run(6, const_cast<char **>(args));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(cli::kExitOpenFailed, status) << "the parser refused it";
 }
 
 TEST(BytesAsUtf8Test, EveryByteSurvivesJson)
@@ -206,6 +257,63 @@ TEST_F(EchoCommandTest, MissingAndHeldDevicesExitWithThree)
     ::close(holder);
     EXPECT_EQ(cli::kExitOk, run()); // released: the port opens again
 }
+
+// Every open failure names the device and what it really is.
+TEST_F(EchoCommandTest, OpenFailuresNameTheDeviceAndTheRealCause)
+{
+    char dir[] = "/tmp/rebounce-cli-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(dir));
+    const std::string file = std::string(dir) + "/notes.txt";
+    ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0666));
+    const std::pair<std::string, std::string> cases[] = {
+        {"/dev/urandom", "/dev/urandom is not a serial port!    \n(Inappropriate ioctl for device)\n"},
+        {dir, std::string(dir) + " is a directory, not a serial port!    \n"},
+        {file, file + " is a regular file, not a serial port!    \n"},
+    };
+    echo.progress = false;
+    for (const auto &[device, message] : cases) {
+        echo.device = device;
+        EXPECT_EQ(cli::kExitOpenFailed, run()) << device;
+        EXPECT_EQ(message, err.str());
+    }
+    ::unlink(file.c_str());
+    ::rmdir(dir);
+}
+
+// The far end hangs up in the middle of run 2, and run 3 cannot open the
+// line any more: the runs that happened are still summed up, in both forms.
+class EndedEarlyTest : public EchoCommandTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndedEarlyTest, SummaryAfterALostLineAndAFailedOpen)
+{
+    serial::EchoPlugOptions options;
+    options.lineTiming = false;
+    options.hangUpAfter = 1500;
+    startPlug(options);
+    echo.json = GetParam();
+    echo.runs = 3;
+    EXPECT_EQ(cli::kExitOpenFailed, run()) << err.str();
+    const std::string lost = plug->devicePath() + " was disconnected or hung up during the test!";
+    EXPECT_EQ(0u, err.str().find(lost)) << err.str();
+    EXPECT_NE(std::string::npos, err.str().find("Error (5): CommRead")) << err.str();
+    if (GetParam()) {
+        const auto lines = jsonLines(out.str());
+        ASSERT_EQ(3u, lines.size()) << out.str();
+        EXPECT_EQ("PASS", lines[0]["verdict"]);
+        EXPECT_EQ("FAIL", lines[1]["verdict"]);
+        EXPECT_EQ(0u, lines[1]["message"].get<std::string>().find(lost));
+        EXPECT_EQ(1, lines[2]["passes"]);
+        EXPECT_EQ(1, lines[2]["failures"]);
+        EXPECT_EQ(1000 + lines[1]["sent"].get<int>(), lines[2]["total_sent"]);
+        EXPECT_TRUE(lines[2].contains("error"));
+    } else {
+        EXPECT_NE(std::string::npos, out.str().find("Run 2: FAIL")) << out.str();
+        EXPECT_NE(std::string::npos, out.str().find("Passes: 1  Failures: 1")) << out.str();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, EndedEarlyTest, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Json" : "Text"; });
 
 TEST_F(EchoCommandTest, RateBelow45IsAUsageError)
 {
