@@ -8,11 +8,14 @@ offscreen on ttyS1.  Run one with `test_kernel_serial.py GROUP`.
 Environment: REBOUNCE_CLI, REBOUNCE_GUEST_TOOL (the programs to put in the
 guest), REBOUNCE_KERNEL_ASSETS (what `kernel_bench.py prepare` made); for the
 window REBOUNCE_WINDOW_RUN and REBOUNCE_QT_OFFSCREEN (its platform plugin).
+Skipped (status 77) when not root (REBOUNCE_KERNEL_ANY_USER=1 allows it),
+without QEMU, or without the kernel pieces.
 """
 
 import json
 import os
 import re
+import shutil
 import sys
 import time
 import unittest
@@ -319,8 +322,20 @@ class WindowInGuest(GuestTestCase):
         self.assertEqual(status, 0, "\n".join(output))
 
 
-if __name__ == "__main__":
+def reason_to_skip():
     if os.geteuid() != 0 and not os.environ.get("REBOUNCE_KERNEL_ANY_USER"):
-        print("skipped: the guest's tests run as root (tools/kernel-test.sh)", file=sys.stderr)
+        return "the guest's tests run as root, inside tools/guard.sh (tools/kernel-test.sh)"
+    if not shutil.which("qemu-system-x86_64"):
+        return "qemu-system-x86_64 is not installed (tools/kernel-test.sh installs it)"
+    assets = os.environ.get("REBOUNCE_KERNEL_ASSETS", "")
+    if not os.path.isfile(os.path.join(assets, "vmlinux")):
+        return f"no kernel in '{assets}' (tools/kernel-test.sh prepares it)"
+    return None
+
+
+if __name__ == "__main__":
+    reason = reason_to_skip()
+    if reason:
+        print(f"skipped: {reason}", file=sys.stderr)
         sys.exit(SKIP_STATUS)
     unittest.main(verbosity=2)
