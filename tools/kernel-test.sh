@@ -69,7 +69,7 @@ options=(-DREBOUNCE_BUILD_KERNEL_TESTS=ON -DREBOUNCE_KERNEL_ASSETS="$assets" -DP
   options+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DREBOUNCE_BUILD_GUI=OFF -DREBOUNCE_BUILD_BENCH=OFF)
 [ -z "${REBOUNCE_KERNEL_SANITIZE:-}" ] || options+=(-DREBOUNCE_SANITIZE="$REBOUNCE_KERNEL_SANITIZE")
 cmake -S . -B "$build" "${options[@]}" >/dev/null
-targets=(rebounce-cli guest-serial-tool)
+targets=(rebounce-cli guest-serial-tool serial_pty_test)
 if grep -q '^REBOUNCE_BUILD_GUI:BOOL=ON' "$build/CMakeCache.txt"; then targets+=(guest-window-run); fi
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 

@@ -145,6 +145,23 @@ class UartLoopback(GuestTestCase):
         if cls.guest.check(f"guest-serial-tool loop {cls.device} show") != ["loop=1"]:
             raise kernel_bench.BenchError("the UART's loopback bit did not survive close")
 
+    @classmethod
+    def morePrograms(cls):
+        suite = os.environ.get("REBOUNCE_ECHO_SUITE")
+        return {"/usr/local/bin/serial_pty_test": suite} if suite else {}
+
+    def test_the_serial_layer_echo_suite_on_the_uart(self):
+        # The serial layer's own echo suite, whose looped-back-port row runs
+        # only where a real port is: every byte value included.
+        if not os.environ.get("REBOUNCE_ECHO_SUITE"):
+            self.skipTest("REBOUNCE_ECHO_SUITE names no echo suite binary")
+        status, output = self.guest.run(f"REBOUNCE_LOOPBACK_DEVICE={self.device} timeout -s INT 60"
+                                        " serial_pty_test --gtest_color=no --gtest_filter='*LoopbackDevice*'", timeout=90)
+        text = "\n".join(output)
+        self.assertEqual(status, 0, text)
+        self.assertRegex(text, r"\[  PASSED  \] [1-9]\d* test")
+        self.assertNotIn("SKIPPED", text)
+
     def setLoop(self, on):
         self.assertEqual(self.guest.check(f"guest-serial-tool loop {self.device} {'on' if on else 'off'}"),
                          [f"loop={int(on)}"])
