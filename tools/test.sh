@@ -2,8 +2,8 @@
 # Installs what is missing, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs the whole test suite; then the
 # installation and the .deb, the AVR firmware against simulated boards and,
-# as root, the Windows build under Wine.  Arguments go to the native ctest
-# run.
+# as root, the kernel's own serial drivers in a virtual machine and the
+# Windows build under Wine.  Arguments go to the native ctest run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -13,7 +13,8 @@ cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-tools/guard.sh ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+# The kernel label boots virtual machines; it runs on its own below.
+tools/guard.sh ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -LE kernel "$@"
 
 # The installation and the .deb, from a Release build of their own (the
 # package must not be the sanitized build); as root the .deb is installed
@@ -22,6 +23,10 @@ tools/package.sh --test
 
 # The AVR echo firmware against simulated boards (simavr), in the same build.
 REBOUNCE_FIRMWARE_BUILD="$build" REBOUNCE_FIRMWARE_SANITIZE=ON tools/firmware-test.sh
+
+# rebounce-cli on the Linux kernel's own serial drivers in a QEMU guest (root
+# only: it installs QEMU and unpacks a kernel package), in the same build.
+REBOUNCE_KERNEL_BUILD="$build" REBOUNCE_KERNEL_SANITIZE=ON tools/kernel-test.sh
 
 # The Windows build: cross-compiled with mingw-w64 and run under Wine, which
 # only ever runs inside a private mount namespace (root only).  A test that
