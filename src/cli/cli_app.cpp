@@ -98,6 +98,10 @@ int run(int argc, char **argv)
     plugCommand->add_option("--hang-up-after", hangUp, "Hang up after this many bytes")->expected(1);
     plugCommand->add_option("--board-rate", plug.boardRate,
                             "Fixed rate of the board; bytes sent more than 5% away arrive garbled");
+    plugCommand->add_option("--line-rate", plug.pacedRate,
+                            "Pace the line at this rate whatever rate the program sets");
+    plugCommand->add_option("--fault-period", plug.faultPeriod,
+                            "Repeat the fault positions with this period (1000: in every run)");
 
     app.add_subcommand("ports", "List the serial devices of this machine");
 

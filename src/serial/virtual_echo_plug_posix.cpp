@@ -225,7 +225,7 @@ void VirtualEchoPlug::Impl::run()
         if (n <= 0)
             continue;
         const auto arrivedAt = Clock::now();
-        const std::uint32_t rate = lineRate();
+        const std::uint32_t rate = options.pacedRate != 0 ? options.pacedRate : lineRate();
         const auto byteTime = options.lineTiming
             ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(bitsPerByte) / rate))
             : Clock::duration::zero();
@@ -241,17 +241,18 @@ void VirtualEchoPlug::Impl::run()
             ++received;
             if (options.hangUpAfter && position + 1 == *options.hangUpAfter)
                 hangUpDue = in;
-            if (options.silent || options.dropAt.count(position))
+            const std::size_t at = options.faultPeriod != 0 ? position % options.faultPeriod : position;
+            if (options.silent || options.dropAt.count(at))
                 continue;
             char byte = buffer[i];
             if (wrongRate)
                 byte = garbled(byte);
             if (options.lowerCase && byte >= 'A' && byte <= 'Z')
                 byte = static_cast<char>(byte + 32);
-            if (options.corruptAt.count(position))
+            if (options.corruptAt.count(at))
                 byte = static_cast<char>(byte ^ 0x5A);
             std::string answer(1, byte);
-            if (const auto extra = options.addAt.find(position); extra != options.addAt.end())
+            if (const auto extra = options.addAt.find(at); extra != options.addAt.end())
                 answer += extra->second;
             for (char c : answer) {
                 const auto out = std::max(in, sendLineFree) + byteTime;
