@@ -12,6 +12,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev              # rebounce-cli
   fonts-liberation                             # metric-compatible Courier New / Arial
   xvfb xauth                                   # a display for screenshots and the GUI on headless boxes
+  locales                                      # locale sources: tests build a comma-decimal locale of their own
 )
 
 missing=()

@@ -35,22 +35,23 @@ void fidelity(const char *baud, int runs)
     }
     serial::modCOMM comm;
     echotest::HeadlessView view;
-    view.device = plug.devicePath();
-    view.baud = baud;
+    echotest::RunSettings settings;
+    settings.device = plug.devicePath();
+    settings.baud = echotest::readBaudText(baud);
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
     std::vector<long long> deviation;
     std::vector<double> wholeRatio;
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const auto result = engine.run();
+        const auto result = engine.run(settings);
         const double wall =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        if (result.outcome != echotest::RunResult::Outcome::Pass) {
+        if (result.verdict != echotest::Verdict::Pass) {
             std::printf("%s baud: run %d did not pass\n", baud, i + 1);
             continue;
         }
-        deviation.push_back(result.lastReadMs - result.minTransmitMs);
-        wholeRatio.push_back(wall / result.minTransmitMs);
+        deviation.push_back(result.lastReadMs - result.lineTimeMs);
+        wholeRatio.push_back(wall / result.lineTimeMs);
     }
     if (deviation.empty())
         return;
@@ -71,11 +72,12 @@ void waitingProcessor()
         return;
     serial::modCOMM comm;
     echotest::HeadlessView view;
-    view.device = plug.devicePath();
+    echotest::RunSettings settings;
+    settings.device = plug.devicePath();
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
     const double cpu0 = cpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    const auto result = engine.run();
+    const auto result = engine.run(settings);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = cpuSeconds() - cpu0; // includes the plug's own thread
     std::printf("   9600 baud, nothing connected: run %.3f s (time-out %lld ms), processor %.1f%% of one core\n",

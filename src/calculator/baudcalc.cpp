@@ -48,16 +48,17 @@ void setTextColour(QWidget *widget, QPalette::ColorRole role, const QColor &colo
 
 } // namespace
 
-baudcalc::baudcalc(QWidget *owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+baudcalc::baudcalc(QWidget *parent, CalculatorOwner *owner)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                          | Qt::MSWindowsFixedSizeDialogHint),
       m_ui(std::make_unique<Ui::baudcalc>()),
       m_beep([] { QApplication::beep(); })
 {
+    m_owner = owner;
     m_ui->setupUi(this);
     setFixedSize(kClientWidth, kClientHeight);
-    setWindowIcon(owner ? owner->windowIcon() : QApplication::windowIcon());
+    setWindowIcon(parent ? parent->windowIcon() : QApplication::windowIcon());
     QFont dialogFont(QStringLiteral("Arial"), 8); // fontconfig: Liberation Sans, metric-compatible
     dialogFont.setStyleHint(QFont::SansSerif);
     setFont(dialogFont);
@@ -515,16 +516,8 @@ void baudcalc::unhookList()
 
 void baudcalc::giveOwnerControlsBack()
 {
-    QWidget *owner = parentWidget();
-    if (owner == nullptr)
-        return;
-    // Our own controls carry the same names; only the owner's are meant.
-    for (const char *name : {"Combo1", "Combo2", "Command1"}) {
-        for (QWidget *control : owner->findChildren<QWidget *>(QLatin1String(name))) {
-            if (!isAncestorOf(control))
-                control->setEnabled(true);
-        }
-    }
+    if (m_owner)
+        m_owner->enableAfterCalculator();
 }
 
 void baudcalc::beep()

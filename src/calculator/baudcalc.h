@@ -32,14 +32,22 @@ namespace calculator {
 //   Label28  key hint under the list            Label23, Label24, Label27, Label39 frames/bars
 // The remaining labels are static captions.
 //
-// Closing the window enables the owner's children named Combo1, Combo2 and
-// Command1 again (the owner disables them when it opens the calculator).
+// What the calculator asks of the window that opened it.
+class CalculatorOwner
+{
+public:
+    virtual ~CalculatorOwner() = default;
+    // The calculator is closing: the owner's Combo1, Combo2 and Command1,
+    // which it disabled on opening the calculator, are enabled again.
+    virtual void enableAfterCalculator() = 0;
+};
+
 class baudcalc : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit baudcalc(QWidget *owner);
+    explicit baudcalc(QWidget *parent, CalculatorOwner *owner = nullptr);
     ~baudcalc() override;
 
     // Seams for tests; by default QApplication::beep() and a modal QMessageBox.
@@ -101,6 +109,7 @@ private:
     BeepHandler m_beep;
     MessageHandler m_message;
     bool m_resultsValid = false;
+    CalculatorOwner *m_owner = nullptr;
     bool m_listHooked = false;
     bool m_waitCursor = false;
     QString m_lastFrequencyText; // Combo1 text of the last calculation

@@ -1,12 +1,14 @@
 #include "cli/calc_command.h"
 
-#include <ostream>
+#include <iostream>
+#include <memory>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "calculator/number_text.h"
 #include "calculator/ubrr.h"
-#include "cli/cli_app.h"
+#include "cli/exit_status.h"
 
 namespace cli {
 namespace {
@@ -76,6 +78,31 @@ int runRates(const std::string &clock, std::ostream &out, std::ostream &err)
     }
     out << text;
     return kExitOk;
+}
+
+void addCalcCommand(CLI::App &app, int &exitStatus)
+{
+    struct Options {
+        std::string clock;
+        std::string baud;
+        bool json = false;
+    };
+    auto options = std::make_shared<Options>();
+    auto *command = app.add_subcommand("calc", "UBRRn, rate and error for both speed modes");
+    command->add_option("--clock", options->clock, "Oscillator frequency in Hz")->required();
+    command->add_option("--baud", options->baud, "Requested baud rate")->required();
+    command->add_flag("--json", options->json, "JSON output");
+    command->callback([options, &exitStatus] {
+        exitStatus = runCalc(options->clock, options->baud, options->json, std::cout, std::cerr);
+    });
+}
+
+void addRatesCommand(CLI::App &app, int &exitStatus)
+{
+    auto clock = std::make_shared<std::string>();
+    auto *command = app.add_subcommand("rates", "Every rate a clock can make (8192 lines)");
+    command->add_option("--clock", *clock, "Oscillator frequency in Hz")->required();
+    command->callback([clock, &exitStatus] { exitStatus = runRates(*clock, std::cout, std::cerr); });
 }
 
 } // namespace cli

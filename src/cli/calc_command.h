@@ -2,7 +2,15 @@
 #include <iosfwd>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 namespace cli {
+
+// rebounce-cli calc and rates.
+void addCalcCommand(CLI::App &app, int &exitStatus);
+void addRatesCommand(CLI::App &app, int &exitStatus);
 
 // The calculator's results for both modes, as its labels show them, and the
 // list line it selects.  Returns an ExitStatus.

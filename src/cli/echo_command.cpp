@@ -1,11 +1,13 @@
 #include "cli/echo_command.h"
 
 #include <chrono>
-#include <ostream>
+#include <iostream>
+#include <memory>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "cli/cli_app.h"
+#include "cli/exit_status.h"
 #include "cli/terminal.h"
 #include "echotest/echo_engine.h"
 #include "echotest/headless_view.h"
@@ -15,32 +17,28 @@
 namespace cli {
 namespace {
 
-using echotest::MessageIcon;
-using echotest::RunLabel;
 using echotest::RunResult;
+using echotest::RunStage;
+using echotest::Verdict;
 
 // The echo test on a terminal: progress is drawn on standard error at the
 // live display's pace, Ctrl+C aborts.
 class TerminalView final : public echotest::HeadlessView {
 public:
-    TerminalView(const EchoOptions &options, std::ostream &err) : err_(err)
-    {
-        port = std::to_string(options.port);
-        baud = options.baud;
-        lowerCase = options.lowerCase;
-        device = options.device;
-        showProgress_ = options.progress && !options.json && stderrIsTerminal();
-    }
+    TerminalView(bool showProgress, std::ostream &err) : err_(err), showProgress_(showProgress) {}
 
     void attach(echotest::EchoTestRun *engine) { engine_ = engine; }
 
-    void startLiveDisplay() override { live_ = true; }
-    void stopLiveDisplay() override
+    void showStage(RunStage stage) override
     {
-        live_ = false;
-        if (drawn_) {
-            err_ << '\r' << std::string(60, ' ') << '\r' << std::flush;
-            drawn_ = false;
+        if (stage == RunStage::Transferring)
+            live_ = true;
+        if (stage == RunStage::Collected) {
+            live_ = false;
+            if (drawn_) {
+                err_ << '\r' << std::string(60, ' ') << '\r' << std::flush;
+                drawn_ = false;
+            }
         }
     }
 
@@ -61,7 +59,8 @@ private:
             return;
         lastDraw_ = now;
         drawn_ = true;
-        err_ << "\rsent " << engine_->sentCount() << "/1000  received " << engine_->receivedText().size()
+        const echotest::RunProgress &progress = engine_->progress();
+        err_ << "\rsent " << progress.sentCount << "/1000  received " << progress.receivedText.size()
              << "/1000   " << std::flush;
     }
 
@@ -73,29 +72,24 @@ private:
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-const char *verdictOf(RunResult::Outcome outcome)
+const char *verdictOf(Verdict verdict)
 {
-    switch (outcome) {
-    case RunResult::Outcome::Pass: return "PASS";
-    case RunResult::Outcome::Fail: return "FAIL";
+    switch (verdict) {
+    case Verdict::Pass: return "PASS";
+    case Verdict::Fail: return "FAIL";
     default: return "ABORTED";
     }
 }
 
-std::string portDescription(const EchoOptions &options)
+echotest::RunSettings settingsOf(const EchoOptions &options)
 {
-    return options.device.empty() ? "COM" + std::to_string(options.port) : options.device;
-}
-
-// The window names the port as COMn; with --device the device is named.
-std::string forDevice(std::string message, const EchoOptions &options)
-{
-    if (options.device.empty())
-        return message;
-    const std::string com = "COM" + std::to_string(options.port);
-    for (auto at = message.find(com); at != std::string::npos; at = message.find(com, at + options.device.size()))
-        message.replace(at, com.size(), options.device);
-    return message;
+    echotest::RunSettings settings;
+    settings.port = static_cast<int16_t>(options.port);
+    settings.device = options.device;
+    settings.portName = options.device; // the window's "COM" + n unless a device is named
+    settings.baud = echotest::readBaudText(options.baud);
+    settings.lowerCase = options.lowerCase;
+    return settings;
 }
 
 std::string withoutCarriageReturns(std::string text)
@@ -104,76 +98,117 @@ std::string withoutCarriageReturns(std::string text)
     return text;
 }
 
+void printRun(std::ostream &out, int run, const std::string &port, const RunResult &result, bool json)
+{
+    if (json) {
+        const nlohmann::ordered_json line = {
+            {"run", run},
+            {"verdict", verdictOf(result.verdict)},
+            {"port", port},
+            {"baud", result.baud},
+            {"sent", result.sent},
+            {"received", result.received},
+            {"send_ms", result.sendMs},
+            {"last_read_ms", result.lastReadMs},
+            {"min_transmit_ms", result.lineTimeMs},
+            {"timeout_ms", result.timeoutMs},
+            {"received_text", bytesAsUtf8(result.receivedText)},
+        };
+        out << line.dump() << '\n' << std::flush;
+    } else if (result.verdict == Verdict::Aborted) {
+        out << "Run " << run << ": ABORTED (" << port << ", " << result.baud << " baud)\n" << std::flush;
+    } else {
+        out << "Run " << run << ": " << verdictOf(result.verdict) << "  " << port << " at " << result.baud
+            << " baud  sent " << result.sent << "/1000  received " << result.received << "/1000  send "
+            << result.sendMs << " ms  last read " << result.lastReadMs << " ms  (line time " << result.lineTimeMs
+            << " ms, time-out " << result.timeoutMs << " ms)\n"
+            << std::flush;
+    }
+}
+
+void printTally(std::ostream &out, const echotest::RunTally &tally, bool json)
+{
+    if (json) {
+        const nlohmann::ordered_json summary = {
+            {"passes", tally.passes},
+            {"failures", tally.failures},
+            {"total_sent", tally.bytesSent},
+            {"total_received", tally.bytesReceived},
+        };
+        out << summary.dump() << '\n';
+    } else {
+        out << "Passes: " << tally.passes << "  Failures: " << tally.failures
+            << "  Total bytes sent: " << tally.bytesSent << "  Total bytes received: " << tally.bytesReceived
+            << '\n';
+    }
+}
+
 } // namespace
+
+std::string bytesAsUtf8(const std::string &bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            text += c;
+        } else {
+            text += static_cast<char>(0xC0 | (byte >> 6));
+            text += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return text;
+}
 
 int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
 {
     installInterruptHandler();
     serial::modCOMM comm;
-    TerminalView view(options, err);
+    TerminalView view(options.progress && !options.json && stderrIsTerminal(), err);
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
     view.attach(&engine);
     comm.setYield([&view] { view.yield(); });
 
+    const echotest::RunSettings settings = settingsOf(options);
     int status = kExitOk;
     for (int run = 1; run <= options.runs; ++run) {
-        const RunResult result = engine.run();
-        if (result.outcome == RunResult::Outcome::NotStarted) {
-            err << withoutCarriageReturns(view.lastMessage) << '\n';
+        const RunResult result = engine.run(settings);
+        if (result.verdict == Verdict::RateTooLow) {
+            err << withoutCarriageReturns(view.lastMessage()) << '\n';
             return kExitUsage;
         }
-        if (result.outcome == RunResult::Outcome::OpenFailed) {
-            err << withoutCarriageReturns(forDevice(view.lastMessage, options)) << '\n';
+        if (result.verdict == Verdict::OpenFailed) {
+            err << withoutCarriageReturns(view.lastMessage()) << '\n';
             return kExitOpenFailed;
         }
-        if (options.json) {
-            const nlohmann::ordered_json line = {
-                {"run", run},
-                {"verdict", verdictOf(result.outcome)},
-                {"port", portDescription(options)},
-                {"baud", result.baud},
-                {"sent", result.sent},
-                {"received", result.received},
-                {"send_ms", result.sendMs},
-                {"last_read_ms", result.lastReadMs},
-                {"min_transmit_ms", result.minTransmitMs},
-                {"timeout_ms", result.timeoutMs},
-                {"received_text", bytesAsUtf8(result.receivedText)},
-            };
-            out << line.dump() << '\n' << std::flush;
-        } else if (result.outcome == RunResult::Outcome::Aborted) {
-            out << "Run " << run << ": ABORTED (" << portDescription(options) << ", " << result.baud
-                << " baud)\n" << std::flush;
-        } else {
-            out << "Run " << run << ": " << verdictOf(result.outcome) << "  " << portDescription(options) << " at "
-                << result.baud << " baud  sent " << result.sent << "/1000  received " << result.received
-                << "/1000  send " << result.sendMs << " ms  last read " << result.lastReadMs
-                << " ms  (line time " << result.minTransmitMs << " ms, time-out " << result.timeoutMs << " ms)\n"
-                << std::flush;
-        }
-        if (result.outcome == RunResult::Outcome::Aborted) {
+        printRun(out, run, settings.shownName(), result, options.json);
+        if (result.verdict == Verdict::Aborted) {
             status = kExitAborted;
             break;
         }
-        if (result.outcome == RunResult::Outcome::Fail)
+        if (result.verdict == Verdict::Fail)
             status = kExitFailed;
     }
-
-    const auto counter = [&view](RunLabel label) { return std::stoll(view.caption(label)); };
-    if (options.json) {
-        const nlohmann::ordered_json summary = {
-            {"passes", counter(RunLabel::Label18)},
-            {"failures", counter(RunLabel::Label21)},
-            {"total_sent", counter(RunLabel::Label23)},
-            {"total_received", counter(RunLabel::Label25)},
-        };
-        out << summary.dump() << '\n';
-    } else {
-        out << "Passes: " << view.caption(RunLabel::Label18) << "  Failures: " << view.caption(RunLabel::Label21)
-            << "  Total bytes sent: " << view.caption(RunLabel::Label23)
-            << "  Total bytes received: " << view.caption(RunLabel::Label25) << '\n';
-    }
+    printTally(out, engine.tally(), options.json);
     return status;
+}
+
+void addEchoCommand(CLI::App &app, int &exitStatus)
+{
+    auto options = std::make_shared<EchoOptions>();
+    auto *command = app.add_subcommand("echo", "Run the 1000-byte echo test through an echo plug or board");
+    auto *portOption = command->add_option("--port", options->port, "COM port 1..4 (REBOUNCE_COMn maps it on Linux)")
+                           ->check(CLI::Range(1, 4));
+    command->add_option("--device", options->device, "Any serial device instead: /dev/ttyUSB0, a pseudo-terminal, COM7")
+        ->excludes(portOption);
+    command->add_option("--baud", options->baud, "Baud rate (any integer the driver takes)")
+        ->check(CLI::TypeValidator<long long>());
+    command->add_flag("--lowercase", options->lowerCase, "The far end answers in lower case");
+    command->add_flag("--json", options->json, "One JSON object per run, then a summary");
+    command->add_option("--runs", options->runs, "Number of runs, one after the other")->check(CLI::PositiveNumber);
+    command->add_flag("!--no-progress", options->progress, "No live progress on the terminal");
+    command->callback([options, &exitStatus] { exitStatus = runEcho(*options, std::cout, std::cerr); });
 }
 
 } // namespace cli

@@ -2,6 +2,10 @@
 #include <iosfwd>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 namespace cli {
 
 struct EchoOptions {
@@ -14,8 +18,15 @@ struct EchoOptions {
     bool progress = true;    // live progress on standard error when it is a terminal
 };
 
+// rebounce-cli echo.
+void addEchoCommand(CLI::App &app, int &exitStatus);
+
 // Runs the echo test options.runs times on the window's engine.  Verdicts
 // and JSON go to out, messages and progress to err.  Returns an ExitStatus.
 int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err);
+
+// Bytes as JSON-safe UTF-8: each byte is taken as the code point of the
+// same value, so any received data round-trips through a JSON parser.
+std::string bytesAsUtf8(const std::string &bytes);
 
 } // namespace cli

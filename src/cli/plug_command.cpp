@@ -1,8 +1,12 @@
 #include "cli/plug_command.h"
 
-#include <ostream>
+#include <iostream>
+#include <memory>
+#include <vector>
 
-#include "cli/cli_app.h"
+#include <CLI/CLI.hpp>
+
+#include "cli/exit_status.h"
 #include "cli/terminal.h"
 
 namespace cli {
@@ -21,6 +25,41 @@ int runPlug(const serial::EchoPlugOptions &options, std::ostream &out, std::ostr
     err << "Echo plug stopped: " << plug.bytesReceived() << " bytes received, " << plug.bytesSent()
         << " bytes answered.\n";
     return kExitOk;
+}
+
+void addPlugCommand(CLI::App &app, int &exitStatus)
+{
+    struct Options {
+        serial::EchoPlugOptions plug;
+        std::vector<std::size_t> drops;
+        std::vector<std::size_t> corrupts;
+        std::vector<std::size_t> hangUp;
+        std::vector<std::size_t> adds;
+    };
+    auto options = std::make_shared<Options>();
+    auto *command = app.add_subcommand("plug", "Host a virtual echo plug; prints its device path first");
+    command->add_flag("--lowercase", options->plug.lowerCase, "Answer A..Z in lower case");
+    command->add_flag("--silent", options->plug.silent, "Answer nothing");
+    command->add_option("--drop", options->drops, "Do not answer the byte at this 0-based position (repeatable)");
+    command->add_option("--corrupt", options->corrupts, "Answer the byte at this position garbled (repeatable)");
+    command->add_option("--hang-up-after", options->hangUp, "Hang up after this many bytes")->expected(1);
+    command->add_option("--board-rate", options->plug.boardRate,
+                        "Fixed rate of the board; bytes sent more than 5% away arrive garbled");
+    command->add_option("--add", options->adds, "Answer one extra byte '+' after the byte at this position (repeatable)");
+    command->add_option("--line-rate", options->plug.pacedRate,
+                        "Pace the line at this rate whatever rate the program sets (a driver running another rate)");
+    command->add_option("--fault-period", options->plug.faultPeriod,
+                        "Repeat the fault positions with this period (1000: in every run of the echo test)");
+    command->callback([options, &exitStatus] {
+        serial::EchoPlugOptions plug = options->plug;
+        plug.dropAt.insert(options->drops.begin(), options->drops.end());
+        plug.corruptAt.insert(options->corrupts.begin(), options->corrupts.end());
+        for (const std::size_t at : options->adds)
+            plug.addAt[at] = "+";
+        if (!options->hangUp.empty())
+            plug.hangUpAfter = options->hangUp.front();
+        exitStatus = runPlug(plug, std::cout, std::cerr);
+    });
 }
 
 } // namespace cli

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace echotest {
 
@@ -64,41 +65,60 @@ bool isBaudNumber(std::string_view text)
     return digitSeen;
 }
 
-float baudValue(std::string_view text)
+BaudReading readBaudText(std::string_view text)
 {
-    if (!isBaudNumber(text))
-        return 0.0f;
+    BaudReading reading;
+    reading.text = std::string(text);
+    reading.isNumber = isBaudNumber(text);
+    if (!reading.isNumber)
+        return reading;
     text = trimBlanks(text);
-    // from_chars takes a minus but no plus.
+    // from_chars takes a minus but no plus, and never looks at the locale.
     if (text.front() == '+')
         text.remove_prefix(1);
-    float value = 0.0f;
+    double value = 0.0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    // Out of range cannot come from seven characters; treat it as no rate.
-    if (result.ec != std::errc())
-        return 0.0f;
-    return value;
+    if (result.ec != std::errc() || !std::isfinite(value))
+        return reading; // a number, but none that a line can run at
+    reading.value = static_cast<float>(value);
+    // Halves go to the even neighbour; out-of-range rates are pinned so that
+    // the thresholds of the run still apply.
+    const double rounded = std::nearbyint(value);
+    if (rounded >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+        reading.wholeRate = std::numeric_limits<int32_t>::max();
+    else if (rounded <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+        reading.wholeRate = std::numeric_limits<int32_t>::min();
+    else
+        reading.wholeRate = static_cast<int32_t>(rounded);
+    reading.lineTimeMs = minTransmitTime(reading.value);
+    return reading;
+}
+
+float baudValue(std::string_view text)
+{
+    return readBaudText(text).value;
 }
 
 BaudTextCheck checkBaudText(std::string_view text)
 {
     BaudTextCheck check;
+    std::string corrected;
     if (!isBaudNumber(text)) {
-        check.text.assign(1, '0'); // not = "0": GCC 12 warns falsely (-Wrestrict)
+        corrected.assign(1, '0'); // not = "0": GCC 12 warns falsely (-Wrestrict)
         check.replacedByZero = true;
     } else if (text.size() > kMaxBaudTextLength) {
-        check.text = std::string(text.substr(0, kMaxBaudTextLength));
+        corrected = std::string(text.substr(0, kMaxBaudTextLength));
         check.truncated = true;
         // Cutting a pasted number can leave a non-number ("      -5" keeps
         // six blanks and the sign), which gets the same "0" as any other.
-        if (!isBaudNumber(check.text)) {
-            check.text.assign(1, '0');
+        if (!isBaudNumber(corrected)) {
+            corrected.assign(1, '0');
             check.replacedByZero = true;
         }
     } else {
-        check.text = std::string(text);
+        corrected = std::string(text);
     }
-    check.minTransmitTime = minTransmitTime(baudValue(check.text));
+    check.reading = readBaudText(corrected);
     return check;
 }
 

@@ -47,16 +47,29 @@ std::string minTransmitTimeCaption(int32_t ms);
 // separator, no letters ("12a" is not a number); the empty text is not one.
 bool isBaudNumber(std::string_view text);
 
+// A baud-rate text read once, in the form every user of it needs: Label12's
+// time, the run's rate checks and time-out, the abort's hourglass and the
+// command line.  The decimal separator is always "." whatever the locale, so
+// the window's time and the run can never disagree about a pasted "9600.5".
+struct BaudReading {
+    std::string text;          // as given; the mode text hands it to the driver
+    bool isNumber = false;     // isBaudNumber(text)
+    float value = 0.0f;        // single precision, as the line time is computed
+    int32_t wholeRate = 0;     // nearest whole rate (halves to even), pinned to 32 bits; 0 for no number
+    int32_t lineTimeMs = 0;    // minTransmitTime(value): MinTransmitTime, 0 for none
+};
+
+BaudReading readBaudText(std::string_view text);
+
 // The single-precision value of a text for which isBaudNumber holds; 0 for
 // any other text.
 float baudValue(std::string_view text);
 
 // The outcome of an edit of the baud text.
 struct BaudTextCheck {
-    std::string text;          // the corrected text to show
+    BaudReading reading;         // the corrected text to show, read
     bool replacedByZero = false; // not a number: now "0", to be selected
     bool truncated = false;      // cut to kMaxBaudTextLength: caret to the end, beep
-    int32_t minTransmitTime = 0; // the time for the corrected text, 0 for none
 };
 
 // Applies the edit rules to `text`: a non-number becomes "0", a longer text

@@ -1,17 +1,12 @@
 #include "echotest/echo_engine.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <limits>
-#include <memory>
+#include <algorithm>
+#include <iterator>
 
 #include "echotest/stopwatch.h"
 #include "serial/modcomm.h"
 
 namespace echotest {
-
-bool TestRunning = false;
 
 namespace {
 
@@ -23,33 +18,38 @@ constexpr int kReceivePollMs = 1;
 
 const char kCrLf[] = "\r\n";
 
-std::string msText(int64_t ms)
-{
-    return std::to_string(ms) + " ms";
-}
+// Where the window has gone in the middle of a run, the rest of the run
+// shows nothing.
+class NoView final : public RunView {
+public:
+    void showCleared() override {}
+    void showMessage(const std::string &, MessageIcon) override {}
+    void showStage(RunStage) override {}
+    void showTimes(const RunResult &) override {}
+    void showResult(const RunResult &, const RunTally &) override {}
+    void showAborted(const std::string &) override {}
+    void yield() override {}
+    void closeWindow() override {}
+};
 
-std::string ofThousand(int64_t n)
-{
-    return std::to_string(n) + "/1000";
-}
-
-// Counters are label captions holding decimal numbers.
-int64_t captionNumber(const std::string &caption)
-{
-    errno = 0;
-    char *end = nullptr;
-    const long long value = std::strtoll(caption.c_str(), &end, 10);
-    if (end == caption.c_str() || errno == ERANGE)
-        return 0;
-    return value;
-}
+NoView noView;
 
 } // namespace
 
-EchoTestRun::EchoTestRun(serial::modCOMM &comm, EchoTestView &view, TimerClock &clock)
-    : comm_(comm), view_(view), clock_(clock)
+// What lives from the open to the close of one run.
+struct EchoTestRun::Transfer {
+    std::unique_ptr<CStopWatch> stopWatch;
+    std::string chunk;    // the last chunk read
+    std::string received; // everything read, the last read after the time-out included
+    int64_t elapsed = 0;
+};
+
+EchoTestRun::EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock)
+    : comm_(comm), attachedView_(view), view_(&view), clock_(clock)
 {
 }
+
+EchoTestRun::~EchoTestRun() = default;
 
 int64_t EchoTestRun::timeoutExtraMs(int32_t baud)
 {
@@ -60,37 +60,13 @@ int64_t EchoTestRun::timeoutExtraMs(int32_t baud)
     return 100;
 }
 
-bool EchoTestRun::parseBaud(const std::string &text, int32_t &baud)
-{
-    const char *begin = text.c_str();
-    char *end = nullptr;
-    errno = 0;
-    const double value = std::strtod(begin, &end);
-    if (end == begin || !std::isfinite(value))
-        return false;
-    while (*end == ' ' || *end == '\t')
-        ++end;
-    if (*end != '\0')
-        return false;
-    // Halves to the even neighbour, as the rate text converts to a whole
-    // number; out-of-range values are pinned so the thresholds still apply.
-    const double rounded = std::nearbyint(value);
-    if (rounded >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-        baud = std::numeric_limits<int32_t>::max();
-    else if (rounded <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-        baud = std::numeric_limits<int32_t>::min();
-    else
-        baud = static_cast<int32_t>(rounded);
-    return true;
-}
-
-std::string EchoTestRun::openFailureMessage(const std::string &report, const std::string &port,
+std::string EchoTestRun::openFailureMessage(const serial::CommError &error, const std::string &portName,
                                             const std::string &rate, MessageIcon &icon)
 {
     icon = MessageIcon::Exclamation;
-    if (report.find("Error (87):") != std::string::npos) {
+    switch (error.number) {
+    case 87: {
         static const char *const lines[] = {
-            nullptr, // first line names the rate and the port
             "",
             "Serial Baud Rates supported by your computer.",
             "",
@@ -107,19 +83,21 @@ std::string EchoTestRun::openFailureMessage(const std::string &report, const std
             "A PCI card with 16C950 UARTs and 14.7456 MHz UART Clock is about 50 Euro.",
             "At 14.7456 MHz, the maximal baud rate will be: 14745600 Hz / (1 * 16) = 921600",
         };
-        std::string message = "The baud rate " + rate + " is not supported by COM" + port + "!";
-        for (size_t i = 1; i < std::size(lines); ++i) {
+        std::string message = "The baud rate " + rate + " is not supported by " + portName + "!";
+        for (const char *line : lines) {
             message += kCrLf;
-            message += lines[i];
+            message += line;
         }
         return message;
     }
-    if (report.find("Error (2):") != std::string::npos)
-        return "COM" + port + " does not exist!    ";
-    if (report.find("Error (5):") != std::string::npos)
-        return "COM" + port + " already open!    " + kCrLf + "(In use by another program).";
-    icon = MessageIcon::None;
-    return "COM Error: " + report;
+    case 2:
+        return portName + " does not exist!    ";
+    case 5:
+        return portName + " already open!    " + kCrLf + "(In use by another program).";
+    default:
+        icon = MessageIcon::None;
+        return "COM Error: " + error.report();
+    }
 }
 
 std::string EchoTestRun::expectedText(bool lowerCase)
@@ -135,206 +113,228 @@ std::string EchoTestRun::expectedText(bool lowerCase)
     return text;
 }
 
+void EchoTestRun::compareEcho(RunResult &result, const std::string &expected)
+{
+    const std::string &received = result.receivedText;
+    const size_t common = std::min(received.size(), expected.size());
+    result.mismatchedBytes = 0;
+    result.firstMismatch.reset();
+    for (size_t i = 0; i < common; ++i) {
+        if (received[i] == expected[i])
+            continue;
+        if (!result.firstMismatch)
+            result.firstMismatch = Mismatch{static_cast<int32_t>(i), static_cast<uint8_t>(expected[i]),
+                                            static_cast<uint8_t>(received[i])};
+        ++result.mismatchedBytes;
+    }
+    result.missingBytes = static_cast<int32_t>(expected.size() - common);
+    result.extraBytes = static_cast<int32_t>(received.size() - common);
+}
+
 void EchoTestRun::requestAbort(const std::string &message)
 {
     flags_.AbortMessage = message;
     flags_.AbortRequested = true;
 }
 
-void EchoTestRun::resetDisplays()
+bool EchoTestRun::requestClose()
 {
-    view_.setReceivedText("");
-    view_.setCaption(RunLabel::Label6, "----- ms");
-    view_.setCaption(RunLabel::Label14, "----- ms");
-    view_.setCaption(RunLabel::Label1, "0/1000");
-    view_.setCaption(RunLabel::Label2, "0/1000");
-    view_.setColours(RunLabel::Label3, Grey, Black);
-    view_.setCaption(RunLabel::Label3, "-----");
+    ++flags_.CloseAttempts;
+    if (running_ && flags_.CloseAttempts <= 2) {
+        flags_.AbortRequested = true;
+        flags_.ClosePending = true;
+        return false;
+    }
+    if (active_)
+        detachView();
+    return true;
 }
 
-void EchoTestRun::addToCounter(RunLabel label, int64_t amount)
+void EchoTestRun::detachView()
 {
-    view_.setCaption(label, std::to_string(captionNumber(view_.caption(label)) + amount));
+    view_ = &noView;
+    flags_.AbortRequested = true;
 }
 
-RunResult EchoTestRun::run()
+RunResult EchoTestRun::run(const RunSettings &settings)
 {
-    RunResult result;
+    if (active_)
+        return {}; // a queued click must not nest a second run inside the first
+    active_ = true;
+    RunResult result = start(settings);
+    if (result.baud >= kMinimumBaudRate && open(result)) {
+        Transfer transfer;
+        prepare(transfer);
+        send(transfer, result);
+        collect(transfer, result);
+        judge(transfer, result);
+        finish(transfer, result);
+    }
+    active_ = false;
+    return result;
+}
 
-    // 1. Reset the previous result.
+// Step 1-3: the one place where the figures of the previous run go.
+RunResult EchoTestRun::start(const RunSettings &settings)
+{
+    view_ = &attachedView_;
+    settings_ = settings;
     flags_.AbortRequested = false;
     flags_.CloseAttempts = 0;
     flags_.ClosePending = false;
-    flags_.ViewGone = false;
-    receivedText_.clear();
-    sentCount_ = 0;
-    resetDisplays();
+    progress_ = {};
+    view_->showCleared();
 
-    // 2-3. Port and rate; refuse rates the line cannot carry.
-    const std::string portText = view_.portText();
-    const std::string baudText = view_.baudText();
-    int32_t baud = 0;
-    if (!parseBaud(baudText, baud))
-        baud = 0;
-    result.baud = baud;
-    if (baud < kMinimumBaudRate) {
-        result.message = std::string("Baud rate too low !    ") + kCrLf + kCrLf
-            + "The minimum baud rate is 45.";
-        view_.showMessage(result.message, MessageIcon::Exclamation);
-        return result;
+    RunResult result;
+    result.baud = settings.baud.isNumber ? settings.baud.wholeRate : 0;
+    result.lineTimeMs = settings.baud.lineTimeMs;
+    if (result.baud < kMinimumBaudRate) {
+        result.verdict = Verdict::RateTooLow;
+        result.message = std::string("Baud rate too low !    ") + kCrLf + kCrLf + "The minimum baud rate is 45.";
+        view_->showMessage(result.message, MessageIcon::Exclamation);
     }
-    const auto port = static_cast<int16_t>(std::atoi(portText.c_str()));
+    return result;
+}
 
-    // 4. Open; explain a failure and release whatever the open left held.
-    const std::string mode = "baud=" + baudText + " parity=N data=8 stop=1";
-    const int32_t opened = comm_.CommOpen(port, view_.deviceName(port), mode);
-    if (opened != 0) {
-        std::string report;
-        comm_.LastErrorReport(report);
-        MessageIcon icon = MessageIcon::None;
-        result.outcome = RunResult::Outcome::OpenFailed;
-        result.openError = opened;
-        result.message = openFailureMessage(report, portText, baudText, icon);
-        view_.showMessage(result.message, icon);
-        comm_.CommClose(port);
-        return result;
-    }
+// Step 4: open, or explain why not and release whatever the open left held.
+bool EchoTestRun::open(RunResult &result)
+{
+    const std::string mode = "baud=" + settings_.baud.text + " parity=N data=8 stop=1";
+    const int32_t opened = comm_.CommOpen(settings_.port, settings_.deviceName(), mode);
+    if (opened == 0)
+        return true;
+    result.verdict = Verdict::OpenFailed;
+    result.openError = comm_.lastError();
+    result.openError.number = opened;
+    MessageIcon icon = MessageIcon::None;
+    result.message = openFailureMessage(result.openError, settings_.shownName(), settings_.baud.text, icon);
+    view_->showMessage(result.message, icon);
+    comm_.CommClose(settings_.port);
+    return false;
+}
 
-    // 5. Prepare.
-    view_.enterRunningState();
-    auto stopWatch = std::make_unique<CStopWatch>(clock_);
-    stopWatch->Reset();
-    std::string chunk;
-    comm_.CommRead(port, chunk, kReadChunk); // stale input
-    const std::string expectedUpper = expectedText(false);
-    TestRunning = true;
-    view_.setColours(RunLabel::Label15, Green, Black);
-    view_.setCaption(RunLabel::Label15, "OPEN");
-    view_.disableMove(false);
-    stopWatch->Reset();
-    view_.startLiveDisplay();
+// Step 5: lock the window, start the clock, drop stale input.
+void EchoTestRun::prepare(Transfer &transfer)
+{
+    view_->showStage(RunStage::Preparing);
+    transfer.stopWatch = std::make_unique<CStopWatch>(clock_);
+    transfer.stopWatch->Reset();
+    comm_.CommRead(settings_.port, transfer.chunk, kReadChunk);
+    running_ = true;
+    view_->showStage(RunStage::Transferring);
+    transfer.stopWatch->Reset();
+}
 
-    // 6. Send the pattern in chunks, collecting what comes back meanwhile.
-    std::string received;
+// A read of up to one chunk; false when the port has gone.
+bool EchoTestRun::read(Transfer &transfer, RunResult &result)
+{
+    if (comm_.CommRead(settings_.port, transfer.chunk, kReadChunk) < 0 && noteTransferFailure(result))
+        return false;
+    transfer.received += transfer.chunk;
+    return true;
+}
+
+// A failed transfer call is not acted on, unless it says the device has
+// gone: then waiting for the rest of the echo is pointless.
+bool EchoTestRun::noteTransferFailure(RunResult &result)
+{
+    const serial::CommError error = comm_.lastError();
+    if (!serial::meansPortLost(error.number))
+        return false;
+    result.portLost = true;
+    result.transferError = error;
+    return true;
+}
+
+// Step 6: the pattern in chunks, collecting what comes back meanwhile.
+void EchoTestRun::send(Transfer &transfer, RunResult &result)
+{
     for (int pass = 0; pass < kPatternRepeats; ++pass) {
-        comm_.CommWrite(port, kPatternChunk);
-        sentCount_ += 10;
-        comm_.CommRead(port, chunk, kReadChunk);
-        received += chunk;
-        receivedText_ = received;
+        if (comm_.CommWrite(settings_.port, kPatternChunk) < 0 && noteTransferFailure(result))
+            break;
+        progress_.sentCount += 10;
+        if (!read(transfer, result))
+            break;
+        progress_.receivedText = transfer.received;
         if (aborted())
             break;
     }
+}
 
-    // 7-8. Send time, and how long to wait for the rest of the echo.
-    const int32_t minTransmit = flags_.ViewGone ? 0 : view_.minTransmitTime();
-    result.minTransmitMs = minTransmit;
-    int64_t elapsed = stopWatch->Elapsed();
+// Steps 7-10: the send time, then the rest of the echo up to the time-out,
+// and one more read in every case.
+void EchoTestRun::collect(Transfer &transfer, RunResult &result)
+{
+    transfer.elapsed = transfer.stopWatch->Elapsed();
     if (!aborted()) {
-        view_.setCaption(RunLabel::Label6, msText(elapsed));
-        result.sendMs = elapsed;
+        result.sendMs = transfer.elapsed;
+        view_->showTimes(result);
     }
-    const int64_t timeout = std::max<int64_t>(elapsed, minTransmit) + timeoutExtraMs(baud);
-    result.timeoutMs = timeout;
+    result.timeoutMs = std::max<int64_t>(transfer.elapsed, result.lineTimeMs) + timeoutExtraMs(result.baud);
 
-    // 9. Receive until the whole echo is in or the time-out has passed.
-    while (elapsed < timeout && !aborted()) {
-        comm_.CommRead(port, chunk, kReadChunk);
-        received += chunk;
-        elapsed = stopWatch->Elapsed();
-        receivedText_ = received;
-        if (receivedText_.size() == static_cast<size_t>(kPatternLength))
+    while (!result.portLost && transfer.elapsed < result.timeoutMs && !aborted()) {
+        if (!read(transfer, result))
             break;
-        view_.yield();
-        if (flags_.ViewGone)
+        transfer.elapsed = transfer.stopWatch->Elapsed();
+        progress_.receivedText = transfer.received;
+        if (progress_.receivedText.size() == static_cast<size_t>(kPatternLength))
             break;
-        comm_.CommWaitInput(port, kReceivePollMs);
+        view_->yield();
+        comm_.CommWaitInput(settings_.port, kReceivePollMs);
     }
 
-    if (flags_.ViewGone) {
-        // The window closed at once underneath the run: wind up without it.
-        comm_.CommClose(port);
-        TestRunning = false;
-        result.outcome = RunResult::Outcome::Aborted;
-        result.sent = sentCount_;
-        result.received = static_cast<int32_t>(received.size());
-        result.receivedText = received;
-        return result;
-    }
-
-    // 10. One more read in every case; the time of the last read.
-    comm_.CommRead(port, chunk, kReadChunk);
-    received += chunk;
-    elapsed = stopWatch->Elapsed();
+    if (!result.portLost)
+        read(transfer, result);
+    transfer.elapsed = transfer.stopWatch->Elapsed();
     if (!aborted()) {
-        const int64_t shown = elapsed >= minTransmit ? elapsed : int64_t{minTransmit} + 1;
-        view_.setCaption(RunLabel::Label14, msText(shown));
-        result.lastReadMs = shown;
+        result.lastReadMs = transfer.elapsed >= result.lineTimeMs ? transfer.elapsed : int64_t{result.lineTimeMs} + 1;
+        view_->showTimes(result);
     }
+    view_->showStage(RunStage::Collected);
+}
 
-    // 11. Final figures of the transfer.
-    view_.stopLiveDisplay();
-    if (!receivedText_.empty())
-        view_.setCaption(RunLabel::Label1, ofThousand(static_cast<int64_t>(received.size())));
-    if (sentCount_ > 100)
-        view_.setCaption(RunLabel::Label2, ofThousand(sentCount_));
-
-    result.sent = sentCount_;
-    result.received = static_cast<int32_t>(received.size());
-    result.receivedText = received;
-
-    // 12. Account and judge.
-    if (!aborted()) {
-        addToCounter(RunLabel::Label23, sentCount_);
-        addToCounter(RunLabel::Label25, static_cast<int64_t>(received.size()));
-        // The check box is read now, not at the start: the user may change
-        // it while the run waits.
-        const bool lowerCase = view_.check1Value() != 0;
-        const bool pass = received == (lowerCase ? expectedText(true) : expectedUpper);
-        if (pass) {
-            view_.setColours(RunLabel::Label3, Green, Black);
-            view_.setCaption(RunLabel::Label3, "PASS");
-            addToCounter(RunLabel::Label18, 1);
-            result.outcome = RunResult::Outcome::Pass;
-        } else {
-            view_.setColours(RunLabel::Label3, Red, White);
-            view_.setCaption(RunLabel::Label3, "FAIL");
-            addToCounter(RunLabel::Label21, 1);
-            result.outcome = RunResult::Outcome::Fail;
-        }
+// Steps 11-12: the figures, and unless aborted the tally and the verdict.
+// The check box counts as it is now, not as it was at the start.
+void EchoTestRun::judge(Transfer &transfer, RunResult &result)
+{
+    result.sent = progress_.sentCount;
+    result.received = static_cast<int32_t>(transfer.received.size());
+    result.receivedText = transfer.received;
+    result.lineErrors = comm_.lineErrorsSeen(settings_.port);
+    if (aborted()) {
+        result.verdict = Verdict::Aborted;
+        return;
+    }
+    tally_.bytesSent += result.sent;
+    tally_.bytesReceived += result.received;
+    const std::string expected = expectedText(settings_.lowerCase);
+    if (result.receivedText == expected) {
+        result.verdict = Verdict::Pass;
+        ++tally_.passes;
     } else {
-        result.outcome = RunResult::Outcome::Aborted;
+        result.verdict = Verdict::Fail;
+        ++tally_.failures;
+        compareEcho(result, expected);
     }
+    view_->showResult(result, tally_);
+}
 
-    // 13. Clean up.
-    comm_.CommClose(port);
-    view_.setColours(RunLabel::Label15, Black, White);
-    view_.setCaption(RunLabel::Label15, "CLOSE");
-    TestRunning = false;
-    view_.leaveRunningState();
-    view_.setReceivedText(received);
-    view_.disableAbortButton();
-
-    // 14. After an abort nothing of the run stays on screen.
-    if (flags_.AbortRequested) {
-        result.outcome = RunResult::Outcome::Aborted;
-        view_.restoreCursor();
-        view_.setCaption(RunLabel::Label6, "----- ms");
-        view_.setCaption(RunLabel::Label14, "----- ms");
-        view_.setColours(RunLabel::Label3, Grey, Black);
-        view_.setCaption(RunLabel::Label3, "-----");
-        view_.setCaption(RunLabel::Label1, "0/1000");
-        view_.setCaption(RunLabel::Label2, "0/1000");
-        view_.setReceivedText(std::string(kCrLf) + kCrLf + kCrLf + flags_.AbortMessage);
-        view_.disableAbortButton();
+// Steps 13-15: close, give the window back, and close it if that was asked.
+void EchoTestRun::finish(Transfer &transfer, RunResult &result)
+{
+    comm_.CommClose(settings_.port);
+    running_ = false;
+    view_->showStage(RunStage::Closed);
+    if (aborted()) {
+        result.verdict = Verdict::Aborted;
+        result.sendMs = -1;
+        result.lastReadMs = -1;
+        view_->showAborted(flags_.AbortMessage);
     }
-
-    // 15. The standard window menu returns; a deferred close happens now.
-    view_.disableMove(true);
-    stopWatch.reset();
+    view_->showStage(RunStage::Finished);
+    transfer.stopWatch.reset();
     if (flags_.ClosePending)
-        view_.unload();
-    return result;
+        view_->closeWindow();
 }
 
 } // namespace echotest

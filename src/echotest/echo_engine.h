@@ -1,13 +1,18 @@
 #pragma once
 // The echo test run, free of any window toolkit.
 //
-// One EchoTestRun drives one test from the reset of the displays to the
-// final clean-up.  It talks to the serial layer, to a stopwatch, and to the
-// view through EchoTestView, which the main window implements over its
-// widgets and the command-line front end implements over a terminal.  One
-// engine, two views: the verdicts, timings and messages are the same.
+// A run takes its settings in (RunSettings), reports what it does to a view
+// that only displays (RunView), and gives a RunResult back; the running
+// totals (RunTally) and whether a run is in progress are kept here, so the
+// window, the command line, a benchmark or a soak test drive the same run
+// and read the same figures.
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+
+#include "echotest/baud_selection.h"
+#include "serial/comm_error.h"
 
 namespace serial {
 class modCOMM;
@@ -15,11 +20,8 @@ class modCOMM;
 
 namespace echotest {
 
+class CStopWatch;
 class TimerClock;
-
-// A test transfer is in progress (program-wide).  While true the window
-// refuses its system menu.
-extern bool TestRunning;
 
 // The ten characters sent 100 times.
 inline constexpr char kPatternChunk[] = "ABCDEFGHIJ";
@@ -34,7 +36,7 @@ inline constexpr char kUserAbortMessage[] = "    THE REBOUNCE TEST WAS ABORTED B
 inline constexpr char kMinimizeAbortMessage[] =
     "    THE REBOUNCE TEST WAS ABORTED BECAUSE THE PROGRAM WINDOW WAS MINIMIZED!";
 
-// RGB colours the run paints its labels with.
+// RGB colours of the run's labels.
 enum Colour : uint32_t {
     Grey = 0xC0C0C0,
     Black = 0x000000,
@@ -43,67 +45,99 @@ enum Colour : uint32_t {
     Red = 0xFF0000,
 };
 
-// The labels the run writes.  Each keeps the window's name.
-enum class RunLabel {
-    Label1,  // bytes received back, "n/1000"
-    Label2,  // bytes sent to the transmission buffer, "n/1000"
-    Label3,  // verdict "-----" / "PASS" / "FAIL"
-    Label6,  // time to hand the 1000 bytes to the system
-    Label14, // time of the last read of the reception buffer
-    Label15, // port status "OPEN" / "CLOSE"
-    Label18, // pass counter
-    Label21, // fail counter
-    Label23, // total bytes sent
-    Label25, // total bytes received
-};
-
 enum class MessageIcon { None, Exclamation };
 
-// What the run needs from a view.  Every setter shows its change at once
-// (the run holds the thread; nothing repaints between its steps otherwise).
-class EchoTestView {
+// What one run is asked to do.
+struct RunSettings {
+    int16_t port = 1;       // the serial layer's table slot, 1..4
+    std::string device;     // the device opened; empty: "COM" + port
+    std::string portName;   // how messages name the port; empty: "COM" + port
+    BaudReading baud = readBaudText("9600");
+    bool lowerCase = false; // a lower-case echo passes (changeable during the run)
+
+    std::string deviceName() const { return device.empty() ? "COM" + std::to_string(port) : device; }
+    std::string shownName() const { return portName.empty() ? "COM" + std::to_string(port) : portName; }
+};
+
+enum class Verdict { RateTooLow, OpenFailed, Pass, Fail, Aborted };
+
+// Where the echo first differs from the expected answer.
+struct Mismatch {
+    int32_t position = 0;
+    uint8_t expected = 0;
+    uint8_t received = 0;
+};
+
+// What one run did.  Times are -1 when the run did not get that far (or was
+// aborted, when the window shows none).
+struct RunResult {
+    Verdict verdict = Verdict::RateTooLow;
+    serial::CommError openError;  // why CommOpen failed
+    std::string message;          // the message shown, if any
+    int32_t baud = 0;             // the whole rate the thresholds used
+    int32_t sent = 0;
+    int32_t received = 0;
+    int64_t sendMs = -1;          // time to hand the pattern to the system (Label6)
+    int64_t lastReadMs = -1;      // time of the last read as shown (Label14)
+    int32_t lineTimeMs = 0;       // MinTransmitTime of the rate
+    int64_t timeoutMs = 0;
+    std::string receivedText;
+    // For a FAIL: how the echo differs from the expected answer.
+    int32_t mismatchedBytes = 0;  // positions present in both that differ
+    std::optional<Mismatch> firstMismatch;
+    int32_t missingBytes = 0;
+    int32_t extraBytes = 0;
+    uint32_t lineErrors = 0;      // serial::commflags met by the reads (where the system reports them)
+    bool portLost = false;        // the device went away during the transfer
+    serial::CommError transferError; // the failure that ended it
+};
+
+// The four counters of the window.
+struct RunTally {
+    int64_t passes = 0;
+    int64_t failures = 0;
+    int64_t bytesSent = 0;
+    int64_t bytesReceived = 0;
+};
+
+// How far a run has got, as the live display shows it.
+struct RunProgress {
+    int32_t sentCount = 0;    // SentCount
+    std::string receivedText; // ReceivedText: the bytes back so far
+};
+
+// Stages of a run at which its view changes its controls.
+enum class RunStage {
+    Preparing,    // the port is open: the controls locked, the focus parked
+    Transferring, // port status "OPEN", no Move in the window menu, live display on
+    Collected,    // the last read is done: live display off
+    Closed,       // the port is closed: status "CLOSE", the controls back, Abort off
+    Finished,     // the standard window menu is back
+};
+
+// What a run needs from whoever shows it.  Every call shows its change at
+// once (the run holds the thread; nothing repaints between its steps).
+class RunView {
 public:
-    virtual ~EchoTestView() = default;
+    virtual ~RunView() = default;
 
-    virtual std::string portText() = 0; // Combo1: "1".."4"
-    virtual std::string baudText() = 0; // Combo2: the rate as typed
-    virtual int check1Value() = 0;      // 0: upper-case echo passes; else lower case
-    virtual int32_t minTransmitTime() = 0;
-    // The device the run opens for a port number.  The window tests COM1 to
-    // COM4; the command line may name any device instead.
-    virtual std::string deviceName(int16_t port) { return "COM" + std::to_string(port); }
-
-    virtual std::string caption(RunLabel label) = 0;
-    virtual void setCaption(RunLabel label, const std::string &text) = 0;
-    virtual void setColours(RunLabel label, uint32_t background, uint32_t text) = 0;
-    virtual void setReceivedText(const std::string &text) = 0; // Text2
-
-    // Modal message with one OK button and the application title.
+    // The figures of the last run go: times, verdict, byte counts, received data.
+    virtual void showCleared() = 0;
+    // A modal message with one OK button and the application title.
     virtual void showMessage(const std::string &text, MessageIcon icon) = 0;
-
-    // Controls while the port is held: Abort enabled and the focus parked,
-    // Rebounce / port / rate / Help / Calculator disabled.
-    virtual void enterRunningState() = 0;
-    // Back to idle: Rebounce enabled with the focus, the selectors, Help and
-    // Calculator enabled.
-    virtual void leaveRunningState() = 0;
-    virtual void disableAbortButton() = 0;
-    virtual void restoreCursor() = 0;
-
-    // The live display (Timer1): started just before the first write,
-    // stopped after the last read.  It reads receivedText()/sentCount().
-    virtual void startLiveDisplay() = 0;
-    virtual void stopLiveDisplay() = 0;
-
-    // Removes the Move command of the window menu (restore false) or gives
-    // the standard menu back (restore true).  Result not acted on.
-    virtual void disableMove(bool restore) = 0;
-
+    virtual void showStage(RunStage stage) = 0;
+    // A time as soon as it is known: result.sendMs, then result.lastReadMs
+    // (-1: not known yet).
+    virtual void showTimes(const RunResult &result) = 0;
+    // The end of a judged or wound-up transfer: byte counts, received data
+    // and, when judged, the verdict and the tally.
+    virtual void showResult(const RunResult &result, const RunTally &tally) = 0;
+    // After an abort nothing of the run stays on screen but the reason.
+    virtual void showAborted(const std::string &reason) = 0;
     // Lets pending events run once and returns.
     virtual void yield() = 0;
-
-    // The view is closing because a close was deferred until the run ended.
-    virtual void unload() = 0;
+    // A close that was deferred until the run ended happens now.
+    virtual void closeWindow() = 0;
 };
 
 // Flags written by event handlers that run inside the run's yields (abort
@@ -113,65 +147,74 @@ struct RunFlags {
     bool ClosePending = false;
     int32_t CloseAttempts = 0;
     std::string AbortMessage;
-    // The view has gone (closed at once on a repeated close request): the
-    // run stops at its next check and touches the view no more.
-    bool ViewGone = false;
-};
-
-// The figures of one run, for front ends that report more than the labels.
-struct RunResult {
-    enum class Outcome { NotStarted, OpenFailed, Pass, Fail, Aborted };
-    Outcome outcome = Outcome::NotStarted;
-    int32_t openError = 0;     // CommOpen's result when the open failed
-    std::string message;       // the message shown, if any
-    int32_t baud = 0;
-    int32_t sent = 0;
-    int32_t received = 0;
-    int64_t sendMs = -1;       // Label6's figure, -1 when not shown
-    int64_t lastReadMs = -1;   // Label14's figure, -1 when not shown
-    int32_t minTransmitMs = 0;
-    int64_t timeoutMs = 0;
-    std::string receivedText;
 };
 
 class EchoTestRun {
 public:
-    EchoTestRun(serial::modCOMM &comm, EchoTestView &view, TimerClock &clock);
+    EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock);
+    ~EchoTestRun();
 
-    // The whole run (a click of Rebounce).  Returns what happened.
-    RunResult run();
+    // One whole run (a click of Rebounce).
+    RunResult run(const RunSettings &settings);
 
-    // The abort button: hourglass decision is the view's (below 1200 baud),
-    // the message and the flag are the run's.
+    // A transfer is in progress: from just before the first byte is sent
+    // until the port is closed again.
+    bool isRunning() const { return running_; }
+    // Inside run() at all, from the reset of the figures to the end.
+    bool isActive() const { return active_; }
+
+    // The abort button, a minimise: the run stops at its next check.
     void requestAbort(const std::string &message);
+    // A close request of the window.  True: the window may close now (no
+    // run, or the third request of one); false: the run stops at its next
+    // check and closes the window itself when it has ended.
+    bool requestClose();
+    // The window has gone in the middle of a run: the run stops at its next
+    // check and shows nothing any more.
+    void detachView();
+    // The check box: which echo passes, also during a run.
+    void setLowerCase(bool lowerCase) { settings_.lowerCase = lowerCase; }
 
     RunFlags &flags() { return flags_; }
     const RunFlags &flags() const { return flags_; }
-
+    const RunTally &tally() const { return tally_; }
+    void clearTally() { tally_ = {}; }
     // Read by the live display.
-    const std::string &receivedText() const { return receivedText_; }
-    int32_t sentCount() const { return sentCount_; }
+    const RunProgress &progress() const { return progress_; }
 
     // The pure rules of the run.
     static int64_t timeoutExtraMs(int32_t baud);
-    // Converts the rate text as the run reads it; false when it is no number.
-    static bool parseBaud(const std::string &text, int32_t &baud);
-    // The message for a failed open, chosen from the error report.
-    static std::string openFailureMessage(const std::string &report, const std::string &port,
+    // The message for a failed open, chosen by CommOpen's number.
+    static std::string openFailureMessage(const serial::CommError &error, const std::string &portName,
                                           const std::string &rate, MessageIcon &icon);
     static std::string expectedText(bool lowerCase);
+    // Fills the mismatch figures of result from its received text.
+    static void compareEcho(RunResult &result, const std::string &expected);
 
 private:
+    struct Transfer; // the state of the run between opening and closing
+
     bool aborted() const { return flags_.AbortRequested; }
-    void resetDisplays();
-    void addToCounter(RunLabel label, int64_t amount);
+    RunResult start(const RunSettings &settings);
+    bool open(RunResult &result);
+    void prepare(Transfer &transfer);
+    void send(Transfer &transfer, RunResult &result);
+    void collect(Transfer &transfer, RunResult &result);
+    void judge(Transfer &transfer, RunResult &result);
+    void finish(Transfer &transfer, RunResult &result);
+    bool read(Transfer &transfer, RunResult &result);
+    bool noteTransferFailure(RunResult &result);
 
     serial::modCOMM &comm_;
-    EchoTestView &view_;
+    RunView &attachedView_;
+    RunView *view_; // attachedView_, or one that shows nothing once the window has gone
     TimerClock &clock_;
+    RunSettings settings_;
     RunFlags flags_;
-    std::string receivedText_; // ReceivedText: what the live display shows
-    int32_t sentCount_ = 0;    // SentCount
+    RunTally tally_;
+    RunProgress progress_;
+    bool running_ = false;
+    bool active_ = false;
 };
 
 } // namespace echotest

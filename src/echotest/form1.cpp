@@ -1,6 +1,6 @@
 #include "echotest/form1.h"
 
-#include "echotest/form1_run_view.h"
+#include "ui_form1.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -96,12 +96,12 @@ std::function<void()> Form1::beep = [] { QApplication::beep(); };
 
 Form1::Form1(QWidget *parent)
     : QWidget(parent),
-      m_ui(std::make_unique<Ui::Form1>()),
+      ui_(std::make_unique<Ui::Form1>()),
       Timer1(new QTimer(this)),
       Timer2(new QTimer(this)),
       Timer3(new QTimer(this))
 {
-    m_ui->setupUi(this);
+    ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(kClientWidth, kClientHeight);
@@ -120,7 +120,7 @@ Form1::Form1(QWidget *parent)
     // that arrive while a run holds the focus).
     for (QPushButton *button : findChildren<QPushButton *>())
         button->setAutoDefault(true);
-    m_ui->Command3->move(m_ui->Command3->x(), kFocusSinkTop);
+    ui_->Command3->move(ui_->Command3->x(), kFocusSinkTop);
     connectHandlers();
 
     Timer2->start();
@@ -136,8 +136,8 @@ Form1::~Form1()
     Unload();
     // Destroying a focused combo makes it "finish editing" and re-emit its
     // selection; by then this object is no longer a Form1.
-    for (QObject *source : {static_cast<QObject *>(m_ui->Combo1), static_cast<QObject *>(m_ui->Combo2),
-                            static_cast<QObject *>(m_ui->Combo2->lineEdit())}) {
+    for (QObject *source : {static_cast<QObject *>(ui_->Combo1), static_cast<QObject *>(ui_->Combo2),
+                            static_cast<QObject *>(ui_->Combo2->lineEdit())}) {
         source->removeEventFilter(this);
         disconnect(source, nullptr, this, nullptr);
     }
@@ -162,18 +162,18 @@ void Form1::applyLayoutLook()
     // Every label is opaque; all but the port status are black on grey.
     for (QLabel *label : findChildren<QLabel *>())
         setLabelColours(label, kGrey, kBlack);
-    setLabelColours(m_ui->Label15, kBlack, kWhite);
-    setLabelColours(m_ui->Label17, kPanelGrey, kBlack);
-    m_ui->Image1->setPixmap(resources::connectionDiagram());
+    setLabelColours(ui_->Label15, kBlack, kWhite);
+    setLabelColours(ui_->Label17, kPanelGrey, kBlack);
+    ui_->Image1->setPixmap(resources::connectionDiagram());
 
-    for (QWidget *combo : {static_cast<QWidget *>(m_ui->Combo1), static_cast<QWidget *>(m_ui->Combo2)})
+    for (QWidget *combo : {static_cast<QWidget *>(ui_->Combo1), static_cast<QWidget *>(ui_->Combo2)})
         setTextBoxColours(combo, kWhite, kBlack);
 
     struct DataBox {
         QPlainTextEdit *box;
         QColor text;
     };
-    for (const DataBox &d : {DataBox{m_ui->Text1, kSentCyan}, DataBox{m_ui->Text2, kReceivedGreen}}) {
+    for (const DataBox &d : {DataBox{ui_->Text1, kSentCyan}, DataBox{ui_->Text2, kReceivedGreen}}) {
         setTextBoxColours(d.box, kBlack, d.text);
         d.box->setFont(courierNew(8.25));
         // The pattern has no blanks; it has to break anywhere to fill the box.
@@ -182,34 +182,34 @@ void Form1::applyLayoutLook()
         d.box->viewport()->setCursor(Qt::ArrowCursor);
     }
 
-    setTextBoxColours(m_ui->Text3, kNoticeYellow, kNoticeText);
-    m_ui->Text3->setCursor(Qt::ArrowCursor);
-    m_ui->Text3->hide();
+    setTextBoxColours(ui_->Text3, kNoticeYellow, kNoticeText);
+    ui_->Text3->setCursor(Qt::ArrowCursor);
+    ui_->Text3->hide();
 
-    m_ui->Picture1->setAutoFillBackground(true);
-    QPalette picture = m_ui->Picture1->palette();
+    ui_->Picture1->setAutoFillBackground(true);
+    QPalette picture = ui_->Picture1->palette();
     picture.setColor(QPalette::Window, kGrey);
     picture.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
-    m_ui->Picture1->setPalette(picture);
-    setTextBoxColours(m_ui->T4, kPanelGrey, kBlack);
-    m_ui->T4->setFont(courierNew(9.75));
-    m_ui->T4->setTabChangesFocus(true);
-    m_ui->T4->viewport()->setCursor(Qt::ArrowCursor);
-    m_ui->Label17->lower(); // a panel behind the help text
-    m_ui->Picture1->hide();
+    ui_->Picture1->setPalette(picture);
+    setTextBoxColours(ui_->T4, kPanelGrey, kBlack);
+    ui_->T4->setFont(courierNew(9.75));
+    ui_->T4->setTabChangesFocus(true);
+    ui_->T4->viewport()->setCursor(Qt::ArrowCursor);
+    ui_->Label17->lower(); // a panel behind the help text
+    ui_->Picture1->hide();
 
     // Stacking where controls overlap: the diagram lies underneath (the value
     // boxes reach one pixel into it), the port status sits on it and the
     // warning covers the top row.
-    m_ui->Image1->lower();
-    m_ui->Text3->raise();
-    m_ui->Label15->raise();
+    ui_->Image1->lower();
+    ui_->Text3->raise();
+    ui_->Label15->raise();
 }
 
 void Form1::fillSelectors()
 {
-    QComboBox *combo1 = m_ui->Combo1;
-    QComboBox *combo2 = m_ui->Combo2;
+    QComboBox *combo1 = ui_->Combo1;
+    QComboBox *combo2 = ui_->Combo2;
     // Inline completion would rewrite what the user types into a list item.
     combo2->setCompleter(nullptr);
     combo2->lineEdit()->setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -232,35 +232,35 @@ void Form1::fillSelectors()
 
 void Form1::connectHandlers()
 {
-    connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(m_ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(m_ui->Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(m_ui->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(m_ui->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(ui_->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(ui_->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(ui_->Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(ui_->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(ui_->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
     connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
 
-    connect(m_ui->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
-    connect(m_ui->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
+    connect(ui_->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+    connect(ui_->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     // A pick from the list moves the current index before it rewrites the
     // text; that rewrite is part of the pick, not an edit.
-    connect(m_ui->Combo2, &QComboBox::editTextChanged, this, [this] {
-        if (m_ui->Combo2->currentIndex() != combo2Index_)
+    connect(ui_->Combo2, &QComboBox::editTextChanged, this, [this] {
+        if (ui_->Combo2->currentIndex() != combo2Index_)
             return;
         Combo2_Change();
     });
-    connect(m_ui->Combo2, &QComboBox::currentIndexChanged, this, [this](int index) { combo2Index_ = index; });
+    connect(ui_->Combo2, &QComboBox::currentIndexChanged, this, [this](int index) { combo2Index_ = index; });
 
     // Keys reach the combo first, which hands them on to its line edit by a
     // direct call; tests and input methods may address the line edit.
-    m_ui->Combo2->installEventFilter(this);
-    m_ui->Combo2->lineEdit()->installEventFilter(this);
+    ui_->Combo2->installEventFilter(this);
+    ui_->Combo2->lineEdit()->installEventFilter(this);
 }
 
 void Form1::Timer2_Timer()
 {
-    QPlainTextEdit *text1 = m_ui->Text1;
+    QPlainTextEdit *text1 = ui_->Text1;
     text1->clear();
     text1->repaint();
     QString pattern;
@@ -271,15 +271,15 @@ void Form1::Timer2_Timer()
     Timer2->stop();
     text1->repaint();
     // Only now can a run start: the box it compares against is filled.
-    m_ui->Command4->setEnabled(true);
-    m_ui->Command1->setEnabled(true);
-    m_ui->Command1->setFocus();
+    ui_->Command4->setEnabled(true);
+    ui_->Command1->setEnabled(true);
+    ui_->Command1->setFocus();
 }
 
 void Form1::Timer3_Timer()
 {
     Timer3->stop();
-    m_ui->Text3->hide();
+    ui_->Text3->hide();
 }
 
 void Form1::Combo1_Click()
@@ -289,7 +289,7 @@ void Form1::Combo1_Click()
 
 void Form1::Combo2_Click()
 {
-    showMinTransmitTime(minTransmitTime(baudValue(m_ui->Combo2->currentText().toStdString())));
+    showBaudReading(readBaudText(ui_->Combo2->currentText().toStdString()));
     clearResultDisplays();
 }
 
@@ -299,11 +299,11 @@ void Form1::Combo2_Change()
     // corrected text is handled once, here.
     if (inCombo2Change_)
         return;
-    QLineEdit *edit = m_ui->Combo2->lineEdit();
+    QLineEdit *edit = ui_->Combo2->lineEdit();
     const BaudTextCheck check = checkBaudText(edit->text().toStdString());
     if (check.replacedByZero || check.truncated) {
         inCombo2Change_ = true;
-        edit->setText(QString::fromStdString(check.text));
+        edit->setText(QString::fromStdString(check.reading.text));
         inCombo2Change_ = false;
         if (check.replacedByZero)
             edit->setSelection(0, static_cast<int>(edit->text().size())); // the next digit replaces it
@@ -312,21 +312,21 @@ void Form1::Combo2_Change()
         if (check.truncated && beep)
             beep();
     }
-    showMinTransmitTime(check.minTransmitTime);
+    showBaudReading(check.reading);
     clearResultDisplays();
 }
 
 void Form1::Combo2_GotFocus()
 {
-    m_ui->Combo2->lineEdit()->selectAll();
+    ui_->Combo2->lineEdit()->selectAll();
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    const bool isCombo2 = watched == m_ui->Combo2 || watched == m_ui->Combo2->lineEdit();
+    const bool isCombo2 = watched == ui_->Combo2 || watched == ui_->Combo2->lineEdit();
     if (isCombo2 && event->type() == QEvent::KeyPress)
         return filterCombo2Key(event);
-    if (watched == m_ui->Combo2 && event->type() == QEvent::FocusIn)
+    if (watched == ui_->Combo2 && event->type() == QEvent::FocusIn)
         Combo2_GotFocus();
     if (filterLifecycleEvent(watched, event))
         return true;
@@ -351,27 +351,29 @@ bool Form1::filterCombo2Key(QEvent *event)
     return true;
 }
 
-void Form1::showMinTransmitTime(int32_t ms)
+// The one reading of the rate text that Label12, the abort's hourglass and
+// the next run all go by.
+void Form1::showBaudReading(const BaudReading &reading)
 {
-    minTransmitTime_ = ms;
-    m_ui->Label12->setText(QString::fromStdString(minTransmitTimeCaption(ms)));
+    baud_ = reading;
+    ui_->Label12->setText(QString::fromStdString(minTransmitTimeCaption(reading.lineTimeMs)));
 }
 
 void Form1::clearResultDisplays()
 {
     // Each label is repainted at once so that the clearing shows even when
     // a long operation follows without returning to the event loop.
-    m_ui->Label6->setText(QString::fromLatin1(kNoTimeCaption.data(), static_cast<qsizetype>(kNoTimeCaption.size())));
-    m_ui->Label6->repaint();
-    m_ui->Label14->setText(QString::fromLatin1(kNoTimeCaption.data(), static_cast<qsizetype>(kNoTimeCaption.size())));
-    m_ui->Label14->repaint();
-    setLabelColours(m_ui->Label3, kGrey, kBlack);
-    m_ui->Label3->setText(QLatin1String(kResultCleared));
-    m_ui->Label3->repaint();
-    m_ui->Label1->setText(QLatin1String(kCountCleared));
-    m_ui->Label1->repaint();
-    m_ui->Label2->setText(QLatin1String(kCountCleared));
-    m_ui->Label2->repaint();
+    ui_->Label6->setText(QString::fromLatin1(kNoTimeCaption.data(), static_cast<qsizetype>(kNoTimeCaption.size())));
+    ui_->Label6->repaint();
+    ui_->Label14->setText(QString::fromLatin1(kNoTimeCaption.data(), static_cast<qsizetype>(kNoTimeCaption.size())));
+    ui_->Label14->repaint();
+    setLabelColours(ui_->Label3, kGrey, kBlack);
+    ui_->Label3->setText(QLatin1String(kResultCleared));
+    ui_->Label3->repaint();
+    ui_->Label1->setText(QLatin1String(kCountCleared));
+    ui_->Label1->repaint();
+    ui_->Label2->setText(QLatin1String(kCountCleared));
+    ui_->Label2->repaint();
 }
 
 } // namespace echotest

@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 
+#include "calculator/baudcalc.h"
 #include "echotest/echo_engine.h"
+#include "help/help_view.h"
 #include "serial/modcomm.h"
 #include "winsvc/window_menu.h"
 
@@ -53,7 +55,7 @@ namespace echotest {
 //
 // Handlers keep the control-and-event names (Combo2_Change) so that each
 // rule of the window can be found by the control it belongs to.
-class Form1 : public QWidget {
+class Form1 : public QWidget, private RunView, private help::HelpHost, private calculator::CalculatorOwner {
     Q_OBJECT
 
 public:
@@ -62,7 +64,7 @@ public:
 
     // Calculated minimum transmission time of 1000 bytes at the selected
     // rate, in whole milliseconds; 0 when the rate text is not positive.
-    int32_t MinTransmitTime() const { return minTransmitTime_; }
+    int32_t MinTransmitTime() const { return baud_.lineTimeMs; }
 
     // Sounds the system beep.  Tests replace it to count beeps; an empty
     // function silences it.
@@ -84,9 +86,14 @@ public:
 
     // The state the run shares with the window's handlers (AbortRequested,
     // ClosePending, CloseAttempts, AbortMessage).
-    RunFlags &runFlags() { return engine_->flags(); }
+    const RunFlags &runFlags() const { return engine_->flags(); }
+    // A test transfer is in progress (the window menu is refused meanwhile).
+    bool isTestRunning() const { return engine_->isRunning(); }
     // The serial layer the window tests through.
     serial::modCOMM &comm() { return comm_; }
+
+    // The device the current Combo1 entry stands for.
+    std::string devicePath() const;
 
 public slots:
     void Command1_Click(); // start a test run
@@ -113,10 +120,31 @@ private:
     void fillSelectors();
     void connectHandlers();
     void clearResultDisplays();
-    void showMinTransmitTime(int32_t ms);
+    void showBaudReading(const BaudReading &reading);
     bool filterCombo2Key(QEvent *event);
+    RunSettings runSettings() const;
+    void showTally(const RunTally &tally);
+    void restoreCursor();
 
-    class RunView; // the window as the test run sees it
+    // The window as the test run shows itself on it.
+    void showCleared() override;
+    void showMessage(const std::string &text, MessageIcon icon) override;
+    void showStage(RunStage stage) override;
+    void showTimes(const RunResult &result) override;
+    void showResult(const RunResult &result, const RunTally &tally) override;
+    void showAborted(const std::string &reason) override;
+    void yield() override;
+    void closeWindow() override;
+
+    // The window as the help view switches it.
+    QWidget *hostWindow() override { return this; }
+    help::HelpControls helpControls() override;
+    void enableNormalView(bool enabled) override;
+    void focusHelpButton() override;
+
+    // The window as the calculator gives it back.
+    void enableAfterCalculator() override;
+
     void Form_Load();
     void Unload();
     void counterDoubleClicked();
@@ -124,19 +152,17 @@ private:
     bool filterLifecycleEvent(QObject *watched, QEvent *event);
     void showNotice();
 
-    std::unique_ptr<Ui::Form1> m_ui;
+    std::unique_ptr<Ui::Form1> ui_;
     QTimer *Timer1; // live display during a test run
     QTimer *Timer2; // one-shot start-up step
     QTimer *Timer3; // hides Text3
-    int32_t minTransmitTime_ = 0;
+    BaudReading baud_;     // Combo2's text, read once whenever it changes
     int combo2Index_ = -1; // Combo2's list index as last seen, to tell a pick from an edit
     bool inCombo2Change_ = false;
 
     serial::modCOMM comm_;               // the serial layer, one port table per window
-    std::unique_ptr<RunView> runView_;
     std::unique_ptr<EchoTestRun> engine_; // the test run
     winsvc::WindowHandle menuHandle_ = 0; // this window for the window-menu service
-    bool running_ = false;                // inside Command1_Click
     bool hourglass_ = false;              // the abort set the hourglass
     bool hooked_ = false;                 // the message hooks are installed
 };

@@ -3,7 +3,7 @@
 // the help view and the calculator.
 #include "echotest/form1.h"
 
-#include "echotest/form1_run_view.h"
+#include "ui_form1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -40,18 +40,18 @@ bool Form1::Form_Initialize()
 
 void Form1::Form_Load()
 {
-    TestRunning = false;
-
-    runView_ = std::make_unique<RunView>(*this);
-    engine_ = std::make_unique<EchoTestRun>(comm_, *runView_, systemTimerClock());
+    RunView &view = *this; // the run sees the window through this face only
+    engine_ = std::make_unique<EchoTestRun>(comm_, view, systemTimerClock());
     // The serial layer lets the window live between and during transfers.
-    comm_.setYield([this] { runView_->yield(); });
+    comm_.setYield([this] { yield(); });
+    // The verdict goes by the check box as it is when the run judges.
+    connect(ui_->Check1, &QCheckBox::toggled, this, [this](bool checked) { engine_->setLowerCase(checked); });
 
-    winsvc::HookText1(m_ui->Text1);
-    winsvc::HookText2(m_ui->Text2);
-    winsvc::HookText3(m_ui->Text3);
+    winsvc::HookText1(ui_->Text1);
+    winsvc::HookText2(ui_->Text2);
+    winsvc::HookText3(ui_->Text3);
     winsvc::HookMainWindow(
-        this, [] { return TestRunning; }, [this] { showNotice(); });
+        this, [this] { return engine_->isRunning(); }, [this] { showNotice(); });
     hooked_ = true;
 
     // Raises CloseBtnError if the window menu is not as expected; the
@@ -60,16 +60,16 @@ void Form1::Form_Load()
     winsvc::EnableMaxButton(menuHandle_, false);
 
     // The display boxes hand the focus on; the counters offer to be cleared.
-    for (QWidget *box : {static_cast<QWidget *>(m_ui->Text1), static_cast<QWidget *>(m_ui->Text2)})
+    for (QWidget *box : {static_cast<QWidget *>(ui_->Text1), static_cast<QWidget *>(ui_->Text2)})
         box->installEventFilter(this);
-    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
+    for (QLabel *counter : {ui_->Label18, ui_->Label21, ui_->Label23, ui_->Label25}) {
         counter->setMouseTracking(true);
         counter->installEventFilter(this);
     }
-    help::installHelpViewFilters(this);
+    help::installHelpViewFilters(*this);
 
     // Loading sizes and shows the window, which counts as a restore.
-    runFlags().AbortRequested = false;
+    engine_->flags().AbortRequested = false;
 }
 
 void Form1::Unload()
@@ -85,8 +85,8 @@ void Form1::Unload()
 
 void Form1::showNotice()
 {
-    m_ui->Text3->show();
-    m_ui->Text3->raise();
+    ui_->Text3->show();
+    ui_->Text3->raise();
     Timer3->start();
 }
 
@@ -95,39 +95,35 @@ void Form1::changeEvent(QEvent *event)
     if (event->type() == QEvent::WindowStateChange && engine_) {
         // Minimising or restoring stops a running test; an idle window
         // ignores the flag, and every test start clears it.
-        runFlags().AbortMessage = kMinimizeAbortMessage;
-        runFlags().AbortRequested = true;
+        engine_->requestAbort(kMinimizeAbortMessage);
     }
     QWidget::changeEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (help::isHelpViewOpen(this)) {
+    if (help::isHelpViewOpen(*this)) {
         Command5_Click();
         event->ignore();
         return;
     }
-    RunFlags &flags = runFlags();
-    ++flags.CloseAttempts;
-    if (flags.CloseAttempts > 2) {
-        setLabelColours(m_ui->Label15, QColor(0, 0, 0), QColor(0xFF, 0xFF, 0xFF));
-        m_ui->Label15->setText(QStringLiteral("CLOSE"));
+    const bool runWasActive = engine_->isActive();
+    const bool closeNow = engine_->requestClose();
+    if (runFlags().CloseAttempts > 2) {
+        setLabelColours(ui_->Label15, QColor(0, 0, 0), QColor(0xFF, 0xFF, 0xFF));
+        ui_->Label15->setText(QStringLiteral("CLOSE"));
     }
-    if (m_ui->Label15->text() == QLatin1String("OPEN")) {
+    if (!closeNow) {
         // The run stops at its next check and closes the window itself.
-        flags.AbortRequested = true;
-        flags.ClosePending = true;
         event->ignore();
         return;
     }
-    if (running_) {
-        // Closed at once in the middle of a run: the run winds up without
-        // touching the window again, closes the port and releases its
-        // stopwatch.
-        flags.AbortRequested = true;
-        flags.ViewGone = true;
+    if (runWasActive) {
+        // Closed at once in the middle of a run, which goes on to its end
+        // without showing anything: what it would have put back on screen
+        // is put back here.
         Timer1->stop();
+        restoreCursor();
     }
     Unload();
     event->accept();
@@ -135,27 +131,25 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::counterDoubleClicked()
 {
-    if (m_ui->Label15->text() != QLatin1String("CLOSE"))
+    if (engine_->isRunning())
         return;
     const auto answer = messageBox(QStringLiteral("Do you want to clear the counters ?"), QMessageBox::Question,
                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
-        counter->setText(QStringLiteral("0"));
-        counter->repaint();
-    }
+    engine_->clearTally();
+    showTally(engine_->tally());
 }
 
 void Form1::updateCounterTip(QLabel *counter)
 {
-    const bool idle = m_ui->Label15->text() == QLatin1String("CLOSE");
+    const bool idle = !engine_->isRunning();
     counter->setToolTip(idle ? QLatin1String(kCounterTip) : QString());
 }
 
 bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
 {
-    if (watched == m_ui->Text1 || watched == m_ui->Text2) {
+    if (watched == ui_->Text1 || watched == ui_->Text2) {
         if (event->type() == QEvent::FocusIn) {
             // The data boxes never keep the focus.  Reached by Tab, they
             // pass it along the chain; sending it back to Rebounce would
@@ -163,14 +157,14 @@ bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
             const auto reason = static_cast<QFocusEvent *>(event)->reason();
             if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
                 QTimer::singleShot(0, this, [this, next = reason == Qt::TabFocusReason] { focusNextPrevChild(next); });
-            else if (m_ui->Command1->isEnabled())
-                m_ui->Command1->setFocus();
-            else if (m_ui->Command2->isEnabled())
-                m_ui->Command2->setFocus();
+            else if (ui_->Command1->isEnabled())
+                ui_->Command1->setFocus();
+            else if (ui_->Command2->isEnabled())
+                ui_->Command2->setFocus();
         }
         return false;
     }
-    for (QLabel *counter : {m_ui->Label18, m_ui->Label21, m_ui->Label23, m_ui->Label25}) {
+    for (QLabel *counter : {ui_->Label18, ui_->Label21, ui_->Label23, ui_->Label25}) {
         if (watched != counter)
             continue;
         switch (event->type()) {
@@ -191,22 +185,62 @@ bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
 
 void Form1::Command4_Click()
 {
-    help::openHelpView(this);
+    help::openHelpView(*this);
 }
 
 void Form1::Command5_Click()
 {
-    help::closeHelpView(this);
+    help::closeHelpView(*this);
+}
+
+help::HelpControls Form1::helpControls()
+{
+    return {ui_->Picture1, ui_->T4, ui_->Label17, ui_->Command5};
+}
+
+void Form1::enableNormalView(bool enabled)
+{
+    // In this order: a control that loses the focus by being disabled
+    // passes it along the ones not yet switched.
+    if (!enabled) {
+        for (QWidget *w : {static_cast<QWidget *>(ui_->Combo1), static_cast<QWidget *>(ui_->Combo2),
+                           static_cast<QWidget *>(ui_->Text1), static_cast<QWidget *>(ui_->Text2),
+                           static_cast<QWidget *>(ui_->Text3), static_cast<QWidget *>(ui_->Command1),
+                           static_cast<QWidget *>(ui_->Command2), static_cast<QWidget *>(ui_->Command3),
+                           static_cast<QWidget *>(ui_->Command6), static_cast<QWidget *>(ui_->Command5),
+                           static_cast<QWidget *>(ui_->Command4), static_cast<QWidget *>(ui_->Check1)})
+            w->setEnabled(false);
+        return;
+    }
+    // "Abort Test" stays off: only a running test enables it.
+    for (QWidget *w : {static_cast<QWidget *>(ui_->Combo1), static_cast<QWidget *>(ui_->Combo2),
+                       static_cast<QWidget *>(ui_->Text1), static_cast<QWidget *>(ui_->Text2),
+                       static_cast<QWidget *>(ui_->Text3), static_cast<QWidget *>(ui_->Command1),
+                       static_cast<QWidget *>(ui_->Command3), static_cast<QWidget *>(ui_->Command4),
+                       static_cast<QWidget *>(ui_->Command6), static_cast<QWidget *>(ui_->Check1)})
+        w->setEnabled(true);
+}
+
+void Form1::focusHelpButton()
+{
+    ui_->Command4->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::Command6_Click()
 {
-    m_ui->Command1->setEnabled(false);
-    m_ui->Combo1->setEnabled(false);
-    m_ui->Combo2->setEnabled(false);
+    ui_->Command1->setEnabled(false);
+    ui_->Combo1->setEnabled(false);
+    ui_->Combo2->setEnabled(false);
     // The calculator gives the three back when it closes.
-    calculator::baudcalc calc(this);
+    calculator::baudcalc calc(this, this);
     calc.exec();
+}
+
+void Form1::enableAfterCalculator()
+{
+    ui_->Combo1->setEnabled(true);
+    ui_->Combo2->setEnabled(true);
+    ui_->Command1->setEnabled(true);
 }
 
 } // namespace echotest

@@ -1,44 +1,48 @@
 #pragma once
-// The test run without a screen: the labels live in memory, the settings are
-// plain fields, controls and menus do nothing.  The command line builds its
-// terminal view on it; benchmarks and tests use it as it is.
-#include <map>
+// The test run without a screen: it keeps what a window would have shown
+// (the messages, the stages passed, the reason of an abort) and lets a hook
+// run at every yield.  The command line builds its terminal view on it;
+// benchmarks and tests use it as it is.
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "echotest/echo_engine.h"
 
 namespace echotest {
 
-class HeadlessView : public EchoTestView {
+class HeadlessView : public RunView {
 public:
-    HeadlessView();
+    struct Message {
+        std::string text;
+        MessageIcon icon;
+    };
 
-    std::string port = "1";
-    std::string baud = "9600";
-    bool lowerCase = false;     // a lower-case echo passes
-    std::string device;         // empty: "COM" + port
-    std::map<RunLabel, std::string> captions; // counters start at "0", the port "CLOSE"
-    std::string lastMessage;    // the last message the run showed
+    std::function<void()> onYield; // runs at every yield of the run and of the serial layer
+    std::vector<Message> messages;
+    std::vector<RunStage> stages;
+    std::string abortReason;        // empty unless the last run was aborted
+    int clears = 0;
+    int windowCloses = 0;
 
-    std::string portText() override { return port; }
-    std::string baudText() override { return baud; }
-    int check1Value() override { return lowerCase ? 1 : 0; }
-    int32_t minTransmitTime() override;
-    std::string deviceName(int16_t portNumber) override;
-    std::string caption(RunLabel label) override { return captions[label]; }
-    void setCaption(RunLabel label, const std::string &text) override { captions[label] = text; }
-    void setColours(RunLabel, uint32_t, uint32_t) override {}
-    void setReceivedText(const std::string &) override {}
-    void showMessage(const std::string &text, MessageIcon) override { lastMessage = text; }
-    void enterRunningState() override {}
-    void leaveRunningState() override {}
-    void disableAbortButton() override {}
-    void restoreCursor() override {}
-    void startLiveDisplay() override {}
-    void stopLiveDisplay() override {}
-    void disableMove(bool) override {}
-    void yield() override {}
-    void unload() override {}
+    void showCleared() override
+    {
+        ++clears;
+        abortReason.clear();
+    }
+    void showMessage(const std::string &text, MessageIcon icon) override { messages.push_back({text, icon}); }
+    void showStage(RunStage stage) override { stages.push_back(stage); }
+    void showTimes(const RunResult &) override {}
+    void showResult(const RunResult &, const RunTally &) override {}
+    void showAborted(const std::string &reason) override { abortReason = reason; }
+    void yield() override
+    {
+        if (onYield)
+            onYield();
+    }
+    void closeWindow() override { ++windowCloses; }
+
+    std::string lastMessage() const { return messages.empty() ? std::string() : messages.back().text; }
 };
 
 } // namespace echotest

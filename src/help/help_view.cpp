@@ -20,21 +20,6 @@
 namespace help {
 namespace {
 
-// Controls that the help view disables while it is open, in the order the
-// opening disables them.  Command5 is in the list because it must not react
-// before the document is in place; step 11 of the opening enables it.
-constexpr std::array kDisabledWhileOpen = {
-    "Combo1", "Combo2", "Text1", "Text2", "Text3", "Command1", "Command2",
-    "Command3", "Command6", "Command5", "Command4", "Check1",
-};
-
-// Controls that closing enables again.  Command2 ("Abort Test") is left
-// out on purpose: it is enabled only while a test runs.
-constexpr std::array kEnabledOnClose = {
-    "Combo1", "Combo2", "Text1", "Text2", "Text3", "Command1", "Command3",
-    "Command4", "Command6", "Check1",
-};
-
 const QString kTitle = QStringLiteral(" Rebounce Test");
 const QString kLoadError = QStringLiteral("Error while loading help text!");
 
@@ -50,42 +35,13 @@ QFont helpFont()
     return font;
 }
 
-QWidget *child(QWidget *form1, const char *name)
-{
-    return form1 ? form1->findChild<QWidget *>(QString::fromLatin1(name)) : nullptr;
-}
-
-QWidget *requireChild(QWidget *form1, const char *name)
-{
-    QWidget *widget = child(form1, name);
-    if (!widget)
-        throw std::runtime_error(std::string("help view: control missing: ") + name);
-    return widget;
-}
-
-QPlainTextEdit *documentBox(QWidget *form1)
-{
-    return qobject_cast<QPlainTextEdit *>(child(form1, "T4"));
-}
-
-struct HelpControls
-{
-    QWidget *picture1;
-    QPlainTextEdit *t4;
-    QWidget *label17;
-    QWidget *command5;
-};
-
-// Everything is looked up before anything is changed, so a window that
+// Everything is asked for before anything is changed, so a window that
 // lacks a control fails without being half switched.
-HelpControls requireHelpControls(QWidget *form1)
+HelpControls requireHelpControls(HelpHost &host)
 {
-    for (const char *name : kDisabledWhileOpen)
-        requireChild(form1, name);
-    HelpControls controls{requireChild(form1, "Picture1"), documentBox(form1),
-                          requireChild(form1, "Label17"), requireChild(form1, "Command5")};
-    if (!controls.t4)
-        throw std::runtime_error("help view: T4 missing or not a plain-text box");
+    const HelpControls controls = host.helpControls();
+    if (!controls.picture1 || !controls.t4 || !controls.label17 || !controls.command5)
+        throw std::runtime_error("help view: a control of the help view is missing");
     return controls;
 }
 
@@ -110,32 +66,31 @@ private:
     bool active_ = true;
 };
 
-void showLoadError(QWidget *form1)
+void showLoadError(QWidget *window)
 {
-    QMessageBox box(QMessageBox::Warning, kTitle, kLoadError, QMessageBox::Ok, form1);
+    QMessageBox box(QMessageBox::Warning, kTitle, kLoadError, QMessageBox::Ok, window);
     box.exec();
 }
 
 class HelpViewFilter : public QObject
 {
 public:
-    HelpViewFilter(QWidget *form1) : QObject(form1), form1_(form1) {}
+    explicit HelpViewFilter(HelpHost &host) : QObject(host.hostWindow()), host_(host) {}
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        const QString name = watched->objectName();
         switch (event->type()) {
         case QEvent::FocusIn:
-            if (name == QLatin1String("Picture1"))
-                handOnPicture1Focus(form1_);
+            if (watched == host_.helpControls().picture1)
+                handOnPicture1Focus(host_);
             else
-                hideHelpCaret(form1_);
+                hideHelpCaret(host_);
             break;
         case QEvent::FocusOut:
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
         case QEvent::MouseMove:
-            hideHelpCaret(form1_);
+            hideHelpCaret(host_);
             break;
         default:
             break;
@@ -144,7 +99,7 @@ public:
     }
 
 private:
-    QWidget *form1_;
+    HelpHost &host_;
 };
 
 constexpr const char *kFilterName = "helpViewFilter";
@@ -167,17 +122,17 @@ HelpViewGeometry helpViewGeometry(QSize clientArea)
     return g;
 }
 
-void openHelpView(QWidget *form1)
+void openHelpView(HelpHost &host)
 {
+    QWidget *form1 = host.hostWindow();
     QPointer<QWidget> window(form1);
     HelpControls c{};
     bool controlsFound = false;
     try {
-        c = requireHelpControls(form1);
+        c = requireHelpControls(host);
         controlsFound = true;
 
-        for (const char *name : kDisabledWhileOpen)
-            child(form1, name)->setEnabled(false);
+        host.enableNormalView(false);
 
         WaitCursor waitCursor;
         const QString text = QString::fromStdString(buildHelpDocument());
@@ -218,68 +173,66 @@ void openHelpView(QWidget *form1)
             viewPositionOfOffset(text.toStdString(), kInitialCaretOffset)));
         c.t4->setTextCursor(caret);
         c.t4->verticalScrollBar()->setValue(0);
-        hideHelpCaret(form1);
+        hideHelpCaret(host);
     } catch (const std::exception &) {
         if (!window)
             return;
         // A window with every control disabled and no help to close would
         // leave the user stuck; go back to the normal view instead.
         if (controlsFound)
-            closeHelpView(form1);
+            closeHelpView(host);
         showLoadError(form1);
     }
 }
 
-void closeHelpView(QWidget *form1)
+void closeHelpView(HelpHost &host)
 {
-    for (const char *name : kEnabledOnClose) {
-        if (QWidget *widget = child(form1, name))
-            widget->setEnabled(true);
-    }
-    for (const char *name : {"T4", "Command5", "Picture1", "Label17"}) {
-        if (QWidget *widget = child(form1, name))
+    host.enableNormalView(true);
+    const HelpControls c = host.helpControls();
+    for (QWidget *widget : {static_cast<QWidget *>(c.t4), c.command5, c.picture1, c.label17}) {
+        if (widget)
             widget->hide();
     }
-    if (QPlainTextEdit *t4 = documentBox(form1))
-        t4->clear();
-    if (QWidget *help = child(form1, "Command4"))
-        help->setFocus(Qt::OtherFocusReason);
+    if (c.t4)
+        c.t4->clear();
+    host.focusHelpButton();
 }
 
-bool isHelpViewOpen(QWidget *form1)
+bool isHelpViewOpen(HelpHost &host)
 {
-    const QWidget *t4 = child(form1, "T4");
+    const QPlainTextEdit *t4 = host.helpControls().t4;
     return t4 && t4->isVisible();
 }
 
-void hideHelpCaret(QWidget *form1)
+void hideHelpCaret(HelpHost &host)
 {
-    QPlainTextEdit *t4 = documentBox(form1);
+    QPlainTextEdit *t4 = host.helpControls().t4;
     if (t4 && t4->isVisible())
         t4->setCursorWidth(0);
 }
 
-void handOnPicture1Focus(QWidget *form1)
+void handOnPicture1Focus(HelpHost &host)
 {
-    hideHelpCaret(form1);
-    QWidget *command5 = child(form1, "Command5");
+    hideHelpCaret(host);
+    QWidget *command5 = host.helpControls().command5;
     if (command5 && command5->isEnabled() && command5->isVisible())
         command5->setFocus(Qt::OtherFocusReason);
 }
 
-void installHelpViewFilters(QWidget *form1)
+void installHelpViewFilters(HelpHost &host)
 {
-    if (!form1 || form1->findChild<QObject *>(QLatin1String(kFilterName), Qt::FindDirectChildrenOnly))
+    QWidget *window = host.hostWindow();
+    if (!window || window->findChild<QObject *>(QLatin1String(kFilterName), Qt::FindDirectChildrenOnly))
         return;
-    auto *filter = new HelpViewFilter(form1);
+    auto *filter = new HelpViewFilter(host);
     filter->setObjectName(QLatin1String(kFilterName));
-    for (const char *name : {"T4", "Picture1"}) {
-        if (QWidget *widget = child(form1, name)) {
-            widget->installEventFilter(filter);
-            if (auto *box = qobject_cast<QPlainTextEdit *>(widget))
-                box->viewport()->installEventFilter(filter);
-        }
+    const HelpControls c = host.helpControls();
+    if (c.t4) {
+        c.t4->installEventFilter(filter);
+        c.t4->viewport()->installEventFilter(filter);
     }
+    if (c.picture1)
+        c.picture1->installEventFilter(filter);
 }
 
 } // namespace help

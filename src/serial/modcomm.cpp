@@ -141,6 +141,7 @@ std::int32_t modCOMM::CommOpen(std::int16_t port, const std::string &deviceName,
             recordInternalFailure(-1, "CommOpen", "Port in use.");
             return -1;
         }
+        lineErrors_[static_cast<std::size_t>(port - firstPort)] = 0;
         record.Handle = platform_.createFile(deviceName);
         if (record.Handle == invalidCommHandle)
             return RecordLastError("CommOpen (CreateFile)");
@@ -191,6 +192,7 @@ std::int32_t modCOMM::CommRead(std::int16_t port, std::string &received, std::in
             RecordLastError("CommRead (ClearCommError)");
             return -1;
         }
+        lineErrors_[static_cast<std::size_t>(port - firstPort)] |= flags;
         if (queued == 0)
             return 0;
 
@@ -264,8 +266,20 @@ std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
 
 std::int32_t modCOMM::LastErrorReport(std::string &report) const
 {
-    report = "Error (" + std::to_string(lastErrorNumber_) + "): " + lastErrorSource_ + " - " + lastErrorText_;
+    report = lastError().report();
     return lastErrorNumber_;
+}
+
+CommError modCOMM::lastError() const
+{
+    return CommError{lastErrorNumber_, lastErrorSource_, lastErrorText_, {}};
+}
+
+std::uint32_t modCOMM::lineErrorsSeen(std::int16_t port) const
+{
+    if (port < firstPort || port > lastPort)
+        return 0;
+    return lineErrors_[static_cast<std::size_t>(port - firstPort)];
 }
 
 void modCOMM::CommWaitInput(std::int16_t port, int timeoutMs)

@@ -4,6 +4,7 @@
 // throws: each returns a status or count and leaves any failure in the
 // last-error record, which LastErrorReport turns into one line of text.
 
+#include "serial/comm_error.h"
 #include "serial/comm_platform.h"
 
 #include <array>
@@ -54,6 +55,11 @@ public:
     std::int32_t CommWrite(std::int16_t port, const std::string &text);
     // "Error (" number "): " source " - " text; returns LastErrorNumber.
     std::int32_t LastErrorReport(std::string &report) const;
+    // The last-error record as one value.
+    CommError lastError() const;
+    // The line-error flags (commflags) that reads on port have met since it
+    // was opened; 0 for a port outside 1..4.
+    std::uint32_t lineErrorsSeen(std::int16_t port) const;
 
     // Waits up to timeoutMs for input on an open port; returns at once if
     // bytes are queued or the port is not open.  Lets a polling caller rest
@@ -86,6 +92,7 @@ private:
     std::string lastErrorSource_;
     std::string lastErrorText_;
     CommOverlapped CommOverlapped_{}; // shared by every transfer; stays zero
+    std::array<std::uint32_t, lastPort> lineErrors_{};
     std::function<void()> yield_;
 };
 

@@ -1,5 +1,6 @@
 #include "calculator/baudcalc.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -32,7 +33,17 @@ class BaudcalcTest : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QWidget> m_owner;
+    // The main window as the calculator sees it: three controls it gives back.
+    class StandInOwner : public QWidget, public calculator::CalculatorOwner
+    {
+    public:
+        void enableAfterCalculator() override
+        {
+            for (const char *name : {"Combo1", "Combo2", "Command1"})
+                findChild<QWidget *>(QLatin1String(name), Qt::FindDirectChildrenOnly)->setEnabled(true);
+        }
+    };
+    std::unique_ptr<StandInOwner> m_owner;
     calculator::baudcalc *m_calc = nullptr;
     int m_beeps = 0;
     QList<Shown> m_messages;
@@ -73,10 +84,20 @@ private:
         type("Combo2", baud);
         QTest::keyClick(combo("Combo2"), Qt::Key_Return);
     }
+    // Picks a list item as a user does: opens the list, moves to the item
+    // with the arrow keys and presses Enter (also on the item already
+    // shown, which is a choice too).
     void choose(const char *box, int index)
     {
-        combo(box)->setCurrentIndex(index);
-        emit combo(box)->activated(index);
+        QComboBox *target = combo(box);
+        target->showPopup();
+        QAbstractItemView *items = target->view();
+        QTRY_VERIFY(items->isVisible());
+        for (int steps = 0; items->currentIndex().row() != index && steps < target->count(); ++steps)
+            QTest::keyClick(items, items->currentIndex().row() < index ? Qt::Key_Down : Qt::Key_Up);
+        QTest::keyClick(items, Qt::Key_Return);
+        QTRY_VERIFY(!items->isVisible());
+        QCOMPARE(target->currentIndex(), index);
     }
     void verifyCleared()
     {
@@ -90,13 +111,13 @@ private:
 private slots:
     void init()
     {
-        m_owner = std::make_unique<QWidget>();
+        m_owner = std::make_unique<StandInOwner>();
         for (const char *name : {"Combo1", "Combo2", "Command1"}) {
             auto *control = new QWidget(m_owner.get());
             control->setObjectName(QLatin1String(name));
             control->setEnabled(false); // as the main window leaves them
         }
-        m_calc = new calculator::baudcalc(m_owner.get());
+        m_calc = new calculator::baudcalc(m_owner.get(), m_owner.get());
         m_beeps = 0;
         m_messages.clear();
         m_calc->setBeepHandler([this] { ++m_beeps; });

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdlib>
 #include <string>
+
+#include "support/comma_locale.h"
 
 namespace {
 
@@ -93,6 +97,57 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"1 2", false, 0}, NumberCase{"1e3", false, 0}, NumberCase{"1,200", false, 0},
                       NumberCase{"0x10", false, 0}, NumberCase{"nan", false, 0}, NumberCase{"inf", false, 0}));
 
+// ---- one reading for every user of the rate --------------------------------
+
+struct ReadingCase {
+    const char *text;
+    bool isNumber;
+    int32_t wholeRate;
+    int32_t lineTimeMs;
+};
+
+class ReadBaudTextTest : public ::testing::TestWithParam<ReadingCase> {};
+
+TEST_P(ReadBaudTextTest, GivesTheWholeRateAndTheLineTime)
+{
+    const ReadingCase &c = GetParam();
+    const echotest::BaudReading reading = echotest::readBaudText(c.text);
+    EXPECT_EQ(c.text, reading.text);
+    EXPECT_EQ(c.isNumber, reading.isNumber);
+    EXPECT_EQ(c.wholeRate, reading.wholeRate);
+    EXPECT_EQ(c.lineTimeMs, reading.lineTimeMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ReadBaudTextTest,
+    ::testing::Values(ReadingCase{"9600", true, 9600, 1042}, ReadingCase{"-5", true, -5, 0},
+                      ReadingCase{"44.5", true, 44, 224719},        // halves to the even neighbour
+                      ReadingCase{"45.5", true, 46, 219780},
+                      ReadingCase{"9600.5", true, 9600, 1042},      // what a pasted decimal rate runs at
+                      ReadingCase{" +300 ", true, 300, 33333},
+                      ReadingCase{"99999999999", true, INT32_MAX, 0}, // pinned; far below a millisecond
+                      ReadingCase{"12a", false, 0, 0}, ReadingCase{"", false, 0, 0},
+                      ReadingCase{"9e3", false, 0, 0}, ReadingCase{"9600,5", false, 0, 0}));
+
+// A pasted "9600.5" means the same in every locale: Label12 and the run
+// read it alike, also where the C library's decimal separator is a comma.
+TEST(ReadBaudTextLocaleTest, CommaDecimalLocaleChangesNothing)
+{
+    const echotest::BaudReading before = echotest::readBaudText("9600.5");
+    support::CommaDecimalLocale comma;
+    if (!comma.available())
+        GTEST_SKIP() << "no comma-decimal locale on this machine (LOCPATH unset?)";
+    ASSERT_EQ(1.5, std::strtod("1,5", nullptr)); // the locale really is in force
+    const echotest::BaudReading after = echotest::readBaudText("9600.5");
+    EXPECT_TRUE(after.isNumber);
+    EXPECT_EQ(before.wholeRate, after.wholeRate);
+    EXPECT_EQ(before.lineTimeMs, after.lineTimeMs);
+    EXPECT_EQ(1042, after.lineTimeMs);
+    EXPECT_EQ(9600, after.wholeRate);
+    EXPECT_FALSE(echotest::readBaudText("9600,5").isNumber);
+    EXPECT_EQ(1042, echotest::checkBaudText("9600.5").reading.lineTimeMs);
+}
+
 // ---- edit rules ------------------------------------------------------------
 
 struct EditCase {
@@ -110,10 +165,10 @@ TEST_P(CheckBaudTextTest, CorrectsTextAndComputesTime)
 {
     const EditCase &c = GetParam();
     const BaudTextCheck check = echotest::checkBaudText(c.typed);
-    EXPECT_EQ(c.shown, check.text);
+    EXPECT_EQ(c.shown, check.reading.text);
     EXPECT_EQ(c.replacedByZero, check.replacedByZero);
     EXPECT_EQ(c.truncated, check.truncated);
-    EXPECT_EQ(c.ms, check.minTransmitTime);
+    EXPECT_EQ(c.ms, check.reading.lineTimeMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(

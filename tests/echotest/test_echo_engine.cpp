@@ -1,24 +1,27 @@
-// The echo test run against the scripted serial platform and a recording
-// view: verdicts, figures, counters, messages, abort and close handling.
+// The echo test run against the scripted serial platform and a headless
+// view: verdicts, figures, the tally, messages, abort and close handling.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <functional>
-#include <map>
 #include <vector>
 
 #include "echotest/echo_engine.h"
+#include "echotest/headless_view.h"
 #include "echotest/timer_clock.h"
-#include "serial/comm_platform_fake.h"
 #include "serial/modcomm.h"
+#include "support/comm_platform_fake.h"
 
 namespace {
 
 using echotest::EchoTestRun;
 using echotest::MessageIcon;
-using echotest::RunLabel;
+using echotest::Mismatch;
 using echotest::RunResult;
+using echotest::RunSettings;
+using echotest::RunStage;
+using echotest::Verdict;
 using serial::CommCall;
 using serial::CommResult;
 using serial::FakeCommPlatform;
@@ -40,83 +43,45 @@ public:
     int ends = 0;
 };
 
-struct Colours {
-    uint32_t background;
-    uint32_t text;
-    friend bool operator==(const Colours &, const Colours &) = default;
-};
-
-// Records what the run shows, in order, and answers like the window would.
-class RecordingView final : public echotest::EchoTestView {
+// The headless view, noting in one list what the run did to it, so that
+// tests can check the order and what came after the window went.
+class WatchedView final : public echotest::HeadlessView {
 public:
-    std::string port = "1";
-    std::string baud = "9600";
-    int check1 = 0;
-    int32_t minTransmit = 1042;
-    std::map<RunLabel, std::string> captions{
-        {RunLabel::Label18, "0"}, {RunLabel::Label21, "0"}, {RunLabel::Label23, "0"},
-        {RunLabel::Label25, "0"}, {RunLabel::Label15, "CLOSE"}};
-    std::map<RunLabel, Colours> colours;
-    std::string text2;
-    std::vector<std::pair<std::string, MessageIcon>> messages;
     std::vector<std::string> events;
-    std::function<void()> onYield;
     bool gone = false;
     int callsAfterGone = 0;
 
-    std::string portText() override { return note(), port; }
-    std::string baudText() override { return note(), baud; }
-    int check1Value() override { return note(), check1; }
-    int32_t minTransmitTime() override { return note(), minTransmit; }
-    std::string caption(RunLabel label) override { return note(), captions[label]; }
-    void setCaption(RunLabel label, const std::string &text) override
-    {
-        note();
-        captions[label] = text;
-    }
-    void setColours(RunLabel label, uint32_t background, uint32_t text) override
-    {
-        note();
-        colours[label] = {background, text};
-    }
-    void setReceivedText(const std::string &text) override
-    {
-        note();
-        text2 = text;
-    }
+    void showCleared() override { note("cleared"), HeadlessView::showCleared(); }
     void showMessage(const std::string &text, MessageIcon icon) override
     {
-        note();
-        messages.emplace_back(text, icon);
+        note("message"), HeadlessView::showMessage(text, icon);
     }
-    void enterRunningState() override { event("enter"); }
-    void leaveRunningState() override { event("leave"); }
-    void disableAbortButton() override { event("abort-off"); }
-    void restoreCursor() override { event("cursor"); }
-    void startLiveDisplay() override { event("timer1-on"); }
-    void stopLiveDisplay() override { event("timer1-off"); }
-    void disableMove(bool restore) override { event(restore ? "move-restore" : "move-remove"); }
-    void yield() override
+    void showStage(RunStage stage) override
     {
-        if (onYield)
-            onYield();
+        static const char *const names[] = {"preparing", "transferring", "collected", "closed", "finished"};
+        note(names[static_cast<int>(stage)]), HeadlessView::showStage(stage);
     }
-    void unload() override { event("unload"); }
+    void showTimes(const RunResult &result) override { note("times"), HeadlessView::showTimes(result); }
+    void showResult(const RunResult &result, const echotest::RunTally &tally) override
+    {
+        note("result"), HeadlessView::showResult(result, tally);
+    }
+    void showAborted(const std::string &reason) override { note("aborted"), HeadlessView::showAborted(reason); }
+    // Yields are not counted: the serial layer lets events run whether or
+    // not the window is still there.
+    void closeWindow() override { note("close"), HeadlessView::closeWindow(); }
 
-    bool saw(const std::string &name) const
+    bool saw(const std::string &name) const { return std::find(events.begin(), events.end(), name) != events.end(); }
+    std::ptrdiff_t indexOf(const std::string &name) const
     {
-        return std::find(events.begin(), events.end(), name) != events.end();
+        return std::find(events.begin(), events.end(), name) - events.begin();
     }
 
 private:
-    void note()
+    void note(const std::string &name)
     {
         if (gone)
             ++callsAfterGone;
-    }
-    void event(const std::string &name)
-    {
-        note();
         events.push_back(name);
     }
 };
@@ -126,52 +91,77 @@ std::string pattern()
     return EchoTestRun::expectedText(false);
 }
 
+RunSettings settingsAt(const char *baud, const char *port = "1")
+{
+    RunSettings settings;
+    settings.port = static_cast<int16_t>(std::atoi(port));
+    settings.baud = echotest::readBaudText(baud);
+    return settings;
+}
+
 class EchoRunTest : public ::testing::Test {
 protected:
     FakeCommPlatform platform;
     serial::modCOMM comm{platform};
-    RecordingView view;
+    WatchedView view;
     SteppingClock clock;
     EchoTestRun engine{comm, view, clock};
+    RunSettings settings = settingsAt("9600");
 
     // The layer yields the same way the run does, as the window wires it.
     EchoRunTest() { comm.setYield([this] { view.yield(); }); }
 
-    bool portHeld() const
-    {
-        return comm.portRecord(1).IsOpen != 0;
-    }
+    RunResult run() { return engine.run(settings); }
+    bool portHeld() const { return comm.portRecord(1).IsOpen != 0; }
 };
 
 TEST_F(EchoRunTest, EchoPlugPasses)
 {
     platform.setEcho(true);
-    const RunResult result = engine.run();
+    const RunResult result = run();
 
-    EXPECT_EQ(RunResult::Outcome::Pass, result.outcome);
-    EXPECT_EQ("1000/1000", view.captions[RunLabel::Label1]);
-    EXPECT_EQ("1000/1000", view.captions[RunLabel::Label2]);
-    EXPECT_EQ("PASS", view.captions[RunLabel::Label3]);
-    EXPECT_EQ((Colours{echotest::Green, echotest::Black}), view.colours[RunLabel::Label3]);
-    EXPECT_EQ("1", view.captions[RunLabel::Label18]);
-    EXPECT_EQ("0", view.captions[RunLabel::Label21]);
-    EXPECT_EQ("1000", view.captions[RunLabel::Label23]);
-    EXPECT_EQ("1000", view.captions[RunLabel::Label25]);
-    EXPECT_EQ("CLOSE", view.captions[RunLabel::Label15]);
-    EXPECT_EQ((Colours{echotest::Black, echotest::White}), view.colours[RunLabel::Label15]);
-    EXPECT_EQ(pattern(), view.text2);
+    EXPECT_EQ(Verdict::Pass, result.verdict);
+    EXPECT_EQ(1000, result.sent);
+    EXPECT_EQ(1000, result.received);
+    EXPECT_EQ(pattern(), result.receivedText);
+    EXPECT_EQ(0, result.mismatchedBytes);
+    EXPECT_FALSE(result.firstMismatch);
+    EXPECT_EQ(1, engine.tally().passes);
+    EXPECT_EQ(0, engine.tally().failures);
+    EXPECT_EQ(1000, engine.tally().bytesSent);
+    EXPECT_EQ(1000, engine.tally().bytesReceived);
     EXPECT_EQ(pattern(), platform.written());
     EXPECT_FALSE(portHeld());
-    EXPECT_FALSE(echotest::TestRunning);
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_FALSE(engine.isActive());
     EXPECT_EQ(clock.begins, clock.ends); // the stopwatch was released
     EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ((std::vector<RunStage>{RunStage::Preparing, RunStage::Transferring, RunStage::Collected,
+                                     RunStage::Closed, RunStage::Finished}),
+              view.stages);
+    // The verdict is shown before the port is marked closed and the window
+    // menu given back.
+    EXPECT_LT(view.indexOf("collected"), view.indexOf("result"));
+    EXPECT_LT(view.indexOf("result"), view.indexOf("closed"));
+}
+
+TEST_F(EchoRunTest, IsRunningOnlyWhileTheTransferHoldsThePort)
+{
+    platform.setEcho(true);
+    std::vector<bool> seen;
+    view.onYield = [&] { seen.push_back(engine.isRunning()); };
+    run();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_FALSE(seen.front()); // the stale read before the first byte
+    EXPECT_TRUE(seen.back());   // the last read
+    EXPECT_FALSE(engine.isRunning());
 }
 
 TEST_F(EchoRunTest, OpensWithTheModeTextAndSendsTenByteChunks)
 {
     platform.setEcho(true);
-    view.baud = "115200";
-    engine.run();
+    settings = settingsAt("115200");
+    run();
 
     const auto builds = platform.callsOf(CommCall::BuildCommDcb);
     ASSERT_EQ(1u, builds.size());
@@ -185,19 +175,39 @@ TEST_F(EchoRunTest, OpensWithTheModeTextAndSendsTenByteChunks)
         EXPECT_EQ("ABCDEFGHIJ", w.text);
 }
 
-TEST_F(EchoRunTest, CountersAccumulateOverRuns)
+TEST_F(EchoRunTest, OpensTheNamedDeviceInThePortsSlot)
+{
+    platform.setEcho(true);
+    settings.port = 2;
+    settings.device = "/dev/ttyUSB7";
+    run();
+    const auto opens = platform.callsOf(CommCall::CreateFile);
+    ASSERT_EQ(1u, opens.size());
+    EXPECT_EQ("/dev/ttyUSB7", opens[0].text);
+    EXPECT_EQ(0, comm.portRecord(2).IsOpen); // and released it
+}
+
+TEST_F(EchoRunTest, TallyAccumulatesOverRunsAndClears)
 {
     platform.setEcho(true);
     for (int i = 0; i < 3; ++i)
-        engine.run();
-    view.check1 = 1; // an upper-case echo now fails
-    engine.run();
-    EXPECT_EQ("3", view.captions[RunLabel::Label18]);
-    EXPECT_EQ("1", view.captions[RunLabel::Label21]);
-    EXPECT_EQ("4000", view.captions[RunLabel::Label23]);
-    EXPECT_EQ("4000", view.captions[RunLabel::Label25]);
-    EXPECT_EQ("FAIL", view.captions[RunLabel::Label3]);
-    EXPECT_EQ((Colours{echotest::Red, echotest::White}), view.colours[RunLabel::Label3]);
+        run();
+    settings.lowerCase = true; // an upper-case echo now fails
+    const RunResult failed = run();
+    EXPECT_EQ(3, engine.tally().passes);
+    EXPECT_EQ(1, engine.tally().failures);
+    EXPECT_EQ(4000, engine.tally().bytesSent);
+    EXPECT_EQ(4000, engine.tally().bytesReceived);
+    EXPECT_EQ(Verdict::Fail, failed.verdict);
+    EXPECT_EQ(1000, failed.mismatchedBytes);
+    ASSERT_TRUE(failed.firstMismatch);
+    EXPECT_EQ(0, failed.firstMismatch->position);
+    EXPECT_EQ('a', failed.firstMismatch->expected);
+    EXPECT_EQ('A', failed.firstMismatch->received);
+
+    engine.clearTally();
+    EXPECT_EQ(0, engine.tally().passes + engine.tally().failures);
+    EXPECT_EQ(0, engine.tally().bytesSent + engine.tally().bytesReceived);
 }
 
 // A board that answers in lower case.
@@ -214,40 +224,42 @@ public:
     }
 };
 
-TEST(EchoRunLowerCaseTest, LowerCaseAnswerPassesOnlyWithCheck1)
+TEST(EchoRunLowerCaseTest, LowerCaseAnswerPassesOnlyWhenAsked)
 {
     LowerCaseBoard board;
     serial::modCOMM comm(board);
-    RecordingView view;
+    echotest::HeadlessView view;
     SteppingClock clock;
     EchoTestRun engine(comm, view, clock);
+    RunSettings settings = settingsAt("9600");
 
-    EXPECT_EQ(RunResult::Outcome::Fail, engine.run().outcome);
-    view.check1 = 1;
-    EXPECT_EQ(RunResult::Outcome::Pass, engine.run().outcome);
-    EXPECT_EQ("1", view.captions[RunLabel::Label18]);
-    EXPECT_EQ("1", view.captions[RunLabel::Label21]);
+    EXPECT_EQ(Verdict::Fail, engine.run(settings).verdict);
+    settings.lowerCase = true;
+    EXPECT_EQ(Verdict::Pass, engine.run(settings).verdict);
+    EXPECT_EQ(1, engine.tally().passes);
+    EXPECT_EQ(1, engine.tally().failures);
 }
 
-TEST_F(EchoRunTest, Check1IsReadWhenJudgingNotAtTheStart)
+TEST_F(EchoRunTest, LowerCaseChoiceCountsAsItIsWhenJudging)
 {
     platform.setEcho(true);
-    view.check1 = 1;
-    view.onYield = [this] { view.check1 = 0; };
-    EXPECT_EQ(RunResult::Outcome::Pass, engine.run().outcome);
+    settings.lowerCase = true;
+    view.onYield = [this] { engine.setLowerCase(false); };
+    EXPECT_EQ(Verdict::Pass, run().verdict);
 }
 
 TEST_F(EchoRunTest, SilentPortFailsAfterTheTimeOut)
 {
-    const RunResult result = engine.run();
-    EXPECT_EQ(RunResult::Outcome::Fail, result.outcome);
+    const RunResult result = run();
+    EXPECT_EQ(Verdict::Fail, result.verdict);
     EXPECT_EQ(std::max<int64_t>(result.sendMs, 1042) + 100, result.timeoutMs);
     EXPECT_GE(result.lastReadMs, result.timeoutMs);
-    EXPECT_EQ("0", view.captions[RunLabel::Label25]);
-    EXPECT_EQ("1000", view.captions[RunLabel::Label23]);
-    EXPECT_EQ("1", view.captions[RunLabel::Label21]);
-    EXPECT_EQ("0/1000", view.captions[RunLabel::Label1]); // nothing came back
-    EXPECT_EQ("1000/1000", view.captions[RunLabel::Label2]);
+    EXPECT_EQ(0, result.received);
+    EXPECT_EQ(1000, result.missingBytes);
+    EXPECT_EQ(0, result.mismatchedBytes);
+    EXPECT_EQ(0, engine.tally().bytesReceived);
+    EXPECT_EQ(1000, engine.tally().bytesSent);
+    EXPECT_EQ(1, engine.tally().failures);
     // It rested between polls instead of spinning.
     EXPECT_GT(platform.countOf(CommCall::WaitForInput), 0u);
 }
@@ -273,39 +285,51 @@ TEST(EchoRunExtraByteTest, ExtraByteNeverPasses)
 {
     ExtraByteBoard platform;
     serial::modCOMM comm(platform);
-    RecordingView view;
+    echotest::HeadlessView view;
     SteppingClock clock;
     EchoTestRun engine(comm, view, clock);
-    const RunResult result = engine.run();
-    EXPECT_EQ(RunResult::Outcome::Fail, result.outcome);
+    const RunResult result = engine.run(settingsAt("9600"));
+    EXPECT_EQ(Verdict::Fail, result.verdict);
     EXPECT_EQ(1001, result.received);
+    EXPECT_EQ(1, result.extraBytes);
+    EXPECT_EQ(0, result.mismatchedBytes);
     EXPECT_GE(result.lastReadMs, result.timeoutMs); // waited for the time-out
-    EXPECT_EQ("1001/1000", view.captions[RunLabel::Label1]);
 }
 
 TEST_F(EchoRunTest, LastReadBeforeTheLineTimeShowsLineTimePlusOne)
 {
     platform.setEcho(true); // the fake answers at once, long before 1042 ms
-    const RunResult result = engine.run();
-    EXPECT_EQ("1043 ms", view.captions[RunLabel::Label14]);
+    const RunResult result = run();
+    EXPECT_EQ(1042, result.lineTimeMs);
     EXPECT_EQ(1043, result.lastReadMs);
-    EXPECT_EQ(std::to_string(result.sendMs) + " ms", view.captions[RunLabel::Label6]);
+    EXPECT_GE(result.sendMs, 0);
+    EXPECT_LT(result.sendMs, 1042);
+}
+
+TEST_F(EchoRunTest, LineErrorsOfTheReadsAreReported)
+{
+    platform.setEcho(true);
+    platform.setLineErrors(serial::commflags::frame | serial::commflags::overrun);
+    const RunResult result = run();
+    EXPECT_EQ(serial::commflags::frame | serial::commflags::overrun, result.lineErrors);
+    // A new open starts from a clean slate.
+    EXPECT_EQ(0u, run().lineErrors);
 }
 
 TEST_F(EchoRunTest, RateBelow45IsRefusedBeforeOpening)
 {
-    view.baud = "44";
-    const RunResult result = engine.run();
+    settings = settingsAt("44");
+    const RunResult result = run();
     ASSERT_EQ(1u, view.messages.size());
-    EXPECT_EQ("Baud rate too low !    \r\n\r\nThe minimum baud rate is 45.", view.messages[0].first);
-    EXPECT_EQ(MessageIcon::Exclamation, view.messages[0].second);
+    EXPECT_EQ("Baud rate too low !    \r\n\r\nThe minimum baud rate is 45.", view.messages[0].text);
+    EXPECT_EQ(MessageIcon::Exclamation, view.messages[0].icon);
     EXPECT_EQ(0u, platform.countOf(CommCall::CreateFile));
-    EXPECT_FALSE(view.saw("enter"));
-    EXPECT_EQ(RunResult::Outcome::NotStarted, result.outcome);
+    EXPECT_TRUE(view.stages.empty());
+    EXPECT_EQ(Verdict::RateTooLow, result.verdict);
 
-    view.baud = "45";
+    settings = settingsAt("45");
     platform.setEcho(true);
-    EXPECT_EQ(RunResult::Outcome::Pass, engine.run().outcome);
+    EXPECT_EQ(Verdict::Pass, run().verdict);
 }
 
 struct OpenFailureCase {
@@ -321,29 +345,29 @@ class OpenFailureTest : public EchoRunTest, public ::testing::WithParamInterface
 TEST_P(OpenFailureTest, ExplainsAndReleasesThePort)
 {
     const OpenFailureCase &c = GetParam();
-    view.port = "3";
-    view.baud = "1000000";
+    settings = settingsAt("1000000", "3");
     platform.script(c.call, CommResult::failure(c.error));
     platform.setMessageText(31, "A device attached to the system is not functioning.\r\n");
 
-    const RunResult result = engine.run();
-    EXPECT_EQ(RunResult::Outcome::OpenFailed, result.outcome);
+    const RunResult result = run();
+    EXPECT_EQ(Verdict::OpenFailed, result.verdict);
+    EXPECT_EQ(static_cast<int32_t>(c.error), result.openError.number);
     ASSERT_EQ(1u, view.messages.size());
     if (c.error == 87) {
         // Sixteen lines; the first names the rate and the port.
-        const std::string &m = view.messages[0].first;
+        const std::string &m = view.messages[0].text;
         EXPECT_EQ(0u, m.find("The baud rate 1000000 is not supported by COM3!\r\n\r\n"
                              "Serial Baud Rates supported by your computer.\r\n"));
         EXPECT_EQ(15, std::count(m.begin(), m.end(), '\n'));
         EXPECT_NE(std::string::npos,
                   m.find("\r\nAt 14.7456 MHz, the maximal baud rate will be: 14745600 Hz / (1 * 16) = 921600"));
     } else {
-        EXPECT_EQ(c.expectedMessage, view.messages[0].first);
+        EXPECT_EQ(c.expectedMessage, view.messages[0].text);
     }
-    EXPECT_EQ(c.icon, view.messages[0].second);
+    EXPECT_EQ(c.icon, view.messages[0].icon);
     EXPECT_EQ(0, comm.portRecord(3).IsOpen);
-    EXPECT_FALSE(view.saw("enter"));
-    EXPECT_EQ("CLOSE", view.captions[RunLabel::Label15]);
+    EXPECT_TRUE(view.stages.empty());
+    EXPECT_FALSE(engine.isRunning());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -359,16 +383,28 @@ INSTANTIATE_TEST_SUITE_P(
                         MessageIcon::None}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(OpenFailureMessageTest, FirstMatchingErrorWins)
+TEST_F(EchoRunTest, MessagesNameTheDeviceWhenTheSettingsNameIt)
+{
+    settings.device = "/dev/ttyUSB0";
+    settings.portName = "/dev/ttyUSB0";
+    platform.addMissingDevice("/dev/ttyUSB0");
+    run();
+    ASSERT_EQ(1u, view.messages.size());
+    EXPECT_EQ("/dev/ttyUSB0 does not exist!    ", view.messages[0].text);
+}
+
+TEST(OpenFailureMessageTest, ChosenByTheNumberNotByTheReportText)
 {
     MessageIcon icon;
+    // A system text that happens to quote another error does not mislead it.
     EXPECT_EQ("COM2 does not exist!    ",
-              EchoTestRun::openFailureMessage("Error (2): CommOpen (CreateFile) - Error (5):", "2", "9600", icon));
+              EchoTestRun::openFailureMessage({2, "CommOpen (CreateFile)", "Error (5):", {}}, "COM2", "9600", icon));
+    EXPECT_EQ(MessageIcon::Exclamation, icon);
     EXPECT_EQ("COM Error: Error (-1): CommOpen - Port in use.",
-              EchoTestRun::openFailureMessage("Error (-1): CommOpen - Port in use.", "2", "9600", icon));
+              EchoTestRun::openFailureMessage({-1, "CommOpen", "Port in use.", {}}, "COM2", "9600", icon));
     EXPECT_EQ(MessageIcon::None, icon);
-    // "Error (21):" must not be taken for "Error (2):".
-    EXPECT_EQ(0u, EchoTestRun::openFailureMessage("Error (21): x - y", "1", "9600", icon).find("COM Error: "));
+    EXPECT_EQ(0u, EchoTestRun::openFailureMessage({21, "x", "Error (2): y", {}}, "COM1", "9600", icon)
+                      .find("COM Error: Error (21): x - "));
 }
 
 struct TimeoutCase {
@@ -388,65 +424,140 @@ INSTANTIATE_TEST_SUITE_P(Thresholds, TimeoutExtraTest,
                                            TimeoutCase{1200, 1000}, TimeoutCase{1201, 1000},
                                            TimeoutCase{1202, 100}, TimeoutCase{921600, 100}));
 
-TEST_F(EchoRunTest, AbortClearsTheFiguresAndKeepsTheCounters)
+struct CompareCase {
+    const char *name;
+    std::string received;
+    int32_t mismatched;
+    int32_t firstPosition; // -1: none
+    char expectedByte;
+    char receivedByte;
+    int32_t missing;
+    int32_t extra;
+};
+
+class CompareEchoTest : public ::testing::TestWithParam<CompareCase> {};
+
+TEST_P(CompareEchoTest, CountsHowTheEchoDiffers)
+{
+    const CompareCase &c = GetParam();
+    RunResult result;
+    result.receivedText = c.received;
+    EchoTestRun::compareEcho(result, "ABCDEFGHIJ");
+    EXPECT_EQ(c.mismatched, result.mismatchedBytes);
+    ASSERT_EQ(c.firstPosition >= 0, result.firstMismatch.has_value());
+    if (result.firstMismatch) {
+        EXPECT_EQ(c.firstPosition, result.firstMismatch->position);
+        EXPECT_EQ(static_cast<uint8_t>(c.expectedByte), result.firstMismatch->expected);
+        EXPECT_EQ(static_cast<uint8_t>(c.receivedByte), result.firstMismatch->received);
+    }
+    EXPECT_EQ(c.missing, result.missingBytes);
+    EXPECT_EQ(c.extra, result.extraBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Echoes, CompareEchoTest,
+    ::testing::Values(CompareCase{"Same", "ABCDEFGHIJ", 0, -1, 0, 0, 0, 0},
+                      CompareCase{"TwoGarbled", "ABxDEFGHIy", 2, 2, 'C', 'x', 0, 0},
+                      CompareCase{"Short", "ABCD", 0, -1, 0, 0, 6, 0},
+                      CompareCase{"DroppedByteShiftsTheRest", "ABDEFGHIJ", 7, 2, 'C', 'D', 1, 0},
+                      CompareCase{"Long", "ABCDEFGHIJKL", 0, -1, 0, 0, 0, 2},
+                      CompareCase{"HighByte", std::string("\xC1") + "BCDEFGHIJ", 1, 0, 'A', '\xC1', 0, 0},
+                      CompareCase{"Nothing", "", 0, -1, 0, 0, 10, 0}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(EchoRunTest, AbortClearsTheFiguresAndKeepsTheTally)
 {
     platform.setEcho(true);
-    view.baud = "300";
+    settings = settingsAt("300");
     int yields = 0;
     view.onYield = [&] {
         if (++yields == 25)
             engine.requestAbort(echotest::kUserAbortMessage);
     };
-    const RunResult result = engine.run();
+    const RunResult result = run();
 
-    EXPECT_EQ(RunResult::Outcome::Aborted, result.outcome);
+    EXPECT_EQ(Verdict::Aborted, result.verdict);
     EXPECT_LT(platform.countOf(CommCall::WriteFile), 100u); // the rest was not sent
-    EXPECT_EQ("----- ms", view.captions[RunLabel::Label6]);
-    EXPECT_EQ("----- ms", view.captions[RunLabel::Label14]);
-    EXPECT_EQ("-----", view.captions[RunLabel::Label3]);
-    EXPECT_EQ((Colours{echotest::Grey, echotest::Black}), view.colours[RunLabel::Label3]);
-    EXPECT_EQ("0/1000", view.captions[RunLabel::Label1]);
-    EXPECT_EQ("0/1000", view.captions[RunLabel::Label2]);
-    EXPECT_EQ("\r\n\r\n\r\n    THE REBOUNCE TEST WAS ABORTED BY THE USER!", view.text2);
-    EXPECT_EQ("0", view.captions[RunLabel::Label18]);
-    EXPECT_EQ("0", view.captions[RunLabel::Label21]);
-    EXPECT_EQ("0", view.captions[RunLabel::Label23]);
-    EXPECT_EQ("0", view.captions[RunLabel::Label25]);
-    EXPECT_TRUE(view.saw("cursor"));
+    EXPECT_EQ(-1, result.sendMs);
+    EXPECT_EQ(-1, result.lastReadMs);
+    EXPECT_EQ(echotest::kUserAbortMessage, view.abortReason);
+    EXPECT_FALSE(view.saw("result")); // no verdict shown
+    EXPECT_LT(view.indexOf("closed"), view.indexOf("aborted"));
+    EXPECT_EQ(0, engine.tally().passes + engine.tally().failures);
+    EXPECT_EQ(0, engine.tally().bytesSent + engine.tally().bytesReceived);
     EXPECT_FALSE(portHeld());
-    EXPECT_FALSE(view.saw("unload"));
+    EXPECT_EQ(0, view.windowCloses);
 }
 
-TEST_F(EchoRunTest, DeferredCloseUnloadsAfterTheMenuIsRestored)
+TEST_F(EchoRunTest, FirstAndSecondCloseDuringARunAbortAndCloseAfterTheMenuIsBack)
 {
+    int requests = 0;
     view.onYield = [&] {
-        engine.flags().AbortRequested = true;
-        engine.flags().ClosePending = true;
-    };
-    engine.run();
-    const auto restore = std::find(view.events.begin(), view.events.end(), "move-restore");
-    const auto unload = std::find(view.events.begin(), view.events.end(), "unload");
-    ASSERT_NE(view.events.end(), restore);
-    ASSERT_NE(view.events.end(), unload);
-    EXPECT_LT(restore, unload);
-    EXPECT_FALSE(portHeld());
-}
-
-TEST_F(EchoRunTest, ViewGoneMidRunWindsUpWithoutTouchingIt)
-{
-    view.onYield = [&] {
-        if (platform.countOf(CommCall::WriteFile) >= 100) {
-            engine.flags().AbortRequested = true;
-            engine.flags().ViewGone = true;
-            view.gone = true;
+        if (engine.isRunning() && requests < 2) {
+            ++requests;
+            EXPECT_FALSE(engine.requestClose()); // not now: when the run has ended
         }
     };
-    engine.run();
-    EXPECT_EQ(0, view.callsAfterGone);
+    const RunResult result = run();
+    EXPECT_EQ(Verdict::Aborted, result.verdict);
+    EXPECT_EQ(2, engine.flags().CloseAttempts);
+    EXPECT_EQ(1, view.windowCloses);
+    EXPECT_LT(view.indexOf("finished"), view.indexOf("close"));
     EXPECT_FALSE(portHeld());
-    EXPECT_FALSE(echotest::TestRunning);
-    EXPECT_EQ(clock.begins, clock.ends);
 }
+
+TEST_F(EchoRunTest, CloseWhileIdleClosesAtOnce)
+{
+    EXPECT_TRUE(engine.requestClose());
+    EXPECT_EQ(0, view.windowCloses); // the window closes itself
+}
+
+// The window closes at once on the third request; the run goes on to its
+// end without touching the window, releases the port and its stopwatch.
+class ThirdCloseTest : public EchoRunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ThirdCloseTest, RunWindsUpWithoutTheWindow)
+{
+    const bool inTheLastRead = GetParam();
+    platform.setEcho(true);
+    // Which yield is the single one of the last read after the receive loop.
+    int totalYields = 0;
+    view.onYield = [&] { ++totalYields; };
+    run();
+    ASSERT_GT(totalYields, 100);
+    view.events.clear();
+    platform.clearCalls();
+
+    int yields = 0;
+    view.onYield = [&] {
+        ++yields;
+        const bool now = inTheLastRead ? yields == totalYields : platform.countOf(CommCall::WriteFile) == 50;
+        if (!now || view.gone)
+            return;
+        EXPECT_FALSE(engine.requestClose());
+        EXPECT_FALSE(engine.requestClose());
+        EXPECT_TRUE(engine.requestClose());
+        view.gone = true;
+    };
+    const RunResult result = run();
+    ASSERT_TRUE(view.gone);
+    EXPECT_EQ(Verdict::Aborted, result.verdict);
+    EXPECT_EQ(0, view.callsAfterGone);
+    EXPECT_EQ(0, view.windowCloses); // not closed a second time
+    EXPECT_FALSE(portHeld());
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_EQ(clock.begins, clock.ends);
+    EXPECT_EQ(1, engine.tally().passes); // the first run only
+
+    // The next run shows itself again.
+    view.gone = false;
+    view.onYield = nullptr;
+    EXPECT_EQ(Verdict::Pass, run().verdict);
+    EXPECT_TRUE(view.saw("result"));
+}
+
+INSTANTIATE_TEST_SUITE_P(When, ThirdCloseTest, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "InTheLastRead" : "WhileSending"; });
 
 TEST_F(EchoRunTest, RunStateFlagsAreClearedAtTheStart)
 {
@@ -454,24 +565,66 @@ TEST_F(EchoRunTest, RunStateFlagsAreClearedAtTheStart)
     engine.flags().ClosePending = true;
     engine.flags().CloseAttempts = 2;
     platform.setEcho(true);
-    EXPECT_EQ(RunResult::Outcome::Pass, engine.run().outcome);
+    EXPECT_EQ(Verdict::Pass, run().verdict);
     EXPECT_EQ(0, engine.flags().CloseAttempts);
-    EXPECT_FALSE(view.saw("unload"));
+    EXPECT_EQ(0, view.windowCloses);
 }
 
-TEST(ParseBaudTest, ReadsTheRateTextAsAWholeNumber)
+TEST_F(EchoRunTest, RunStartedFromInsideARunDoesNothing)
 {
-    int32_t baud = 0;
-    EXPECT_TRUE(EchoTestRun::parseBaud("9600", baud));
-    EXPECT_EQ(9600, baud);
-    EXPECT_TRUE(EchoTestRun::parseBaud("-5", baud));
-    EXPECT_EQ(-5, baud);
-    EXPECT_TRUE(EchoTestRun::parseBaud("44.5", baud)); // halves to even
-    EXPECT_EQ(44, baud);
-    EXPECT_TRUE(EchoTestRun::parseBaud("9e99", baud));
-    EXPECT_EQ(INT32_MAX, baud);
-    EXPECT_FALSE(EchoTestRun::parseBaud("12a", baud));
-    EXPECT_FALSE(EchoTestRun::parseBaud("", baud));
+    platform.setEcho(true);
+    bool nested = false;
+    view.onYield = [&] {
+        if (!nested && engine.isRunning()) {
+            nested = true;
+            engine.run(settings);
+        }
+    };
+    EXPECT_EQ(Verdict::Pass, run().verdict);
+    EXPECT_EQ(1u, platform.countOf(CommCall::CreateFile));
+    EXPECT_EQ(1, engine.tally().passes);
 }
+
+// A device that goes away in the middle: Windows fails the transfer with 5
+// (some drivers 22 or 1167).  Other failures are not acted on.
+struct TransferFailureCase {
+    const char *name;
+    CommCall call;
+    uint32_t error;
+    bool lost;
+};
+
+class TransferFailureTest : public EchoRunTest, public ::testing::WithParamInterface<TransferFailureCase> {};
+
+TEST_P(TransferFailureTest, OnlyALostPortEndsTheTransfer)
+{
+    const TransferFailureCase &c = GetParam();
+    platform.setEcho(true);
+    int writes = 0;
+    view.onYield = [&] {
+        if (platform.countOf(CommCall::WriteFile) == 30 && writes++ == 0)
+            platform.script(c.call, CommResult::failure(c.error));
+    };
+    const RunResult result = run();
+    EXPECT_EQ(Verdict::Fail, result.verdict);
+    EXPECT_EQ(c.lost, result.portLost);
+    if (c.lost) {
+        EXPECT_EQ(static_cast<int32_t>(c.error), result.transferError.number);
+        EXPECT_LE(platform.countOf(CommCall::WriteFile), 32u); // no more writes
+        EXPECT_EQ(-1, result.lastReadMs < result.timeoutMs ? -1 : 0); // did not wait out the time-out
+    } else {
+        EXPECT_EQ(100u, platform.countOf(CommCall::WriteFile));
+    }
+    EXPECT_FALSE(portHeld());
+    EXPECT_EQ(1, engine.tally().failures);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, TransferFailureTest,
+    ::testing::Values(TransferFailureCase{"WriteDenied", CommCall::WriteFile, 5, true},
+                      TransferFailureCase{"WriteBadCommand", CommCall::WriteFile, 22, true},
+                      TransferFailureCase{"ReadDeviceNotConnected", CommCall::ClearCommError, 1167, true},
+                      TransferFailureCase{"WriteGeneralFailure", CommCall::WriteFile, 31, false}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "echotest/echo_engine.h"
 #include "echotest/form1.h"
 #include "serial/virtual_echo_plug.h"
+#include "support/comma_locale.h"
 
 using echotest::Form1;
 
@@ -32,8 +34,10 @@ private slots:
     void openFailureMessages_data();
     void openFailureMessages();
     void abortAtLowRate();
+    void pastedDecimalRateReadsAlikeInACommaLocale();
     void closeDuringRunAbortsThenCloses();
     void thirdCloseClosesAtOnce();
+    void thirdCloseAfterAbortRestoresThePointer();
     void minimiseDuringRunAborts();
     void windowMenuDuringRunShowsTheNotice();
     void countersClearOnlyWhenIdleAndAsked();
@@ -52,7 +56,15 @@ private:
     QString text(const char *label) { return control<QLabel>(label)->text(); }
     static int openDescriptors() { return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).count()); }
     void startPlug(serial::EchoPlugOptions options = {});
-    void setRate(const QString &rate);
+    void pick(const char *comboName, const QString &item);
+    void setRate(const QString &rate) { pick("Combo2", rate); }
+    void typeRate(const QString &rate);
+    // Gives w the focus as coming from elsewhere, so its GotFocus rule runs.
+    void focusFreshly(QWidget *w)
+    {
+        control("Check1")->setFocus();
+        w->setFocus();
+    }
     void clickRebounce() { QTest::mouseClick(control("Command1"), Qt::LeftButton); }
 
     std::unique_ptr<serial::VirtualEchoPlug> plug;
@@ -91,7 +103,6 @@ void TestForm1Run::cleanup()
 {
     form.reset();
     plug.reset();
-    echotest::TestRunning = false;
 }
 
 void TestForm1Run::startPlug(serial::EchoPlugOptions options)
@@ -101,15 +112,31 @@ void TestForm1Run::startPlug(serial::EchoPlugOptions options)
     qputenv("REBOUNCE_COM1", QByteArray::fromStdString(plug->devicePath()));
 }
 
-void TestForm1Run::setRate(const QString &rate)
+// Picks a list item as a user does, with the arrow keys: each step is a
+// pick (Click), so the window's rules run as they would for the user.
+void TestForm1Run::pick(const char *comboName, const QString &item)
+{
+    auto *combo = control<QComboBox>(comboName);
+    const int target = combo->findText(item);
+    QVERIFY2(target >= 0, qPrintable(item));
+    combo->setFocus();
+    for (int steps = 0; combo->currentIndex() != target && steps < combo->count(); ++steps)
+        QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    QCOMPARE(combo->currentText(), item);
+}
+
+// Types a rate over the whole text, which the focus selects.
+void TestForm1Run::typeRate(const QString &rate)
 {
     auto *combo = control<QComboBox>("Combo2");
-    combo->setCurrentIndex(combo->findText(rate));
+    focusFreshly(combo);
+    QTest::keyClicks(combo, rate);
     QCOMPARE(combo->currentText(), rate);
 }
 
 void TestForm1Run::echoPlugPassesAndCounts()
 {
+    QCOMPARE(text("Label12"), QStringLiteral("87 ms"));
     clickRebounce();
     QCOMPARE(text("Label3"), QStringLiteral("PASS"));
     QCOMPARE(control<QLabel>("Label3")->palette().color(QPalette::Window), QColor(0x00, 0xFF, 0x00));
@@ -120,8 +147,10 @@ void TestForm1Run::echoPlugPassesAndCounts()
     QCOMPARE(text("Label25"), QStringLiteral("1000"));
     QCOMPARE(text("Label15"), QStringLiteral("CLOSE"));
     QVERIFY(text("Label6").endsWith(QLatin1String(" ms")));
+    // At 115200 the echo is back after the 87 ms line time, far from the
+    // 1043 ms a run at 9600 would show.
     const int lastRead = text("Label14").chopped(3).toInt();
-    QVERIFY2(lastRead >= 87, qPrintable(text("Label14")));
+    QVERIFY2(lastRead >= 87 && lastRead < 600, qPrintable(text("Label14")));
     QCOMPARE(control<QPlainTextEdit>("Text2")->toPlainText().size(), 1000);
     QVERIFY(control("Command1")->isEnabled());
     QVERIFY(!control("Command2")->isEnabled());
@@ -145,7 +174,8 @@ void TestForm1Run::echoPlugPassesAndCounts()
 
 void TestForm1Run::upperCaseEchoFailsWithCheck1()
 {
-    control<QCheckBox>("Check1")->setChecked(true);
+    QTest::mouseClick(control("Check1"), Qt::LeftButton);
+    QVERIFY(control<QCheckBox>("Check1")->isChecked());
     clickRebounce();
     QCOMPARE(text("Label3"), QStringLiteral("FAIL"));
     QCOMPARE(control<QLabel>("Label3")->palette().color(QPalette::Window), QColor(0xFF, 0x00, 0x00));
@@ -167,8 +197,8 @@ void TestForm1Run::openFailureMessages()
     QFETCH(QString, port);
     QFETCH(QString, rate);
     QFETCH(QString, message);
-    control<QComboBox>("Combo1")->setCurrentText(port);
-    control<QComboBox>("Combo2")->lineEdit()->setText(rate);
+    pick("Combo1", port);
+    typeRate(rate);
     clickRebounce();
     QCOMPARE(messages, QStringList{message});
     QCOMPARE(icons.value(0), QMessageBox::Warning);
@@ -196,7 +226,27 @@ void TestForm1Run::abortAtLowRate()
              QStringLiteral("\n\n\n    THE REBOUNCE TEST WAS ABORTED BY THE USER!"));
     QCOMPARE(text("Label18") + text("Label21") + text("Label23") + text("Label25"), QStringLiteral("0000"));
     QCOMPARE(text("Label15"), QStringLiteral("CLOSE"));
-    QVERIFY(!echotest::TestRunning);
+    QVERIFY(!form->isTestRunning());
+}
+
+void TestForm1Run::pastedDecimalRateReadsAlikeInACommaLocale()
+{
+    support::CommaDecimalLocale comma;
+    if (!comma.available())
+        QSKIP("no comma-decimal locale on this machine (LOCPATH unset?)");
+    QApplication::clipboard()->setText(QStringLiteral("9600.5"));
+    auto *combo = control<QComboBox>("Combo2");
+    focusFreshly(combo); // selects the whole text, which the paste replaces
+    QTest::keyClick(combo, Qt::Key_Insert, Qt::ShiftModifier);
+    QCOMPARE(combo->currentText(), QStringLiteral("9600.5"));
+    QCOMPARE(text("Label12"), QStringLiteral("1042 ms"));
+
+    // The run reads the rate as Label12 did: 9600 and more, not "too low".
+    // The driver is then asked for 9600.5 baud and refuses it.
+    clickRebounce();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].startsWith(QStringLiteral("The baud rate 9600.5 is not supported by COM1!")),
+             qPrintable(messages[0]));
 }
 
 void TestForm1Run::closeDuringRunAbortsThenCloses()
@@ -227,8 +277,26 @@ void TestForm1Run::thirdCloseClosesAtOnce()
     clickRebounce();
     QCOMPARE(statusAtClose, QStringLiteral("CLOSE"));
     QVERIFY(!form->isVisible());
-    QVERIFY(!echotest::TestRunning);
+    QVERIFY(!form->isTestRunning());
     QCOMPARE(form->comm().portRecord(1).IsOpen, int16_t{0}); // the port was released
+}
+
+void TestForm1Run::thirdCloseAfterAbortRestoresThePointer()
+{
+    setRate(QStringLiteral("300"));
+    bool hourglassSeen = false;
+    QTimer::singleShot(300, this, [&] {
+        QTest::mouseClick(control("Command2"), Qt::LeftButton);
+        hourglassSeen = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        form->close();
+        form->close();
+        form->close();
+    });
+    clickRebounce();
+    QVERIFY(hourglassSeen);
+    QVERIFY(!form->isVisible());
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(form->comm().portRecord(1).IsOpen, int16_t{0});
 }
 
 void TestForm1Run::minimiseDuringRunAborts()

@@ -1,9 +1,11 @@
-// One echo suite run against every kind of far end: the fake's echo, a
-// pty whose master a plain thread echoes (code that shares nothing with
-// the plug), and the virtual echo plug; then the plug's own behaviours.
+// The echo suite run against every kind of far end here: the fake's echo,
+// a pty whose master a plain thread echoes (code that shares nothing with
+// the plug), the virtual echo plug and a real loopback port when one is
+// named; then the plug's own behaviours.
 
 #include "pty_helpers.h"
-#include "serial/comm_platform_fake.h"
+#include "support/comm_platform_fake.h"
+#include "support/echo_suite.h"
 #include "serial/modcomm.h"
 #include "serial/virtual_echo_plug.h"
 
@@ -25,6 +27,10 @@ using namespace std::chrono_literals;
 using serial::testing::PtyPair;
 using serial::testing::readFor;
 using Clock = std::chrono::steady_clock;
+using echosuite::EchoCase;
+using echosuite::EchoEnd;
+using echosuite::EchoSuite;
+using echosuite::modeFor;
 
 std::string testPattern()
 {
@@ -34,22 +40,7 @@ std::string testPattern()
     return pattern;
 }
 
-std::string modeFor(std::uint32_t rate) { return "baud=" + std::to_string(rate) + " parity=N data=8 stop=1"; }
-
-std::string report(const modCOMM &comm)
-{
-    std::string text;
-    comm.LastErrorReport(text);
-    return text;
-}
-
-// A far end the layer talks to: gives the device name and the platform.
-class EchoEnd {
-public:
-    virtual ~EchoEnd() = default;
-    virtual CommPlatform &platform() { return systemCommPlatform(); }
-    virtual std::string device() const = 0;
-};
+std::string report(const modCOMM &comm) { return echosuite::reportOf(comm); }
 
 class FakeEcho : public EchoEnd {
 public:
@@ -112,61 +103,14 @@ private:
     VirtualEchoPlug plug_;
 };
 
-struct EchoCase {
-    const char *name;
-    std::function<std::unique_ptr<EchoEnd>()> make;
-    std::uint32_t rate;
-};
-
-class EchoSuite : public ::testing::TestWithParam<EchoCase> {
-protected:
-    void SetUp() override
-    {
-        end_ = GetParam().make();
-        comm_ = std::make_unique<modCOMM>(end_->platform());
-        ASSERT_EQ(0, comm_->CommOpen(1, end_->device(), modeFor(GetParam().rate))) << report(*comm_);
-    }
-    void TearDown() override
-    {
-        if (comm_) {
-            EXPECT_EQ(0, comm_->CommClose(1));
-        }
-    }
-
-    std::unique_ptr<EchoEnd> end_;
-    std::unique_ptr<modCOMM> comm_;
-};
-
-TEST_P(EchoSuite, PatternInTenByteChunksComesBackIntact)
-{
-    const std::string pattern = testPattern();
-    std::string received;
-    for (std::size_t at = 0; at < pattern.size(); at += 10) {
-        ASSERT_EQ(10, comm_->CommWrite(1, pattern.substr(at, 10))) << report(*comm_);
-        std::string part;
-        ASSERT_GE(comm_->CommRead(1, part, 64), 0) << report(*comm_);
-        received += part;
-    }
-    received += readFor(*comm_, 1, pattern.size() - received.size(), 5s);
-    EXPECT_EQ(pattern, received);
-}
-
-TEST_P(EchoSuite, EveryByteValueSurvives)
-{
-    std::string all;
-    for (int b = 0; b < 256; ++b)
-        all += static_cast<char>(b);
-    ASSERT_EQ(256, comm_->CommWrite(1, all)) << report(*comm_);
-    EXPECT_EQ(all, readFor(*comm_, 1, all.size(), 5s));
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Ends, EchoSuite,
     ::testing::Values(EchoCase{"Fake", [] { return std::make_unique<FakeEcho>(); }, 9600},
                       EchoCase{"PlainPty", [] { return std::make_unique<ThreadEcho>(); }, 9600},
                       EchoCase{"PlugInstant", [] { return std::make_unique<PlugEcho>(false); }, 9600},
-                      EchoCase{"PlugOnTheLine", [] { return std::make_unique<PlugEcho>(true); }, 115200}),
-    [](const auto &info) { return std::string(info.param.name); });
+                      EchoCase{"PlugOnTheLine", [] { return std::make_unique<PlugEcho>(true); }, 115200},
+                      echosuite::loopbackCase()),
+    echosuite::caseName);
 
 // --- the plug's own behaviours ------------------------------------------------
 

@@ -2,7 +2,7 @@
 // source, number and report, and the arguments the layer hands the system.
 
 #include "serial/comm_mode.h"
-#include "serial/comm_platform_fake.h"
+#include "support/comm_platform_fake.h"
 #include "serial/modcomm.h"
 
 #include <gtest/gtest.h>

@@ -13,16 +13,15 @@
 
 namespace {
 
-using echotest::RunLabel;
 using echotest::RunResult;
+using echotest::Verdict;
 
-// A view without a screen that keeps the captions the run writes.
-echotest::HeadlessView viewFor(const char *port, int baud)
+echotest::RunSettings settingsFor(int16_t port, int baud)
 {
-    echotest::HeadlessView view;
-    view.port = port;
-    view.baud = std::to_string(baud);
-    return view;
+    echotest::RunSettings settings;
+    settings.port = port;
+    settings.baud = echotest::readBaudText(std::to_string(baud));
+    return settings;
 }
 
 class WineEchoRunTest : public ::testing::TestWithParam<int> {};
@@ -30,18 +29,17 @@ class WineEchoRunTest : public ::testing::TestWithParam<int> {};
 TEST_P(WineEchoRunTest, PassesOnTheEchoPlug)
 {
     serial::modCOMM comm;
-    echotest::HeadlessView view = viewFor("1", GetParam());
+    echotest::HeadlessView view;
     echotest::EchoTestRun run(comm, view, echotest::systemTimerClock());
-    const RunResult result = run.run();
+    const RunResult result = run.run(settingsFor(1, GetParam()));
 
-    EXPECT_EQ(RunResult::Outcome::Pass, result.outcome) << result.message;
-    EXPECT_EQ("PASS", view.captions[RunLabel::Label3]);
+    EXPECT_EQ(Verdict::Pass, result.verdict) << result.message;
     EXPECT_EQ(1000, result.sent);
     EXPECT_EQ(1000, result.received);
-    EXPECT_EQ("1", view.captions[RunLabel::Label18]);
-    EXPECT_EQ("0", view.captions[RunLabel::Label21]);
-    EXPECT_EQ("CLOSE", view.captions[RunLabel::Label15]);
-    EXPECT_TRUE(view.lastMessage.empty()) << view.lastMessage;
+    EXPECT_EQ(1, run.tally().passes);
+    EXPECT_EQ(0, run.tally().failures);
+    EXPECT_FALSE(run.isRunning());
+    EXPECT_TRUE(view.messages.empty()) << view.lastMessage();
     EXPECT_EQ(echotest::EchoTestRun::expectedText(false), result.receivedText);
     EXPECT_EQ(serial::commFalse, comm.portRecord(1).IsOpen);
 }
@@ -52,15 +50,15 @@ INSTANTIATE_TEST_SUITE_P(Rates, WineEchoRunTest, ::testing::Values(9600, 115200)
 TEST(WineEchoRunFailures, UnmappedPortExplainsTheFailedOpen)
 {
     serial::modCOMM comm;
-    echotest::HeadlessView view = viewFor("2", 9600);
+    echotest::HeadlessView view;
     echotest::EchoTestRun run(comm, view, echotest::systemTimerClock());
-    const RunResult result = run.run();
+    const RunResult result = run.run(settingsFor(2, 9600));
 
-    EXPECT_EQ(RunResult::Outcome::OpenFailed, result.outcome);
-    EXPECT_EQ(2, result.openError);
-    EXPECT_EQ("COM2 does not exist!    ", view.lastMessage);
-    EXPECT_EQ("0", view.captions[RunLabel::Label18]);
-    EXPECT_EQ("0", view.captions[RunLabel::Label21]);
+    EXPECT_EQ(Verdict::OpenFailed, result.verdict);
+    EXPECT_EQ(2, result.openError.number);
+    EXPECT_EQ("COM2 does not exist!    ", view.lastMessage());
+    EXPECT_EQ(0, run.tally().passes);
+    EXPECT_EQ(0, run.tally().failures);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "serial/comm_platform_fake.h"
+#include "support/comm_platform_fake.h"
 
 #include "serial/comm_mode.h"
 
