@@ -113,24 +113,6 @@ std::string EchoTestRun::expectedText(bool lowerCase)
     return text;
 }
 
-void EchoTestRun::compareEcho(RunResult &result, const std::string &expected)
-{
-    const std::string &received = result.receivedText;
-    const size_t common = std::min(received.size(), expected.size());
-    result.mismatchedBytes = 0;
-    result.firstMismatch.reset();
-    for (size_t i = 0; i < common; ++i) {
-        if (received[i] == expected[i])
-            continue;
-        if (!result.firstMismatch)
-            result.firstMismatch = Mismatch{static_cast<int32_t>(i), static_cast<uint8_t>(expected[i]),
-                                            static_cast<uint8_t>(received[i])};
-        ++result.mismatchedBytes;
-    }
-    result.missingBytes = static_cast<int32_t>(expected.size() - common);
-    result.extraBytes = static_cast<int32_t>(received.size() - common);
-}
-
 void EchoTestRun::requestAbort(const std::string &message)
 {
     flags_.AbortMessage = message;
@@ -314,7 +296,7 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     } else {
         result.verdict = Verdict::Fail;
         ++tally_.failures;
-        compareEcho(result, expected);
+        result.diff = compareEcho(expected, result.receivedText);
     }
     view_->showResult(result, tally_);
 }
