@@ -13,6 +13,7 @@
 
 #include "echotest/baud_selection.h"
 #include "echotest/echo_diff.h"
+#include "echotest/line_rate.h"
 #include "serial/comm_error.h"
 
 namespace serial {
@@ -78,6 +79,11 @@ struct RunResult {
     std::string receivedText;
     // For a FAIL: where the echo differs from the expected answer.
     EchoDiff diff;
+    // When the first echoed byte was read, in ms since the first write: the
+    // round trip of one byte through the line and the far end.
+    std::optional<double> firstByteMs;
+    // The rate the echo came back at (invalid when too little came back).
+    LineRateEstimate lineRate;
     uint32_t lineErrors = 0;      // serial::commflags met by the reads (where the system reports them)
     bool portLost = false;        // the device went away during the transfer
     serial::CommError transferError; // the failure that ended it
