@@ -13,6 +13,9 @@ packages=(
   fonts-liberation                             # metric-compatible Courier New / Arial
   xvfb xauth                                   # a display for screenshots and the GUI on headless boxes
   locales                                      # locale sources: tests build a comma-decimal locale of their own
+  help2man man-db                              # manual pages made from --help, and reading them
+  desktop-file-utils appstream                 # checking the desktop entry and the metainfo
+  dpkg-dev file                                # the .deb: dpkg-shlibdeps works out its Depends
 )
 
 missing=()

@@ -1,7 +1,9 @@
-// What one CommRead with nothing queued costs, and one 10-byte CommWrite
-// followed by reading its echo back, on a pseudo-terminal served by the
-// virtual echo plug without line timing (so the figure is the layer's and
-// the system's cost, not the wire's).
+// What one CommRead with nothing queued costs, one 10-byte CommWrite
+// followed by reading its echo back, and one CommOpen + CommClose (which
+// look through /proc for other programs holding the port and save and put
+// back its settings), on a pseudo-terminal served by the virtual echo plug
+// without line timing (so the figure is the layer's and the system's cost,
+// not the wire's).
 
 #include "serial/modcomm.h"
 #include "serial/virtual_echo_plug.h"
@@ -65,6 +67,24 @@ void tenByteRoundTrip(benchmark::State &state)
     }
 }
 BENCHMARK(tenByteRoundTrip)->Unit(benchmark::kMicrosecond);
+
+void openAndClose(benchmark::State &state)
+{
+    PlugPort port;
+    if (!port.ok) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    port.comm.CommClose(1);
+    for (auto _ : state) {
+        if (port.comm.CommOpen(1, port.plug.devicePath(), "baud=115200 parity=N data=8 stop=1") != 0) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        port.comm.CommClose(1);
+    }
+}
+BENCHMARK(openAndClose)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "calculator/catalogues.h"
 #include "calculator/number_text.h"
 #include "calculator/ubrr.h"
+#include "winsvc/qt_entry_keys.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -14,6 +15,8 @@
 #include <QScrollBar>
 #include <QStringList>
 
+#include <cmath>
+
 namespace calculator {
 
 namespace {
@@ -22,6 +25,10 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int kClientWidth = 7110 / kTwipsPerPixel;  // 474
 constexpr int kClientHeight = 6705 / kTwipsPerPixel; // 447
 constexpr int kFocusSinkTop = 15000 / kTwipsPerPixel; // below the client area
+// The fixed single border the layout was drawn for: a 3-pixel frame on each
+// side, so the window is 7200 twips wide outside.
+constexpr int kFixedFrameTwips = 3 * kTwipsPerPixel;
+constexpr int kOuterWidthTwips = 7110 + 2 * kFixedFrameTwips;
 constexpr int kFrequencyMaxLength = 8;
 constexpr int kBaudMaxLength = 7;
 constexpr int kNormalMode = 0; // U2Xn = 0: list line 2n
@@ -38,6 +45,19 @@ const char *const kLocateTip = " Click here to locate this value in the list bel
 const char *const kPleaseWait = " Please wait....";
 
 QString fromCore(const std::string &text) { return QString::fromStdString(text); }
+
+// Calculate is centred on the window's outer width, in single precision,
+// and the result taken as a Left in the client area: half the outer width
+// minus half the button, 3052.5 twips for the 1095-twip button.  That puts
+// it a little right of the client's centre, where the layout has it.  The
+// frame is the layout's, not the window system's: the button keeps its
+// place whatever the window manager draws around it.
+int calculateButtonLeft(int buttonWidth)
+{
+    const float left = static_cast<float>(kOuterWidthTwips) / 2.0f
+        - static_cast<float>(buttonWidth * kTwipsPerPixel) / 2.0f;
+    return static_cast<int>(std::lround(left / static_cast<float>(kTwipsPerPixel)));
+}
 
 void setTextColour(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
 {
@@ -139,8 +159,7 @@ void baudcalc::load()
     m_listHooked = false;
     m_ui->Command2->move(m_ui->Command2->x(), kFocusSinkTop);
     m_ui->Label28->hide();
-    // Centred in the client area: the frame width is unknown until shown.
-    m_ui->Command1->move((kClientWidth - m_ui->Command1->width()) / 2, m_ui->Command1->y());
+    m_ui->Command1->move(calculateButtonLeft(m_ui->Command1->width()), m_ui->Command1->y());
     setResultPlaceholders();
 
     fillFrequencyCatalogue(false);
@@ -163,27 +182,19 @@ void baudcalc::fillFrequencyCatalogue(bool extended)
 
 bool baudcalc::filterEntryKey(QKeyEvent *key)
 {
-    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    // The main window's baud box follows the same rule.
+    switch (winsvc::filterDigitKey(winsvc::keyStrokeOf(*key))) {
+    case winsvc::DigitKey::Edit:
+    case winsvc::DigitKey::Pass:
+        return false;
+    case winsvc::DigitKey::Enter:
         calculate();
         return true;
-    }
-    if (key->key() == Qt::Key_Backspace)
-        return false;
-    // Chords such as Ctrl+V are editing commands, not typed characters: a
-    // pasted text is checked by the repair instead.
-    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    const QString text = key->text();
-    if (text.isEmpty())
-        return false; // navigation keys
-    const QChar c = text.front();
-    if (c >= u'0' && c <= u'9')
-        return false;
-    if (c.isPrint() || c == QChar(0x1B)) {
+    case winsvc::DigitKey::Refuse:
         beep();
         return true;
     }
-    return false; // Tab, Delete and other control keys
+    return true;
 }
 
 void baudcalc::repairEntry(QComboBox *box, int maxLength, void (baudcalc::*change)())

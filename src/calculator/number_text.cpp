@@ -161,7 +161,9 @@ bool formatFloatFixed(double value, int decimals, std::string &text)
     for (int i = 0; i < decimals; ++i)
         scale *= 10.0;
     const double scaled = std::round(value * scale); // halves away from zero
-    const bool negative = scaled < 0.0;
+    // The sign is the value's own: -0.0009 shows as "-0.00", although round()
+    // gives -0 for it.
+    const bool negative = value < 0.0;
     auto digits = static_cast<unsigned long long>(std::fabs(scaled));
     char buffer[32];
     char *end = buffer + sizeof buffer;
@@ -188,13 +190,11 @@ std::string formatFixed(double value, int decimals)
 {
     if (!std::isfinite(value))
         return "---- ";
+    if (value == 0.0)
+        value = 0.0; // negative zero is no negative value
     std::string fast;
-    if (formatFloatFixed(value, decimals, fast)) {
-        // round() gives -0 for small negatives; the digits then are all zero
-        if (fast.front() == '-' && fast.find_first_of("123456789") == std::string::npos)
-            fast.erase(0, 1);
+    if (formatFloatFixed(value, decimals, fast))
         return fast;
-    }
     char buffer[512];
     // Only a value with at most decimals + 1 binary fraction digits can sit
     // exactly on a half; for it, decimals + 1 printed digits are exact and we
@@ -234,8 +234,6 @@ std::string formatFixed(double value, int decimals)
         std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
         text = buffer;
     }
-    if (text.front() == '-' && text.find_first_of("123456789") == std::string::npos)
-        text.erase(0, 1);
     return text;
 }
 

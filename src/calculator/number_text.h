@@ -32,8 +32,11 @@ std::optional<float> toSingle(double value);
 // digit, "." as separator, rounded half away from zero.  Rounding works on the
 // exact binary value held (every digit of it), so a float is formatted from
 // the value it really stores, not from a 7-digit decimal approximation of it.
-// A value that rounds to zero is shown without a minus sign.  Non-finite
-// values give "---- " (they never reach the screen as "inf" or "nan").
+// Every negative value keeps its minus sign, also one that rounds to zero:
+// an error of -0.0009 % shows as "-0.00", so the user still sees that the
+// rate obtained lies below the one requested.  Zero and negative zero give
+// "0.00".  Non-finite values give "---- " (they never reach the screen as
+// "inf" or "nan").
 std::string formatFixed(double value, int decimals);
 
 } // namespace calculator

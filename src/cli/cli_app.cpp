@@ -6,6 +6,7 @@
 #include "cli/echo_command.h"
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
+#include "cli/program_info.h"
 
 namespace cli {
 
@@ -13,6 +14,7 @@ int run(int argc, char **argv)
 {
     CLI::App app{"Rebounce Test from the command line: the serial echo test and the AVR baud-rate calculator.",
                  "rebounce-cli"};
+    addProgramInfo(app);
     app.require_subcommand(1);
 
     int exitStatus = kExitOk;

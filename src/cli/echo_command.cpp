@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "cli/echo_inputs.h"
 #include "cli/exit_status.h"
 #include "cli/terminal.h"
 #include "echotest/echo_engine.h"
@@ -98,10 +99,11 @@ std::string withoutCarriageReturns(std::string text)
     return text;
 }
 
-void printRun(std::ostream &out, int run, const std::string &port, const RunResult &result, bool json)
+void printRun(std::ostream &out, int run, const std::string &port, const RunResult &result,
+              const std::string &message, bool json)
 {
     if (json) {
-        const nlohmann::ordered_json line = {
+        nlohmann::ordered_json line = {
             {"run", run},
             {"verdict", verdictOf(result.verdict)},
             {"port", port},
@@ -114,6 +116,8 @@ void printRun(std::ostream &out, int run, const std::string &port, const RunResu
             {"timeout_ms", result.timeoutMs},
             {"received_text", bytesAsUtf8(result.receivedText)},
         };
+        if (!message.empty())
+            line["message"] = message;
         out << line.dump() << '\n' << std::flush;
     } else if (result.verdict == Verdict::Aborted) {
         out << "Run " << run << ": ABORTED (" << port << ", " << result.baud << " baud)\n" << std::flush;
@@ -126,15 +130,17 @@ void printRun(std::ostream &out, int run, const std::string &port, const RunResu
     }
 }
 
-void printTally(std::ostream &out, const echotest::RunTally &tally, bool json)
+void printTally(std::ostream &out, const echotest::RunTally &tally, const std::string &error, bool json)
 {
     if (json) {
-        const nlohmann::ordered_json summary = {
+        nlohmann::ordered_json summary = {
             {"passes", tally.passes},
             {"failures", tally.failures},
             {"total_sent", tally.bytesSent},
             {"total_received", tally.bytesReceived},
         };
+        if (!error.empty())
+            summary["error"] = error;
         out << summary.dump() << '\n';
     } else {
         out << "Passes: " << tally.passes << "  Failures: " << tally.failures
@@ -172,6 +178,7 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
 
     const echotest::RunSettings settings = settingsOf(options);
     int status = kExitOk;
+    std::string endedBy; // the message that stopped the runs early, if any
     for (int run = 1; run <= options.runs; ++run) {
         const RunResult result = engine.run(settings);
         if (result.verdict == Verdict::RateTooLow) {
@@ -179,10 +186,16 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
             return kExitUsage;
         }
         if (result.verdict == Verdict::OpenFailed) {
-            err << withoutCarriageReturns(view.lastMessage()) << '\n';
-            return kExitOpenFailed;
+            // Runs before this one still get their summary below.
+            endedBy = withoutCarriageReturns(view.lastMessage());
+            err << endedBy << '\n';
+            status = kExitOpenFailed;
+            break;
         }
-        printRun(out, run, settings.shownName(), result, options.json);
+        const std::string message = withoutCarriageReturns(result.message);
+        if (!message.empty())
+            err << message << '\n';
+        printRun(out, run, settings.shownName(), result, message, options.json);
         if (result.verdict == Verdict::Aborted) {
             status = kExitAborted;
             break;
@@ -190,7 +203,7 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
         if (result.verdict == Verdict::Fail)
             status = kExitFailed;
     }
-    printTally(out, engine.tally(), options.json);
+    printTally(out, engine.tally(), endedBy, options.json);
     return status;
 }
 
@@ -198,12 +211,16 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
 {
     auto options = std::make_shared<EchoOptions>();
     auto *command = app.add_subcommand("echo", "Run the 1000-byte echo test through an echo plug or board");
-    auto *portOption = command->add_option("--port", options->port, "COM port 1..4 (REBOUNCE_COMn maps it on Linux)")
-                           ->check(CLI::Range(1, 4));
-    command->add_option("--device", options->device, "Any serial device instead: /dev/ttyUSB0, a pseudo-terminal, COM7")
-        ->excludes(portOption);
+    // No default port: COM1 is the console on many Linux machines, and the
+    // test writes 1000 bytes to whatever it opens.
+    auto *where = command->add_option_group("port", "The port to test: exactly one of --port and --device");
+    where->add_option("--port", options->port, "COM port 1..4 (REBOUNCE_COMn maps it on Linux)")
+        ->check(CLI::Range(1, 4));
+    where->add_option("--device", options->device, "Any serial device instead: /dev/ttyUSB0, a pseudo-terminal, COM7")
+        ->check(CLI::Validator(checkDeviceText, "DEVICE"));
+    where->require_option(1);
     command->add_option("--baud", options->baud, "Baud rate (any integer the driver takes)")
-        ->check(CLI::TypeValidator<long long>());
+        ->check(CLI::Validator(checkBaudText, "RATE"));
     command->add_flag("--lowercase", options->lowerCase, "The far end answers in lower case");
     command->add_flag("--json", options->json, "One JSON object per run, then a summary");
     command->add_option("--runs", options->runs, "Number of runs, one after the other")->check(CLI::PositiveNumber);

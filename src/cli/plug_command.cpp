@@ -44,7 +44,7 @@ void addPlugCommand(CLI::App &app, int &exitStatus)
     command->add_option("--corrupt", options->corrupts, "Answer the byte at this position garbled (repeatable)");
     command->add_option("--hang-up-after", options->hangUp, "Hang up after this many bytes")->expected(1);
     command->add_option("--board-rate", options->plug.boardRate,
-                        "Fixed rate of the board; bytes sent more than 5% away arrive garbled");
+                        "Fixed rate of the board (0: none); bytes sent more than 5% away arrive garbled");
     command->add_option("--add", options->adds, "Answer one extra byte '+' after the byte at this position (repeatable)");
     command->add_option("--line-rate", options->plug.pacedRate,
                         "Pace the line at this rate whatever rate the program sets (a driver running another rate)");

@@ -122,13 +122,4 @@ BaudTextCheck checkBaudText(std::string_view text)
     return check;
 }
 
-KeyVerdict filterBaudKey(char32_t ch)
-{
-    if (ch == 13)
-        return KeyVerdict::DiscardSilently;
-    if (ch == 8 || (ch >= U'0' && ch <= U'9'))
-        return KeyVerdict::Pass;
-    return KeyVerdict::DiscardWithBeep;
-}
-
 } // namespace echotest

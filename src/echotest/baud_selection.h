@@ -1,8 +1,9 @@
 #pragma once
 // The rules behind the port and baud-rate selectors of the main window:
 // the item lists, the minimum transmission time of one test pattern, the
-// check of a typed or pasted baud text and the key filter.  Qt-free, so the
-// arithmetic and the text rules are tested without a screen.
+// check of a typed or pasted baud text.  Qt-free, so the arithmetic and the
+// text rules are tested without a screen.  The key filter of the baud text
+// is the one the calculator's entries share (winsvc/entry_keys.h).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -76,14 +77,5 @@ struct BaudTextCheck {
 // is cut to its first seven characters (and becomes "0" too when the cut
 // leaves no number), and the time is computed from what is left.
 BaudTextCheck checkBaudText(std::string_view text);
-
-// What the key filter of the baud text does with a typed character.
-enum class KeyVerdict {
-    Pass,            // Backspace and the digits 0 to 9
-    DiscardSilently, // Enter
-    DiscardWithBeep, // every other character, control characters included
-};
-
-KeyVerdict filterBaudKey(char32_t ch);
 
 } // namespace echotest

@@ -5,6 +5,7 @@
 #include <vector>
 #include <iterator>
 
+#include "echotest/port_fault_messages.h"
 #include "echotest/stopwatch.h"
 #include "serial/modcomm.h"
 
@@ -189,6 +190,11 @@ RunResult EchoTestRun::start(const RunSettings &settings)
 }
 
 // Step 4: open, or explain why not and release whatever the open left held.
+PortNames EchoTestRun::portNames() const
+{
+    return {settings_.shownName(), settings_.deviceName()};
+}
+
 bool EchoTestRun::open(RunResult &result)
 {
     const std::string mode = "baud=" + settings_.baud.text + " parity=N data=8 stop=1";
@@ -198,8 +204,14 @@ bool EchoTestRun::open(RunResult &result)
     result.verdict = Verdict::OpenFailed;
     result.openError = comm_.lastError();
     result.openError.number = opened;
-    MessageIcon icon = MessageIcon::None;
-    result.message = openFailureMessage(result.openError, settings_.shownName(), settings_.baud.text, icon);
+    MessageIcon icon = MessageIcon::Exclamation;
+    // Where the system told more than the number (Linux), say that.
+    result.message = openCauseMessage(result.openError.cause, portNames());
+    if (result.message.empty()) {
+        result.message = openFailureMessage(result.openError, settings_.shownName(), settings_.baud.text, icon);
+        if (icon == MessageIcon::None)
+            result.message = withSystemText(result.message, result.openError.cause.systemText);
+    }
     view_->showMessage(result.message, icon);
     comm_.CommClose(settings_.port);
     return false;
@@ -247,9 +259,11 @@ bool EchoTestRun::noteTransferFailure(RunResult &result)
 void EchoTestRun::send(Transfer &transfer, RunResult &result)
 {
     for (int pass = 0; pass < kPatternRepeats; ++pass) {
-        if (comm_.CommWrite(settings_.port, kPatternChunk) < 0 && noteTransferFailure(result))
+        const int32_t written = comm_.CommWrite(settings_.port, kPatternChunk);
+        // Only what the system accepted counts as sent.
+        progress_.sentCount += written >= 0 ? written : comm_.LastWriteCount();
+        if (written < 0 && noteTransferFailure(result))
             break;
-        progress_.sentCount += 10;
         if (!read(transfer, result))
             break;
         progress_.receivedText = transfer.received;
@@ -309,7 +323,7 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     tally_.bytesSent += result.sent;
     tally_.bytesReceived += result.received;
     const std::string expected = expectedText(settings_.lowerCase);
-    if (result.receivedText == expected) {
+    if (!result.portLost && result.receivedText == expected) {
         result.verdict = Verdict::Pass;
         ++tally_.passes;
     } else {
@@ -326,6 +340,11 @@ void EchoTestRun::finish(Transfer &transfer, RunResult &result)
     comm_.CommClose(settings_.port);
     running_ = false;
     view_->showStage(RunStage::Closed);
+    // A lost line is told once the port is closed and the window usable again.
+    if (result.portLost && !aborted()) {
+        result.message = lostPortMessage(result.transferError.cause, portNames(), result.transferError.report());
+        view_->showMessage(result.message, MessageIcon::Exclamation);
+    }
     if (aborted()) {
         result.verdict = Verdict::Aborted;
         result.sendMs = -1;

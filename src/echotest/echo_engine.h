@@ -14,6 +14,7 @@
 #include "echotest/baud_selection.h"
 #include "echotest/echo_diff.h"
 #include "echotest/line_rate.h"
+#include "echotest/port_fault_messages.h"
 #include "serial/comm_error.h"
 
 namespace serial {
@@ -199,6 +200,7 @@ private:
     void finish(Transfer &transfer, RunResult &result);
     bool read(Transfer &transfer, RunResult &result);
     bool noteTransferFailure(RunResult &result);
+    PortNames portNames() const;
 
     serial::modCOMM &comm_;
     RunView &attachedView_;

@@ -1,16 +1,17 @@
 #include "echotest/form1.h"
+#include "help/help_view.h"
 
 #include "ui_form1.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTimer>
 
-#include <optional>
-
 #include "echotest/baud_selection.h"
 #include "resources/artwork.h"
+#include "winsvc/qt_entry_keys.h"
 
 namespace echotest {
 
@@ -59,40 +60,10 @@ void setTextBoxColours(QWidget *box, const QColor &background, const QColor &tex
     box->setPalette(pal);
 }
 
-// The character a key press types, as the key filter sees it; nothing for
-// keys that move or delete instead of typing.
-std::optional<char32_t> typedCharacter(const QKeyEvent *event)
-{
-    const int key = event->key();
-    switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    case Qt::Key_Backspace:
-        return 8;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Delete: // X11 reports DEL as text, but it edits like Backspace
-        return std::nullopt;
-    default:
-        break;
-    }
-    const auto mods = event->modifiers();
-    if (mods & Qt::AltModifier)
-        return std::nullopt;
-    // Ctrl+letter is the control character of that letter (Ctrl+C is 3,
-    // Ctrl+V is 22), whatever text the platform attaches to the event.
-    if ((mods & Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
-        return static_cast<char32_t>(key - Qt::Key_A + 1);
-    const QList<uint> text = event->text().toUcs4();
-    if (text.isEmpty())
-        return std::nullopt;
-    return static_cast<char32_t>(text.front());
-}
-
 } // namespace
 
 std::function<void()> Form1::beep = [] { QApplication::beep(); };
+Form1::PortDiscovery Form1::discoverPorts = serial::listSerialDevices;
 
 Form1::Form1(QWidget *parent)
     : QWidget(parent),
@@ -134,6 +105,7 @@ Form1::Form1(QWidget *parent)
 Form1::~Form1()
 {
     Unload();
+    help::removeHelpViewFilters(*this);
     // Destroying a focused combo makes it "finish editing" and re-emit its
     // selection; by then this object is no longer a Form1.
     for (QObject *source : {static_cast<QObject *>(ui_->Combo1), static_cast<QObject *>(ui_->Combo2),
@@ -217,8 +189,7 @@ void Form1::fillSelectors()
     const QSignalBlocker block1(combo1);
     const QSignalBlocker block2(combo2);
     combo2->setEditText(QStringLiteral("Combo2"));
-    for (std::string_view item : kPortItems)
-        combo1->addItem(QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size())));
+    fillCombo1({});
     for (std::string_view item : kBaudRateItems)
         combo2->addItem(QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size())));
     combo1->setCurrentIndex(kDefaultPortIndex);
@@ -242,6 +213,7 @@ void Form1::connectHandlers()
     connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
 
     connect(ui_->Combo1, &QComboBox::activated, this, &Form1::Combo1_Click);
+    connect(ui_->Combo1, &PortComboBox::aboutToShowPopup, this, &Form1::refreshCombo1);
     connect(ui_->Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     // A pick from the list moves the current index before it rewrites the
     // text; that rewrite is part of the pick, not an edit.
@@ -285,6 +257,61 @@ void Form1::Timer3_Timer()
 void Form1::Combo1_Click()
 {
     clearResultDisplays();
+}
+
+// Entries past "4" are the devices found when the list was last read.
+void Form1::fillCombo1(const std::string &keep)
+{
+    PortComboBox *combo1 = ui_->Combo1;
+    foundPorts_ = discoverPorts ? discoverPorts() : std::vector<serial::SerialDevice>{};
+    portEntries_ = portEntries(foundPorts_, keep);
+    const QSignalBlocker block(combo1);
+    combo1->clear();
+    for (const PortEntry &entry : portEntries_) {
+        combo1->addItem(QString::fromStdString(entry.text));
+        const int row = combo1->count() - 1;
+        combo1->setItemData(row, QString::fromStdString(entry.device), PortComboBox::DeviceRole);
+        combo1->setItemData(row, QString::fromStdString(entry.line), PortComboBox::LineRole);
+        combo1->setItemData(row, QString::fromStdString(entry.tip), Qt::ToolTipRole);
+    }
+}
+
+// The list is read again each time it opens; the chosen entry stays chosen,
+// also when its device has gone meanwhile (the run then says so).
+void Form1::refreshCombo1()
+{
+    PortComboBox *combo1 = ui_->Combo1;
+    const int index = combo1->currentIndex();
+    const std::string device = selectedDevice();
+    const bool fixedEntry = index >= 0 && index < kFixedPortEntries;
+    fillCombo1(fixedEntry ? std::string() : device);
+    const QSignalBlocker block(combo1);
+    combo1->setCurrentIndex(fixedEntry ? index : findPortEntry(portEntries_, foundPorts_, device));
+}
+
+std::string Form1::selectedDevice() const
+{
+    const QVariant device = ui_->Combo1->currentData(PortComboBox::DeviceRole);
+    return device.isValid() ? device.toString().toStdString() : serial::comPortDevice(1);
+}
+
+void Form1::chooseDevice(const std::string &device)
+{
+    fillCombo1(device);
+    {
+        const QSignalBlocker block(ui_->Combo1);
+        ui_->Combo1->setCurrentIndex(findPortEntry(portEntries_, foundPorts_, device));
+    }
+    Combo1_Click();
+}
+
+std::string Form1::deviceArgument(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("PATH"));
+    parser.addOption(device);
+    (void)parser.parse(arguments); // unknown options are not ours to refuse
+    return parser.value(device).toStdString();
 }
 
 void Form1::Combo2_Click()
@@ -335,15 +362,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 bool Form1::filterCombo2Key(QEvent *event)
 {
-    const std::optional<char32_t> ch = typedCharacter(static_cast<QKeyEvent *>(event));
-    if (!ch)
+    switch (winsvc::filterDigitKey(winsvc::keyStrokeOf(*static_cast<QKeyEvent *>(event)))) {
+    case winsvc::DigitKey::Edit:
+    case winsvc::DigitKey::Pass:
         return false;
-    switch (filterBaudKey(*ch)) {
-    case KeyVerdict::Pass:
-        return false;
-    case KeyVerdict::DiscardSilently:
+    case winsvc::DigitKey::Enter: // presses nothing here; the key is the button's
         return true;
-    case KeyVerdict::DiscardWithBeep:
+    case winsvc::DigitKey::Refuse:
         if (beep)
             beep();
         return true;

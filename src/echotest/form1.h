@@ -9,8 +9,10 @@
 
 #include "calculator/baudcalc.h"
 #include "echotest/echo_engine.h"
+#include "echotest/port_entries.h"
 #include "help/help_view.h"
 #include "serial/modcomm.h"
+#include "serial/port_discovery.h"
 #include "winsvc/window_menu.h"
 
 class QColor;
@@ -26,7 +28,8 @@ namespace echotest {
 // The main window.  Its controls keep their historical names as Qt object
 // names (form1.ui holds the layout one to one, 15 twips to a pixel):
 //
-//   Combo1    port selector, items "1" to "4" (COM1 to COM4)
+//   Combo1    port selector, items "1" to "4" (COM1 to COM4), then the
+//             serial devices found (short name closed, full line open)
 //   Combo2    baud rate, one of 23 list items or typed/pasted digits
 //   Label12   calculated minimum transmission time of 1000 bytes ("1042 ms")
 //   Label2    bytes handed to the system so far ("n/1000")
@@ -80,6 +83,23 @@ public:
         QMessageBox::StandardButton defaultButton)>;
     static MessageBoxFunction messageBox;
 
+    // Finds the machine's serial devices for Combo1, each time its list
+    // opens.  Tests replace it with a fixed list.
+    using PortDiscovery = std::function<std::vector<serial::SerialDevice>()>;
+    static PortDiscovery discoverPorts;
+
+    // The device the current Combo1 entry means: what a run opens and what
+    // its messages name.  "COM1".."COM4" for "1".."4" on Windows, the device
+    // they are mapped to on Linux; the device's path for the other entries.
+    std::string selectedDevice() const;
+    // Chooses device in Combo1, adding it when it was not found (a start
+    // with --device).  Counts as the user's pick.
+    void chooseDevice(const std::string &device);
+    // The device a start names: "--device PATH" or "--device=PATH" among the
+    // program's arguments; empty when none does.  Other arguments are left
+    // to whoever else reads them.
+    static std::string deviceArgument(const QStringList &arguments);
+
     // Runs before the window exists: names the system and refuses the
     // versions the program does not run on (with a message).  False: end.
     static bool Form_Initialize();
@@ -91,9 +111,6 @@ public:
     bool isTestRunning() const { return engine_->isRunning(); }
     // The serial layer the window tests through.
     serial::modCOMM &comm() { return comm_; }
-
-    // The device the current Combo1 entry stands for.
-    std::string devicePath() const;
 
 public slots:
     void Command1_Click(); // start a test run
@@ -118,6 +135,8 @@ protected:
 private:
     void applyLayoutLook();
     void fillSelectors();
+    void fillCombo1(const std::string &keep);
+    void refreshCombo1();
     void connectHandlers();
     void clearResultDisplays();
     void showBaudReading(const BaudReading &reading);
@@ -157,6 +176,8 @@ private:
     QTimer *Timer2; // one-shot start-up step
     QTimer *Timer3; // hides Text3
     BaudReading baud_;     // Combo2's text, read once whenever it changes
+    std::vector<serial::SerialDevice> foundPorts_; // as Combo1 was last filled
+    std::vector<PortEntry> portEntries_;           // Combo1's entries, in order
     int combo2Index_ = -1; // Combo2's list index as last seen, to tell a pick from an edit
     bool inCombo2Change_ = false;
 

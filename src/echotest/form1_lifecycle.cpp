@@ -154,13 +154,22 @@ bool Form1::filterLifecycleEvent(QObject *watched, QEvent *event)
             // The data boxes never keep the focus.  Reached by Tab, they
             // pass it along the chain; sending it back to Rebounce would
             // trap the Tab key between Rebounce and the received data.
+            // Qt also moves the focus "by Tab" when it hides the focused
+            // control (closing the help view does); the code that hid it
+            // usually places the focus itself before the move is due, and
+            // then the move must not take it away again.
             const auto reason = static_cast<QFocusEvent *>(event)->reason();
-            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
-                QTimer::singleShot(0, this, [this, next = reason == Qt::TabFocusReason] { focusNextPrevChild(next); });
-            else if (ui_->Command1->isEnabled())
+            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) {
+                auto *box = static_cast<QWidget *>(watched);
+                QTimer::singleShot(0, this, [this, box, next = reason == Qt::TabFocusReason] {
+                    if (box->hasFocus())
+                        focusNextPrevChild(next);
+                });
+            } else if (ui_->Command1->isEnabled()) {
                 ui_->Command1->setFocus();
-            else if (ui_->Command2->isEnabled())
+            } else if (ui_->Command2->isEnabled()) {
                 ui_->Command2->setFocus();
+            }
         }
         return false;
     }

@@ -63,17 +63,17 @@ Form1::MessageBoxFunction Form1::messageBox = [](const QString &text, QMessageBo
     return static_cast<QMessageBox::StandardButton>(box.exec());
 };
 
-std::string Form1::devicePath() const
-{
-    return "COM" + ui_->Combo1->currentText().toStdString();
-}
-
 RunSettings Form1::runSettings() const
 {
     RunSettings settings;
-    settings.port = static_cast<int16_t>(ui_->Combo1->currentText().toInt());
-    settings.device = devicePath();
-    settings.portName = "COM" + ui_->Combo1->currentText().toStdString();
+    // The entries past "4" open their device through the first record of
+    // the port table; the window opens one port at a time.
+    const int index = ui_->Combo1->currentIndex();
+    settings.port = static_cast<int16_t>(index >= 0 && index < kFixedPortEntries ? index + 1 : 1);
+    // Messages name the device the entry means: "/dev/ttyS2 does not
+    // exist!" says where it looked; on Windows that is "COM3" itself.
+    settings.device = selectedDevice();
+    settings.portName = settings.device;
     settings.baud = baud_;
     settings.lowerCase = ui_->Check1->isChecked();
     return settings;

@@ -235,4 +235,10 @@ void installHelpViewFilters(HelpHost &host)
         c.picture1->installEventFilter(filter);
 }
 
+void removeHelpViewFilters(HelpHost &host)
+{
+    if (QWidget *window = host.hostWindow())
+        delete window->findChild<QObject *>(QLatin1String(kFilterName), Qt::FindDirectChildrenOnly);
+}
+
 } // namespace help

@@ -89,5 +89,8 @@ void handOnPicture1Focus(HelpHost &host);
 // that applies the two rules above on focus, click and mouse-move events.
 // Calling it again does not install a second filter.
 void installHelpViewFilters(HelpHost &host);
+// Removes that filter: the host calls it before it goes, so that the focus
+// changes of its dying children never reach a host that is no longer there.
+void removeHelpViewFilters(HelpHost &host);
 
 } // namespace help

@@ -9,11 +9,37 @@
 
 namespace serial {
 
+// What the system said about a failure beyond the Windows number, where it
+// said more (POSIX): the number stays what Windows would answer, so that the
+// layer's reports read the same everywhere, and this record keeps the real
+// cause for the messages that can be more precise than Windows' texts.
+struct SystemCause {
+    enum class Kind {
+        None,        // nothing beyond the Windows number
+        Permission,  // the user may not open the device node
+        Held,        // another program holds the port
+        NotSerial,   // opens, but is no terminal (e.g. /dev/urandom)
+        RegularFile, // a plain file
+        Directory,
+        Lost,        // the device went away or the far end hung up mid-transfer
+    };
+    Kind kind = Kind::None;
+    int systemError = 0;       // errno (0 for a hang-up seen by poll)
+    std::string systemText;    // the system's own text for it
+    std::string devicePath;    // the node the name led to
+    std::string ownerGroup;    // Permission: the group owning the node
+    bool ownerGroupIsRoot = false;
+    std::string holderProgram; // Held: the other program, when known
+    std::int64_t holderPid = 0;
+
+    friend bool operator==(const SystemCause &, const SystemCause &) = default;
+};
+
 struct CommError {
     std::int32_t number = 0;  // 0: no failure; else a Windows error number or an internal one
     std::string source;       // "CommOpen (CreateFile)"
     std::string text;         // the Windows text of number
-    std::string systemText;   // the system's own text, when it says more; empty on Windows
+    SystemCause cause;        // the system's own account, where it gives one (not on Windows)
 
     bool failed() const { return number != 0; }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/comm_error.h"
+
 namespace serial {
 
 // Opaque handle of an open device.  Windows stores a HANDLE in it, POSIX a
@@ -125,8 +127,12 @@ public:
     // NUL-terminated when room is left) and returns the number of characters
     // written; 0 and nothing written for a number without a text.
     virtual std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) = 0;
-    // Returns when input is queued or timeoutMs has passed.
+    // Returns when input is queued or timeoutMs has passed, and at once when
+    // the line has gone away.
     virtual void waitForInput(CommHandle handle, int timeoutMs) = 0;
+    // The cause beside the calling thread's last failed call; Kind::None
+    // where the platform knows nothing more than the Windows number.
+    virtual SystemCause lastCause() const { return {}; }
 };
 
 // The platform of the machine the program runs on (one static instance).

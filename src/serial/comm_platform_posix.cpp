@@ -8,19 +8,27 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <grp.h>
 #include <map>
 #include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace serial {
 
@@ -32,6 +40,7 @@ constexpr std::uint32_t maxDword = 0xFFFFFFFFu;
 constexpr double rateTolerance = 0.01;
 
 thread_local std::uint32_t lastError = 0;
+thread_local SystemCause lastCauseValue;
 
 std::uint32_t windowsErrorFor(int error)
 {
@@ -59,10 +68,210 @@ std::uint32_t windowsErrorFor(int error)
 bool failWith(std::uint32_t error)
 {
     lastError = error;
+    lastCauseValue = {};
     return false;
 }
 
-bool failErrno(int error) { return failWith(windowsErrorFor(error)); }
+bool failWith(std::uint32_t error, SystemCause cause)
+{
+    lastError = error;
+    lastCauseValue = std::move(cause);
+    return false;
+}
+
+std::string errnoText(int error) { return std::strerror(error); }
+
+SystemCause causeOf(SystemCause::Kind kind, int error, const std::string &path)
+{
+    SystemCause cause;
+    cause.kind = kind;
+    cause.systemError = error;
+    cause.systemText = error ? errnoText(error) : std::string();
+    cause.devicePath = path;
+    return cause;
+}
+
+// Every failure keeps errno's own text beside the Windows number.
+bool failErrno(int error) { return failWith(windowsErrorFor(error), causeOf(SystemCause::Kind::None, error, {})); }
+
+// A transfer that meets a device which went away (a USB adapter pulled
+// out, a far end that hung up) ends as Windows ends it for a removed
+// device: "Access is denied."
+bool isLineGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+bool failLost(int error, const std::string &path, const char *hangUpText = nullptr)
+{
+    SystemCause cause = causeOf(SystemCause::Kind::Lost, error, path);
+    if (hangUpText)
+        cause.systemText = hangUpText;
+    return failWith(winerr::accessDenied, std::move(cause));
+}
+
+bool failTransfer(int error, const std::string &path)
+{
+    return isLineGone(error) ? failLost(error, path) : failErrno(error);
+}
+
+constexpr char hangUpText[] = "The line was hung up (POLLHUP)";
+constexpr char lineErrorText[] = "The line reported an error (POLLERR)";
+
+// Polls without waiting: the text for a line that has gone away, else null.
+const char *lineGoneText(short revents)
+{
+    if (revents & POLLERR)
+        return lineErrorText;
+    if (revents & POLLHUP)
+        return hangUpText;
+    return nullptr;
+}
+
+const char *lineGoneNow(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return nullptr;
+    return lineGoneText(p.revents);
+}
+
+// --- Who else has the port -------------------------------------------------
+
+std::string programName(const std::string &pid)
+{
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+// Pseudo-terminal slaves are majors 136..143; their index is what the
+// master's fdinfo calls tty-index.
+int ptyIndex(dev_t rdev)
+{
+    const unsigned major = ::major(rdev);
+    if (major < 136 || major > 143)
+        return -1;
+    return static_cast<int>((major - 136) * 256 + ::minor(rdev));
+}
+
+bool holdsMasterOf(const std::string &fdDir, const std::string &fd, int index)
+{
+    std::ifstream info(fdDir.substr(0, fdDir.size() - 3) + "/fdinfo/" + fd);
+    std::string line;
+    while (std::getline(info, line)) {
+        int value = -1;
+        if (std::sscanf(line.c_str(), "tty-index: %d", &value) == 1)
+            return value == index;
+    }
+    return false;
+}
+
+// The first other process with the device open, as /proc shows (only the
+// processes this user may look into).  A process that holds the master of
+// a pseudo-terminal as well is its far end, not a competitor: it keeps the
+// slave open only so that its line does not hang up between our opens.
+bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
+{
+    const int index = ptyIndex(rdev);
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return false;
+    const std::string self = std::to_string(::getpid());
+    bool found = false;
+    while (const dirent *entry = ::readdir(proc)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); }) ||
+            name == self)
+            continue;
+        const std::string fdDir = "/proc/" + name + "/fd";
+        DIR *fds = ::opendir(fdDir.c_str());
+        if (!fds)
+            continue;
+        bool holds = false;
+        bool farEnd = false;
+        while (const dirent *fdEntry = ::readdir(fds)) {
+            if (fdEntry->d_name[0] == '.')
+                continue;
+            const std::string link = fdDir + "/" + fdEntry->d_name;
+            // Only device nodes can be the port; the link's text says which
+            // descriptors are worth a stat (most are pipes, sockets, files).
+            char target[16];
+            const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+            if (length < 5 || std::memcmp(target, "/dev/", 5) != 0)
+                continue;
+            struct stat st {};
+            if (::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+                continue;
+            if (st.st_rdev == rdev)
+                holds = true;
+            else if (index >= 0 && ::major(st.st_rdev) == 5 && ::minor(st.st_rdev) == 2 &&
+                     holdsMasterOf(fdDir, fdEntry->d_name, index))
+                farEnd = true;
+        }
+        ::closedir(fds);
+        if (holds && !farEnd) {
+            program = programName(name);
+            pid = std::stoll(name);
+            found = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+// A UART on the 8250 driver (ISA, PNP and PCI ports register as
+// "serial8250" or "serial"), whose rates come from one clock divider.
+// Newer kernels put the serial core's own port and controller devices
+// ("port", "ctrl") between the tty and that driver.
+bool isPlainUart(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved))
+        return false;
+    const std::string name = std::strrchr(resolved, '/') + 1;
+    char device[PATH_MAX];
+    if (!::realpath(("/sys/class/tty/" + name + "/device").c_str(), device))
+        return false;
+    std::string dir = device;
+    for (int level = 0; level < 3 && !dir.empty(); ++level) {
+        char driver[PATH_MAX];
+        const ssize_t length = ::readlink((dir + "/driver").c_str(), driver, sizeof driver - 1);
+        if (length <= 0)
+            return false;
+        driver[length] = '\0';
+        const char *slash = std::strrchr(driver, '/');
+        const std::string driverName = slash ? slash + 1 : driver;
+        if (driverName != "port" && driverName != "ctrl")
+            return driverName == "serial8250" || driverName == "serial";
+        dir = dir.substr(0, dir.rfind('/'));
+    }
+    return false;
+}
+
+SystemCause heldCause(int error, const std::string &path, dev_t rdev)
+{
+    SystemCause cause = causeOf(SystemCause::Kind::Held, error, path);
+    if (rdev != 0)
+        findHolder(rdev, cause.holderProgram, cause.holderPid);
+    return cause;
+}
+
+SystemCause permissionCause(int error, const std::string &path)
+{
+    SystemCause cause = causeOf(SystemCause::Kind::Permission, error, path);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return cause;
+    cause.ownerGroupIsRoot = st.st_gid == 0;
+    std::vector<char> buffer(4096);
+    group entry {};
+    group *found = nullptr;
+    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        cause.ownerGroup = found->gr_name;
+    else
+        cause.ownerGroup = std::to_string(st.st_gid);
+    return cause;
+}
 
 int remainingMs(Clock::time_point deadline)
 {
@@ -110,6 +319,7 @@ public:
                              bool wait) override;
     bool closeHandle(CommHandle handle) override;
     std::uint32_t getLastError() const override { return lastError; }
+    SystemCause lastCause() const override { return lastCauseValue; }
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
 
@@ -118,12 +328,18 @@ private:
         CommTimeouts timeouts{};
         linuxtty::LineCounters counters{};
         bool hasCounters = false;
+        std::string path;
+        bool isTerminal = false;
+        bool regularFile = false;
+        bool exclusiveIsOurs = false; // clear at close only the exclusive mode we set
+        linuxtty::SavedLine saved;    // put back at close
     };
 
     // Only descriptors this platform opened are ever touched: a stale or
     // foreign handle fails as invalid instead of reaching another file.
     bool lookup(CommHandle handle, PortState *copy = nullptr);
-    bool waitReadable(int fd, int timeoutMs);
+    enum class Wait { Ready, TimedOut, Gone };
+    Wait waitReadable(int fd, int timeoutMs, const char **goneText = nullptr);
     bool drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent);
 
     std::mutex mutex_;
@@ -150,20 +366,57 @@ CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        failErrno(errno);
+        const int error = errno;
+        struct stat st {};
+        const dev_t rdev = ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) ? st.st_rdev : 0;
+        if (error == EACCES || error == EPERM)
+            failWith(winerr::accessDenied, permissionCause(error, path));
+        else if (error == EBUSY) // exclusive mode set by another program
+            failWith(winerr::accessDenied, heldCause(error, path, rdev));
+        else if (error == EISDIR) // Windows, too, denies opening a folder as a file
+            failWith(winerr::accessDenied, causeOf(SystemCause::Kind::Directory, error, path));
+        else {
+            failErrno(error);
+            lastCauseValue.devicePath = path;
+        }
         return invalidCommHandle;
     }
-    // Share mode 0: TIOCEXCL keeps other programs out but not root, so an
-    // advisory lock backs it up among programs that honour it (and us).
+    const auto refuse = [fd](SystemCause cause) {
+        ::close(fd);
+        failWith(winerr::accessDenied, std::move(cause));
+        return invalidCommHandle;
+    };
+    struct stat st {};
+    ::fstat(fd, &st);
+    const dev_t rdev = S_ISCHR(st.st_mode) ? st.st_rdev : 0;
+
+    // Share mode 0, as Windows opens a port: refuse a port that any other
+    // program holds, and take it so that no one else gets it meanwhile.
+    // An advisory lock catches programs that honour it (and root) ...
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
+        if (error == EWOULDBLOCK)
+            return refuse(heldCause(error, path, rdev));
         ::close(fd);
-        failWith(error == EWOULDBLOCK ? winerr::accessDenied : windowsErrorFor(error));
+        failErrno(error);
         return invalidCommHandle;
     }
     PortState state;
-    if (::isatty(fd)) {
-        ::ioctl(fd, TIOCEXCL);
+    state.path = path;
+    state.regularFile = S_ISREG(st.st_mode);
+    state.isTerminal = ::isatty(fd);
+    if (state.isTerminal) {
+        // ... the exclusive mode of the tty keeps everyone but root out; root
+        // passes it, so ask before taking the port ...
+        int exclusive = 0;
+        if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+            return refuse(heldCause(EBUSY, path, rdev));
+        // ... and a program that uses neither still has it open.
+        SystemCause holder = causeOf(SystemCause::Kind::Held, EBUSY, path);
+        if (rdev != 0 && findHolder(rdev, holder.holderProgram, holder.holderPid))
+            return refuse(std::move(holder));
+        linuxtty::saveLine(fd, state.saved);
+        state.exclusiveIsOurs = ::ioctl(fd, TIOCEXCL) == 0;
         state.hasCounters = linuxtty::getLineCounters(fd, state.counters);
     }
     std::lock_guard lock(mutex_);
@@ -173,11 +426,16 @@ CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
 
 bool PosixCommPlatform::setupComm(CommHandle handle, std::uint32_t, std::uint32_t)
 {
-    if (!lookup(handle))
+    PortState state;
+    if (!lookup(handle, &state))
         return false;
-    termios tio{};
-    if (::tcgetattr(static_cast<int>(handle), &tio) != 0)
-        return failErrno(errno);
+    // Asked by the descriptor's type, not by a terminal call's errno: some
+    // drivers (/dev/urandom) answer those with EINVAL, which would read as
+    // an unsupported rate.
+    if (!state.isTerminal)
+        return failWith(winerr::invalidFunction,
+                        causeOf(state.regularFile ? SystemCause::Kind::RegularFile : SystemCause::Kind::NotSerial,
+                                ENOTTY, state.path));
     return true; // the driver's queues have fixed sizes
 }
 
@@ -257,7 +515,8 @@ bool PosixCommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
 
 bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
 {
-    if (!lookup(handle))
+    PortState state;
+    if (!lookup(handle, &state))
         return false;
     const int fd = static_cast<int>(handle);
     if (dcb.baudRate == 0 || dcb.byteSize < 5 || dcb.byteSize > 8 || dcb.parity > Dcb::SpaceParity ||
@@ -303,8 +562,15 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
     int error = linuxtty::setLineRate(fd, dcb.baudRate);
     if (error == 0)
         error = linuxtty::getLineRate(fd, effective);
+    // The 8250 driver reports the rate as asked when it lies within the
+    // chip's range, yet runs at the clock over the nearest whole divisor;
+    // that is the rate to judge, as Windows' serial driver judges it.
+    double running = effective;
+    std::uint32_t baudBase = 0;
+    if (error == 0 && isPlainUart(state.path) && linuxtty::getBaudBase(fd, baudBase))
+        running = linuxtty::divisorRate(baudBase, effective);
     const bool refused = error == EINVAL ||
-        (error == 0 && std::abs(static_cast<double>(effective) - dcb.baudRate) > rateTolerance * dcb.baudRate);
+        (error == 0 && std::abs(running - dcb.baudRate) > rateTolerance * dcb.baudRate);
     if (error != 0 || refused) {
         ::tcsetattr(fd, TCSANOW, &original);
         if (originalRate != 0)
@@ -323,22 +589,29 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
 
 bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued)
 {
-    if (!lookup(handle))
+    PortState state;
+    if (!lookup(handle, &state))
         return false;
     const int fd = static_cast<int>(handle);
     int available = 0;
     if (::ioctl(fd, FIONREAD, &available) != 0)
-        return failErrno(errno);
+        return failTransfer(errno, state.path);
     queued = static_cast<std::uint32_t>(std::max(available, 0));
     errors = 0;
+    // What came before a hang-up can still be read; after that the line is
+    // gone, and saying "nothing queued" would have the caller poll forever.
+    if (queued == 0) {
+        if (const char *gone = lineGoneNow(fd))
+            return failLost(0, state.path, gone);
+    }
 
     linuxtty::LineCounters now;
     if (!linuxtty::getLineCounters(fd, now))
         return true;
     std::lock_guard lock(mutex_);
-    auto &state = ports_[fd];
-    if (state.hasCounters) {
-        const auto &before = state.counters;
+    auto &live = ports_[fd];
+    if (live.hasCounters) {
+        const auto &before = live.counters;
         if (now.bufferOverrun != before.bufferOverrun)
             errors |= commflags::rxOver;
         if (now.overrun != before.overrun)
@@ -350,19 +623,28 @@ bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
         if (now.breaks != before.breaks)
             errors |= commflags::breakSeen;
     }
-    state.counters = now;
-    state.hasCounters = true;
+    live.counters = now;
+    live.hasCounters = true;
     return true;
 }
 
-bool PosixCommPlatform::waitReadable(int fd, int timeoutMs)
+PosixCommPlatform::Wait PosixCommPlatform::waitReadable(int fd, int timeoutMs, const char **goneText)
 {
     pollfd p{fd, POLLIN, 0};
     int result = 0;
     do {
         result = ::poll(&p, 1, timeoutMs);
     } while (result < 0 && errno == EINTR);
-    return result > 0;
+    if (result <= 0)
+        return Wait::TimedOut;
+    if (!(p.revents & POLLIN)) {
+        if (const char *gone = lineGoneText(p.revents)) {
+            if (goneText)
+                *goneText = gone;
+            return Wait::Gone;
+        }
+    }
+    return Wait::Ready;
 }
 
 bool PosixCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
@@ -395,12 +677,21 @@ bool PosixCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            return failErrno(errno);
-        // n == 0 on a tty in non-canonical mode means no data, like EAGAIN.
+            return failTransfer(errno, state.path);
+        // n == 0 on a tty in non-canonical mode means no data, like EAGAIN;
+        // on a hung-up tty it is the end of the line.
+        if (n == 0) {
+            if (const char *gone = lineGoneNow(fd))
+                return failLost(0, state.path, gone);
+        }
         const int wait = unlimited ? -1 : remainingMs(deadline);
         if (wait == 0 || (firstBytesOnly && totalMs == 0))
             break;
-        if (!waitReadable(fd, wait) && !unlimited && remainingMs(deadline) == 0)
+        const char *gone = nullptr;
+        const Wait waited = waitReadable(fd, wait, &gone);
+        if (waited == Wait::Gone)
+            return failLost(0, state.path, gone);
+        if (waited == Wait::TimedOut && !unlimited && remainingMs(deadline) == 0)
             break;
     }
     return true; // a time-out is a short read, not a failure
@@ -414,6 +705,8 @@ bool PosixCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool has
     for (;;) {
         int queuedOut = 0;
         if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0) {
+            if (isLineGone(errno))
+                return true; // the write that follows, or the next call, reports it
             ::tcdrain(fd); // no queue report: wait without a limit
             return true;
         }
@@ -454,14 +747,18 @@ bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint
         }
         if (n < 0 && errno == EINTR)
             continue;
+        // bytesWritten keeps what the system accepted before the failure.
         if (n < 0 && errno != EAGAIN)
-            return failErrno(errno);
+            return failTransfer(errno, state.path);
         if (hasDeadline && remainingMs(deadline) == 0) {
             ::tcflush(fd, TCOFLUSH);
             return failWith(winerr::semTimeout);
         }
         pollfd p{fd, POLLOUT, 0};
-        ::poll(&p, 1, hasDeadline ? remainingMs(deadline) : -1);
+        if (::poll(&p, 1, hasDeadline ? remainingMs(deadline) : -1) > 0 && !(p.revents & POLLOUT)) {
+            if (const char *gone = lineGoneText(p.revents))
+                return failLost(0, state.path, gone);
+        }
     }
     // Like the Windows driver, finish only when the bytes have left the
     // queue; what has not left by the time-out is discarded.
@@ -487,17 +784,23 @@ bool PosixCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &o
 
 bool PosixCommPlatform::closeHandle(CommHandle handle)
 {
+    PortState state;
     {
         std::lock_guard lock(mutex_);
         const auto it = ports_.find(static_cast<int>(handle));
         if (handle < 0 || it == ports_.end())
             return failWith(winerr::invalidHandle);
+        state = it->second;
         ports_.erase(it);
     }
     const int fd = static_cast<int>(handle);
-    // The exclusive flag belongs to the tty, not to this descriptor: clear
-    // it, or a pty kept alive by its other side would refuse us next time.
-    ::ioctl(fd, TIOCNXCL);
+    // Leave the port as we found it, as terminal programs do: its settings,
+    // its modem lines and (it belongs to the tty, not to this descriptor)
+    // its exclusive mode, which only we had set.
+    if (state.isTerminal)
+        linuxtty::restoreLine(fd, state.saved);
+    if (state.exclusiveIsOurs)
+        ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     if (::close(fd) != 0 && errno != EINTR)
         return failErrno(errno);
@@ -513,6 +816,8 @@ void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
 {
     if (!lookup(handle))
         return;
+    // Returns at once on a hung-up line (poll reports it as ready); the
+    // caller's next read then fails instead of polling a dead line.
     waitReadable(static_cast<int>(handle), timeoutMs);
 }
 

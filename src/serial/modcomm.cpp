@@ -86,20 +86,26 @@ std::int32_t modCOMM::RecordLastError(const std::string &source)
     const auto code = static_cast<std::int32_t>(platform_.getLastError());
     lastErrorNumber_ = code;
     lastErrorSource_ = source;
+    lastErrorCause_ = platform_.lastCause();
     lastErrorText_ = SystemErrorText(code);
     return code;
 }
 
 std::int32_t modCOMM::RecordCommError(const std::string &source, CommHandle handle)
 {
-    return RecordCommError(source, handle, platform_.getLastError());
+    const std::uint32_t error = platform_.getLastError();
+    return RecordCommError(source, handle, error, platform_.lastCause());
 }
 
-std::int32_t modCOMM::RecordCommError(const std::string &source, CommHandle handle, std::uint32_t error)
+// The flags are fetched after the failure; the cause must be taken before,
+// as fetching them may replace it.
+std::int32_t modCOMM::RecordCommError(const std::string &source, CommHandle handle, std::uint32_t error,
+                                      const SystemCause &cause)
 {
     const auto code = static_cast<std::int32_t>(error);
     lastErrorNumber_ = code;
     lastErrorSource_ = source;
+    lastErrorCause_ = cause;
     lastErrorText_ = SystemErrorText(code);
     std::uint32_t flags = 0;
     std::uint32_t queued = 0;
@@ -114,6 +120,7 @@ void modCOMM::recordInternalFailure(std::int32_t number, const std::string &sour
     lastErrorNumber_ = number;
     lastErrorSource_ = source;
     lastErrorText_ = text;
+    lastErrorCause_ = {};
 }
 
 // Called from a catch block: classifies the exception in flight.
@@ -229,12 +236,17 @@ std::int32_t modCOMM::CommRead(std::int16_t port, std::string &received, std::in
 
 std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
 {
+    lastWriteCount_ = 0;
     try {
         const CommHandle handle = transferHandle(checkedRecord(port));
         const auto length = static_cast<std::uint32_t>(text.size());
         std::uint32_t written = 0;
         const bool done = platform_.writeFile(handle, text.data(), length, written, CommOverlapped_);
         const std::uint32_t error = done ? 0 : platform_.getLastError();
+        const SystemCause cause = done ? SystemCause{} : platform_.lastCause();
+        // Never more than was handed over, whatever a driver claims.
+        written = std::min(written, length);
+        lastWriteCount_ = static_cast<std::int32_t>(written);
         yieldToEvents(1);
         if (done) {
             yieldToEvents(10);
@@ -245,11 +257,14 @@ std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
         if (error != winerr::ioPending) {
             // The code was taken before the yield: anything the event loop
             // did meanwhile may have replaced the thread's last error.
-            RecordCommError("CommWrite (WriteFile)", handle, error);
+            RecordCommError("CommWrite (WriteFile)", handle, error, cause);
             return -1;
         }
+        lastWriteCount_ = 0;
         for (;;) {
             if (platform_.getOverlappedResult(handle, CommOverlapped_, written, true)) {
+                written = std::min(written, length);
+                lastWriteCount_ = static_cast<std::int32_t>(written);
                 yieldToEvents(10);
                 return static_cast<std::int32_t>(written);
             }
@@ -272,7 +287,7 @@ std::int32_t modCOMM::LastErrorReport(std::string &report) const
 
 CommError modCOMM::lastError() const
 {
-    return CommError{lastErrorNumber_, lastErrorSource_, lastErrorText_, {}};
+    return CommError{lastErrorNumber_, lastErrorSource_, lastErrorText_, lastErrorCause_};
 }
 
 std::uint32_t modCOMM::lineErrorsSeen(std::int16_t port) const

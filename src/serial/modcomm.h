@@ -51,7 +51,8 @@ public:
     // queued, -1 on failure.  Yields once.
     std::int32_t CommRead(std::int16_t port, std::string &received, std::int32_t wanted);
     // Sends one byte per char of text.  Returns the count accepted, -1 on
-    // failure.  Yields once, and ten more times after a successful write.
+    // failure (LastWriteCount then tells how many the system took before it
+    // failed).  Yields once, and ten more times after a successful write.
     std::int32_t CommWrite(std::int16_t port, const std::string &text);
     // "Error (" number "): " source " - " text; returns LastErrorNumber.
     std::int32_t LastErrorReport(std::string &report) const;
@@ -74,12 +75,20 @@ public:
     std::int32_t LastErrorNumber() const { return lastErrorNumber_; }
     const std::string &LastErrorSource() const { return lastErrorSource_; }
     const std::string &LastErrorText() const { return lastErrorText_; }
+    // Beside the Windows number: the system's own account of the last
+    // failure (errno and its text, the owner group or holder of the port),
+    // where the platform gives one; empty otherwise.
+    const SystemCause &LastErrorCause() const { return lastErrorCause_; }
+    const std::string &LastErrorSystemText() const { return lastErrorCause_.systemText; }
+    // Bytes the system accepted in the last CommWrite, also a failed one.
+    std::int32_t LastWriteCount() const { return lastWriteCount_; }
 
 private:
     std::string SystemErrorText(std::int32_t number);
     std::int32_t RecordLastError(const std::string &source);
     std::int32_t RecordCommError(const std::string &source, CommHandle handle);
-    std::int32_t RecordCommError(const std::string &source, CommHandle handle, std::uint32_t error);
+    std::int32_t RecordCommError(const std::string &source, CommHandle handle, std::uint32_t error,
+                                 const SystemCause &cause);
     void recordInternalFailure(std::int32_t number, const std::string &source, const std::string &text);
     std::int32_t recordCurrentException(const std::string &source);
     PortRecord &checkedRecord(std::int16_t port);
@@ -91,6 +100,8 @@ private:
     std::int32_t lastErrorNumber_ = 0;
     std::string lastErrorSource_;
     std::string lastErrorText_;
+    SystemCause lastErrorCause_;
+    std::int32_t lastWriteCount_ = 0;
     CommOverlapped CommOverlapped_{}; // shared by every transfer; stays zero
     std::array<std::uint32_t, lastPort> lineErrors_{};
     std::function<void()> yield_;

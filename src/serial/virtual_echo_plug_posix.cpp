@@ -27,6 +27,9 @@ constexpr std::uint32_t fallbackRate = 9600;
 // The line drops this long after the last answer went out, so that a
 // program polling the port can still read what came before.
 constexpr auto hangUpGrace = std::chrono::milliseconds(50);
+// While no program has the line open the master reports a hang-up without
+// end; the plug then looks for a new opener at this pace.
+constexpr int idlePollMs = 10;
 
 // What a byte sent at the wrong rate turns into: deterministic, and never
 // the byte itself.
@@ -51,7 +54,7 @@ struct VirtualEchoPlug::Impl {
     std::string error;
     std::string path;
     int master = -1;
-    int slave = -1; // held so the master never sees a hang-up between the program's opens
+    int slave = -1; // only while the plug sets the line up: a wire holds nothing once its user lets go
     int wakeRead = -1;
     int wakeWrite = -1;
     std::thread thread;
@@ -128,6 +131,10 @@ bool VirtualEchoPlug::start()
     ::cfsetspeed(&tio, B9600);
     if (::tcsetattr(d.slave, TCSANOW, &tio) != 0)
         return d.fail("tcsetattr");
+    // The settings stay with the pair while the master lives; the slave
+    // must go, or the plug could not tell when the program closes its side.
+    ::close(d.slave);
+    d.slave = -1;
     if (::fcntl(d.master, F_SETFL, ::fcntl(d.master, F_GETFL) | O_NONBLOCK) != 0)
         return d.fail("fcntl");
     int wake[2];
@@ -173,8 +180,29 @@ void VirtualEchoPlug::Impl::run()
         hangUpDue = Clock::now();
     std::size_t position = 0;
     char buffer[4096];
+    std::uint32_t lastRate = lineRate();
+    bool programHasLine = false;
+
+    // What is on the wire when its user lets go, or changes the rate, is
+    // gone: a wire stores nothing for the next run.
+    const auto dropPending = [&](int queues) {
+        outgoing.clear();
+        ::tcflush(master, queues);
+        receiveLineFree = sendLineFree = Clock::now();
+    };
+
+    // The rate the line runs at now, dropping what went out at another.
+    const auto followRate = [&] {
+        const std::uint32_t rate = lineRate();
+        if (rate != lastRate) {
+            lastRate = rate;
+            dropPending(TCOFLUSH); // what the program sends at the new rate stays
+        }
+        return rate;
+    };
 
     for (;;) {
+        followRate();
         const auto now = Clock::now();
         // Hand over every answer whose last bit has gone down the line.
         std::string due;
@@ -218,14 +246,27 @@ void VirtualEchoPlug::Impl::run()
             return;
         if (fds[0].revents)
             return;
-        if (!(fds[1].revents & POLLIN))
+        if (!(fds[1].revents & POLLIN)) {
+            if (fds[1].revents & POLLHUP) {
+                // No program has the line open (any more).
+                if (programHasLine)
+                    dropPending(TCIOFLUSH);
+                programHasLine = false;
+                pollfd wake{wakeRead, POLLIN, 0};
+                if (::poll(&wake, 1, idlePollMs) > 0)
+                    return;
+            }
             continue;
+        }
+        programHasLine = true;
 
         const ssize_t n = ::read(master, buffer, sizeof buffer);
         if (n <= 0)
             continue;
+        // A line paced at a fixed rate runs at it whatever the program set.
+        const std::uint32_t programRate = followRate();
+        const std::uint32_t rate = options.pacedRate != 0 ? options.pacedRate : programRate;
         const auto arrivedAt = Clock::now();
-        const std::uint32_t rate = options.pacedRate != 0 ? options.pacedRate : lineRate();
         const auto byteTime = options.lineTiming
             ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(bitsPerByte) / rate))
             : Clock::duration::zero();

@@ -8,8 +8,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QtTest>
 
@@ -72,11 +74,13 @@ private:
         combo(box)->lineEdit()->selectAll();
         QTest::keyClicks(combo(box), keys);
     }
+    // Shift+Insert pastes without typing a character (Ctrl+V types one,
+    // which the key filter refuses).
     void paste(const char *box, const QString &clip)
     {
         QApplication::clipboard()->setText(clip);
         combo(box)->lineEdit()->selectAll();
-        QTest::keyClick(combo(box), Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(combo(box), Qt::Key_Insert, Qt::ShiftModifier);
     }
     void calculateWith(const QString &frequency, const QString &baud)
     {
@@ -153,7 +157,9 @@ private slots:
         QTest::newRow("Label27") << "Label27" << "" << "" << QRect(8, 377, 457, 22);
         QTest::newRow("Label36") << "Label36" << "" << "" << QRect(153, 380, 25, 19);
         QTest::newRow("Label28") << "Label28" << "Ctrl+End, Ctrl+Home, PgDn, PgUp." << "" << QRect(292, 380, 193, 17);
-        QTest::newRow("Command1") << "Command1" << "Calculate" << "" << QRect(200, 416, 73, 23);
+        // centred on the outer width, 7110 + 2 x 45 twips of frame:
+        // 7200 / 2 - 1095 / 2 = 3052.5 twips, 203.5 pixels, rounded
+        QTest::newRow("Command1") << "Command1" << "Calculate" << "" << QRect(204, 416, 73, 23);
         QTest::newRow("Command2") << "Command2" << "focus" << "" << QRect(304, 1000, 81, 25);
     }
     void layout()
@@ -260,6 +266,100 @@ private slots:
         QTest::keyClicks(combo(name), key);
         QCOMPARE(combo(name)->currentText(), QStringLiteral("12"));
         QCOMPARE(m_beeps, 1);
+    }
+
+    void editingChordsBeepAndChangeNothing_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        for (const char *box : {"Combo1", "Combo2"}) {
+            auto row = [box](const char *name, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(box, name)))
+                    << box << int(key) << int(modifiers);
+            };
+            row("ctrl+v", Qt::Key_V, Qt::ControlModifier);
+            row("ctrl+shift+v", Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+            row("ctrl+c", Qt::Key_C, Qt::ControlModifier);
+            row("ctrl+x", Qt::Key_X, Qt::ControlModifier);
+            row("ctrl+a", Qt::Key_A, Qt::ControlModifier);
+            row("ctrl+z", Qt::Key_Z, Qt::ControlModifier);
+            row("ctrl+backspace", Qt::Key_Backspace, Qt::ControlModifier);
+            row("alt+5", Qt::Key_5, Qt::AltModifier);
+        }
+    }
+    void editingChordsBeepAndChangeNothing()
+    {
+        QFETCH(QString, box);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        const QByteArray name = box.toLatin1();
+        QLineEdit *edit = combo(name)->lineEdit();
+        type(name, QStringLiteral("12"));
+        QTest::keyClicks(combo(name), QStringLiteral("3")); // something to undo
+        edit->setSelection(0, 2);                           // something to copy or cut
+        QApplication::clipboard()->setText(QStringLiteral("45"));
+        m_beeps = 0;
+
+        QTest::keyClick(combo(name), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+        QCOMPARE(combo(name)->currentText(), QStringLiteral("123"));
+        QCOMPARE(edit->selectedText(), QStringLiteral("12"));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("45"));
+        QCOMPARE(m_beeps, 1);
+    }
+
+    // The edit menu's Paste is no typed character: the text arrives and the
+    // repair rules judge it.
+    void contextMenuPasteIsRepaired_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("Combo1 number") << "Combo1" << "16000000" << "16000000" << 0;
+        QTest::newRow("Combo1 exponent") << "Combo1" << "1.6e7" << "1.6e7" << 0;
+        QTest::newRow("Combo1 not a number") << "Combo1" << "12ab" << "0" << 0;
+        QTest::newRow("Combo1 too long") << "Combo1" << "123456789" << "12345678" << 1;
+        QTest::newRow("Combo2 not a number") << "Combo2" << "x" << "0" << 0;
+        QTest::newRow("Combo2 too long") << "Combo2" << "12345678" << "1234567" << 1;
+    }
+    void contextMenuPasteIsRepaired()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, clip);
+        QFETCH(QString, kept);
+        QFETCH(int, beeps);
+        showActive();
+        const QByteArray name = box.toLatin1();
+        QLineEdit *edit = combo(name)->lineEdit();
+        edit->setFocus();
+        edit->selectAll();
+        QApplication::clipboard()->setText(clip);
+        m_beeps = 0;
+
+        bool pasted = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction *action : menu->actions()) {
+                if (action->text().startsWith(QLatin1String("&Paste")) && action->isEnabled()) {
+                    menu->setActiveAction(action);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    pasted = true;
+                    return;
+                }
+            }
+            menu->close();
+        });
+        const QPoint at = edit->rect().center();
+        QContextMenuEvent request(QContextMenuEvent::Mouse, at, edit->mapToGlobal(at));
+        QApplication::sendEvent(edit, &request);
+        QTRY_VERIFY(pasted);
+        QTRY_COMPARE(combo(name)->currentText(), kept);
+        QCOMPARE(m_beeps, beeps);
+        QVERIFY(!m_calc->resultsValid());
     }
 
     void typingUpdatesCaptionAndClearsResults_data()

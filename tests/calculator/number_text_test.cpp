@@ -108,9 +108,18 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{9.999, 2, "10.00"},
         FormatCase{-9.996, 2, "-10.00"},
         FormatCase{99.995f, 2, "100.00"}, // the float holds 99.99500274...
-        FormatCase{-0.001, 2, "0.00"},  // no "-0.00"
-        FormatCase{-0.0, 2, "0.00"},
-        FormatCase{static_cast<double>(-0.001f), 2, "0.00"},
+        // a negative value keeps its sign even when its digits round to zero
+        FormatCase{-0.001, 2, "-0.00"},
+        FormatCase{static_cast<double>(-0.001f), 2, "-0.00"},
+        FormatCase{static_cast<double>(-0.0009f), 2, "-0.00"},
+        FormatCase{-0.004999, 2, "-0.00"},
+        FormatCase{-0.005, 2, "-0.01"},  // the double lies just beyond -0.005
+        FormatCase{-1e-300, 2, "-0.00"}, // beyond single precision: the printf path
+        FormatCase{-0.0004, 3, "-0.000"},
+        FormatCase{0.0009, 2, "0.00"},
+        FormatCase{-0.0, 2, "0.00"},     // negative zero is no negative value
+        FormatCase{-0.0, 0, "0"},
+        FormatCase{-1e-300 * 1e-300, 2, "0.00"},
         FormatCase{static_cast<double>(-2.5f), 0, "-3"},
         FormatCase{static_cast<double>(666666.6875f), 2, "666666.69"},
         FormatCase{0.0, 3, "0.000"},

@@ -99,6 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
         CalculateCase{"16MHz_3900_high_bits", "16000000", "3900",
                       {"255", "3906.25", "0.16 %", "0", "255"},
                       {"512", "3898.64", "-0.03 %", "2", "0"}, 1025},
+        // an error a hair below zero keeps its sign; one a hair above does not get one
+        CalculateCase{"14_7456MHz_115201_just_below", "14745600", "115201",
+                      {"7", "115200.00", "-0.00 %", "0", "7"},
+                      {"15", "115200.00", "-0.00 %", "0", "15"}, 14},
+        CalculateCase{"14_7456MHz_115199_just_above", "14745600", "115199",
+                      {"7", "115200.00", "0.00 %", "0", "7"},
+                      {"15", "115200.00", "0.00 %", "0", "15"}, 14},
         // pasted texts with blanks, sign and exponent convert like plain digits
         CalculateCase{"pasted_forms", " +1.6e7 ", "9.6E3", {"103", "9615.38", "0.16 %", "0", "103"},
                       {"207", "9615.38", "0.16 %", "0", "207"}, 206},

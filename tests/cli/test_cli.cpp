@@ -10,12 +10,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "cli/calc_command.h"
 #include "cli/cli_app.h"
 #include "cli/echo_command.h"
+#include "cli/ports_command.h"
 #include "cli/terminal.h"
+#include "serial/sysfs_ports.h"
 #include "serial/virtual_echo_plug.h"
 
 namespace {
@@ -95,10 +98,138 @@ TEST(UsageTest, BadCommandLinesExitWithTwo)
     };
     EXPECT_EQ(cli::kExitUsage, exitOf({}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "5"}));
-    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--baud", "12x"}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--baud", "12x"}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--device", "/dev/null"}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"calc", "--clock", "16000000"}));
     EXPECT_EQ(cli::kExitOk, exitOf({"calc", "--help"}));
+}
+
+// Inputs that could reach a device nobody meant, or run at a rate nobody
+// asked for, stop at the parser: exit 2, and the reason on standard error.
+struct UnsafeInputCase {
+    const char *name;
+    std::vector<const char *> args;
+    const char *says;
+    friend void PrintTo(const UnsafeInputCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class UnsafeInputTest : public ::testing::TestWithParam<UnsafeInputCase> {};
+
+TEST_P(UnsafeInputTest, IsAUsageError)
+{
+    std::vector<const char *> args = GetParam().args;
+    args.insert(args.begin(), {"rebounce-cli", "echo"});
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    const int status = cli::run(static_cast<int>(args.size()), const_cast<char **>(args.data()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(cli::kExitUsage, status);
+    EXPECT_NE(std::string::npos, (err + out).find(GetParam().says)) << err << out;
+}
+
+const std::string hundredDigits(100, '9');
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, UnsafeInputTest,
+    ::testing::Values(
+        UnsafeInputCase{"EmptyDevice", {"--device", ""}, "device name is empty"},
+        UnsafeInputCase{"BlankDevice", {"--device", "  \t"}, "device name is empty"},
+        UnsafeInputCase{"NoPortAtAll", {"--baud", "9600"}, "--port"},
+        UnsafeInputCase{"HexRate", {"--device", "/dev/null", "--baud", "0x2580"}, "plain decimal"},
+        UnsafeInputCase{"SignedRate", {"--device", "/dev/null", "--baud", "+9600"}, "plain decimal"},
+        UnsafeInputCase{"NegativeRate", {"--device", "/dev/null", "--baud", "-9600"}, "plain decimal"},
+        UnsafeInputCase{"FractionalRate", {"--device", "/dev/null", "--baud", "9600.5"}, "plain decimal"},
+        UnsafeInputCase{"RateBeyond32Bits", {"--device", "/dev/null", "--baud", "4294967295"}, "too high"},
+        UnsafeInputCase{"RateJustTooHigh", {"--device", "/dev/null", "--baud", "2147483648"}, "too high"},
+        UnsafeInputCase{"HundredDigitRate", {"--device", "/dev/null", "--baud", hundredDigits.c_str()},
+                        "too high"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(UsageTest, HighestRateTheRunCarriesIsAccepted)
+{
+    std::ostringstream out, err;
+    const char *args[] = {"rebounce-cli", "echo", "--device", "/dev/rebounce-none", "--baud", "2147483647"};
+    testing::internal::CaptureStderr();
+    const int status = cli::run(6, const_cast<char **>(args));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(cli::kExitOpenFailed, status) << "the parser refused it";
+}
+
+// ports over the discovery of the fixture tree.
+struct PortsRun {
+    int status = -1;
+    std::string out;
+};
+
+PortsRun runPorts(std::vector<const char *> args, cli::PortDiscovery discover = [] {
+    return serial::listSerialDevicesUnder(REBOUNCE_PORT_FIXTURES "/linux");
+})
+{
+    CLI::App app;
+    std::ostringstream out;
+    PortsRun run;
+    cli::addPortsCommand(app, run.status, std::move(discover), out);
+    args.insert(args.begin(), "rebounce-cli");
+    app.parse(static_cast<int>(args.size()), const_cast<char **>(args.data()));
+    run.out = out.str();
+    return run;
+}
+
+TEST(PortsCommandTest, OneDeviceALineWithHardwareOnlyUnlessAll)
+{
+    const PortsRun run = runPorts({"ports"});
+    EXPECT_EQ(cli::kExitOk, run.status);
+    EXPECT_EQ("/dev/ttyACM0  Arduino Uno  2341:0043  driver cdc_acm  maker Arduino (www.arduino.cc)  serial "
+              "85735313233351F0E1A1  /dev/serial/by-id/usb-Arduino__www.arduino.cc__Arduino_Uno_85735313233351F0E1A1-if00\n"
+              "/dev/ttyS0  16550A UART  system console  in use by agetty  (pid 812)  driver serial\n"
+              "/dev/ttyUSB0  FT232R USB UART  0403:6001  in use by minicom  (pid 4321)  driver ftdi_sio  maker FTDI  "
+              "serial A50285BI  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n",
+              run.out);
+    const std::string all = runPorts({"ports", "--all"}).out;
+    EXPECT_NE(std::string::npos, all.find("\n/dev/ttyS1  no UART  driver serial8250\n/dev/ttyS10  no UART"));
+    EXPECT_EQ("No serial devices found.\n", runPorts({"ports"}, [] { return std::vector<serial::SerialDevice>{}; }).out);
+}
+
+TEST(PortsCommandTest, JsonHoldsEveryFieldOfEveryDevice)
+{
+    const PortsRun run = runPorts({"ports", "--json", "--all"});
+    EXPECT_EQ(cli::kExitOk, run.status);
+    const json list = json::parse(run.out);
+    ASSERT_TRUE(list.is_array());
+    ASSERT_EQ(5u, list.size());
+    const json adapter = list[4];
+    EXPECT_EQ(json({{"path", "/dev/ttyUSB0"},
+                    {"stable_path", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+                    {"driver", "ftdi_sio"},
+                    {"usb_id", "0403:6001"},
+                    {"vendor_id", "0403"},
+                    {"product_id", "6001"},
+                    {"manufacturer", "FTDI"},
+                    {"product", "FT232R USB UART"},
+                    {"serial_number", "A50285BI"},
+                    {"uart_fitted", nullptr},
+                    {"uart_type", nullptr},
+                    {"console", false},
+                    {"in_use", true},
+                    {"holders", json::array({{{"pid", 4321}, {"program", "minicom"}}})}}),
+              adapter);
+    EXPECT_EQ(true, list[1]["uart_fitted"]);
+    EXPECT_EQ("16550A", list[1]["uart_type"]);
+    EXPECT_EQ(true, list[1]["console"]);
+    EXPECT_EQ(false, list[2]["uart_fitted"]);
+    EXPECT_EQ(json::array(), list[0]["holders"]);
+    EXPECT_EQ("[]\n", runPorts({"ports", "--json"}, [] { return std::vector<serial::SerialDevice>{}; }).out);
+}
+
+TEST(PortsCommandTest, RegisteredWithTheOtherCommands)
+{
+    const char *args[] = {"rebounce-cli", "ports", "--json"};
+    testing::internal::CaptureStdout();
+    const int status = cli::run(3, const_cast<char **>(args));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(cli::kExitOk, status);
+    EXPECT_TRUE(json::parse(out).is_array()); // whatever this machine has
 }
 
 TEST(BytesAsUtf8Test, EveryByteSurvivesJson)
@@ -206,6 +337,63 @@ TEST_F(EchoCommandTest, MissingAndHeldDevicesExitWithThree)
     ::close(holder);
     EXPECT_EQ(cli::kExitOk, run()); // released: the port opens again
 }
+
+// Every open failure names the device and what it really is.
+TEST_F(EchoCommandTest, OpenFailuresNameTheDeviceAndTheRealCause)
+{
+    char dir[] = "/tmp/rebounce-cli-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(dir));
+    const std::string file = std::string(dir) + "/notes.txt";
+    ::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0666));
+    const std::pair<std::string, std::string> cases[] = {
+        {"/dev/urandom", "/dev/urandom is not a serial port!    \n(Inappropriate ioctl for device)\n"},
+        {dir, std::string(dir) + " is a directory, not a serial port!    \n"},
+        {file, file + " is a regular file, not a serial port!    \n"},
+    };
+    echo.progress = false;
+    for (const auto &[device, message] : cases) {
+        echo.device = device;
+        EXPECT_EQ(cli::kExitOpenFailed, run()) << device;
+        EXPECT_EQ(message, err.str());
+    }
+    ::unlink(file.c_str());
+    ::rmdir(dir);
+}
+
+// The far end hangs up in the middle of run 2, and run 3 cannot open the
+// line any more: the runs that happened are still summed up, in both forms.
+class EndedEarlyTest : public EchoCommandTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EndedEarlyTest, SummaryAfterALostLineAndAFailedOpen)
+{
+    serial::EchoPlugOptions options;
+    options.lineTiming = false;
+    options.hangUpAfter = 1500;
+    startPlug(options);
+    echo.json = GetParam();
+    echo.runs = 3;
+    EXPECT_EQ(cli::kExitOpenFailed, run()) << err.str();
+    const std::string lost = plug->devicePath() + " was disconnected or hung up during the test!";
+    EXPECT_EQ(0u, err.str().find(lost)) << err.str();
+    EXPECT_NE(std::string::npos, err.str().find("Error (5): CommRead")) << err.str();
+    if (GetParam()) {
+        const auto lines = jsonLines(out.str());
+        ASSERT_EQ(3u, lines.size()) << out.str();
+        EXPECT_EQ("PASS", lines[0]["verdict"]);
+        EXPECT_EQ("FAIL", lines[1]["verdict"]);
+        EXPECT_EQ(0u, lines[1]["message"].get<std::string>().find(lost));
+        EXPECT_EQ(1, lines[2]["passes"]);
+        EXPECT_EQ(1, lines[2]["failures"]);
+        EXPECT_EQ(1000 + lines[1]["sent"].get<int>(), lines[2]["total_sent"]);
+        EXPECT_TRUE(lines[2].contains("error"));
+    } else {
+        EXPECT_NE(std::string::npos, out.str().find("Run 2: FAIL")) << out.str();
+        EXPECT_NE(std::string::npos, out.str().find("Passes: 1  Failures: 1")) << out.str();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, EndedEarlyTest, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Json" : "Text"; });
 
 TEST_F(EchoCommandTest, RateBelow45IsAUsageError)
 {

@@ -11,7 +11,6 @@
 namespace {
 
 using echotest::BaudTextCheck;
-using echotest::KeyVerdict;
 
 // ---- minimum transmission time ---------------------------------------------
 
@@ -187,30 +186,5 @@ INSTANTIATE_TEST_SUITE_P(
                       EditCase{"CutLeavesOnlySign", "      -5", "0", true, true, 0},
                       EditCase{"TinyFractionHasNoTime", "0.00001", "0.00001", false, false, 0}),
     [](const auto &info) { return std::string(info.param.name); });
-
-// ---- key filter ------------------------------------------------------------
-
-struct KeyCase {
-    char32_t ch;
-    KeyVerdict verdict;
-};
-
-class FilterBaudKeyTest : public ::testing::TestWithParam<KeyCase> {};
-
-TEST_P(FilterBaudKeyTest, PassesDigitsAndBackspaceOnly)
-{
-    EXPECT_EQ(GetParam().verdict, echotest::filterBaudKey(GetParam().ch)) << static_cast<unsigned>(GetParam().ch);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Characters, FilterBaudKeyTest,
-    ::testing::Values(KeyCase{U'0', KeyVerdict::Pass}, KeyCase{U'5', KeyVerdict::Pass}, KeyCase{U'9', KeyVerdict::Pass},
-                      KeyCase{8, KeyVerdict::Pass}, KeyCase{13, KeyVerdict::DiscardSilently},
-                      KeyCase{3, KeyVerdict::DiscardWithBeep}, KeyCase{22, KeyVerdict::DiscardWithBeep},
-                      KeyCase{27, KeyVerdict::DiscardWithBeep}, KeyCase{10, KeyVerdict::DiscardWithBeep},
-                      KeyCase{U' ', KeyVerdict::DiscardWithBeep}, KeyCase{U'a', KeyVerdict::DiscardWithBeep},
-                      KeyCase{U'-', KeyVerdict::DiscardWithBeep}, KeyCase{U'.', KeyVerdict::DiscardWithBeep},
-                      KeyCase{U'/', KeyVerdict::DiscardWithBeep}, KeyCase{U':', KeyVerdict::DiscardWithBeep},
-                      KeyCase{U'\u0665', KeyVerdict::DiscardWithBeep})); // Arabic-Indic five
 
 } // namespace

@@ -61,6 +61,16 @@ bool hasColour(const QImage &image, const QRect &area, QRgb colour)
     return false;
 }
 
+// Lets every queued focus move run, so that a test sees where the focus
+// finally rests rather than where the handler left it.
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
 } // namespace
 
 class TestForm1 : public QObject {
@@ -95,6 +105,12 @@ private slots:
     void noticeHiddenByTimer3();
     void tabCyclesWithoutFocusSink();
 
+    void closingHelpLeavesFocusOnHelp_data();
+    void closingHelpLeavesFocusOnHelp();
+    void picture1HandsItsFocusToCloseHelp_data();
+    void picture1HandsItsFocusToCloseHelp();
+    void picture1SitsInTheTabOrder();
+
 private:
     template <typename T = QWidget>
     T *control(const char *name)
@@ -107,6 +123,7 @@ private:
     QLineEdit *baudEdit() { return control<QComboBox>("Combo2")->lineEdit(); }
     void showAndActivate();
     void setBaudText(const QString &text, int caret);
+    void openHelpByClick();
 
     std::unique_ptr<Form1> form;
     int beeps = 0;
@@ -121,6 +138,8 @@ void TestForm1::initTestCase()
         qputenv(name, "/nonexistent/rebounce-test-port");
     Form1::messageBox = [](const QString &, QMessageBox::Icon, QMessageBox::StandardButtons,
                            QMessageBox::StandardButton) { return QMessageBox::Ok; };
+    // A machine without serial devices: Combo1 holds "1" to "4" only.
+    Form1::discoverPorts = [] { return std::vector<serial::SerialDevice>{}; };
 }
 
 void TestForm1::init()
@@ -141,6 +160,16 @@ void TestForm1::showAndActivate()
     form->show();
     form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
+}
+
+void TestForm1::openHelpByClick()
+{
+    showAndActivate();
+    QTRY_VERIFY_WITH_TIMEOUT(control("Command4")->isEnabled(), 10000);
+    QTest::mouseClick(control("Command4"), Qt::LeftButton);
+    QVERIFY(control("T4")->isVisible());
+    QVERIFY(control("Command5")->isEnabled());
+    settle();
 }
 
 void TestForm1::setBaudText(const QString &text, int caret)
@@ -438,6 +467,12 @@ void TestForm1::typingIntoBaudRate_data()
             << "9600" << 4 << key(Qt::Key_C, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
         QTest::newRow("ctrl+v beeps, pastes nothing" + via)
             << "9600" << 4 << key(Qt::Key_V, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
+        QTest::newRow("ctrl+z beeps, undoes nothing" + via)
+            << "9600" << 4 << key(Qt::Key_Z, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
+        QTest::newRow("ctrl+backspace beeps, deletes nothing" + via)
+            << "9600" << 4 << key(Qt::Key_Backspace, Qt::ControlModifier) << combo << "9600" << "1042 ms" << 1;
+        QTest::newRow("alt+5 beeps, types nothing" + via)
+            << "9600" << 4 << key(Qt::Key_5, Qt::AltModifier) << combo << "9600" << "1042 ms" << 1;
         QTest::newRow("eighth digit in the middle" + via)
             << "1234567" << 3 << typed("9") << combo << "1239456" << "8 ms" << 1;
         QTest::newRow("backspace passes" + via)
@@ -661,6 +696,111 @@ void TestForm1::tabCyclesWithoutFocusSink()
     // the focus sink still takes the focus when code gives it
     control("Command3")->setFocus();
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command3"));
+}
+
+// ---- help view on the window ----------------------------------------------
+
+void TestForm1::closingHelpLeavesFocusOnHelp_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("click on Close Help") << "click";
+    QTest::newRow("space on Close Help") << "space";
+    QTest::newRow("enter on Close Help") << "enter";
+    QTest::newRow("Close Help reached by Tab") << "tab then space";
+    QTest::newRow("close request of the window") << "close";
+}
+
+void TestForm1::closingHelpLeavesFocusOnHelp()
+{
+    QFETCH(QString, how);
+    openHelpByClick();
+    auto *close = control("Command5");
+    if (how == "click") {
+        QTest::mouseClick(close, Qt::LeftButton);
+    } else if (how == "close") {
+        form->close();
+    } else {
+        if (how.startsWith("tab")) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            settle();
+            QCOMPARE(QApplication::focusWidget(), close);
+        } else {
+            close->setFocus(Qt::OtherFocusReason);
+        }
+        QTest::keyClick(close, how == "enter" ? Qt::Key_Return : Qt::Key_Space);
+    }
+    settle();
+    QVERIFY(form->isVisible());
+    QVERIFY(!control("T4")->isVisible());
+    QCOMPARE(QApplication::focusWidget(), control("Command4"));
+
+    // The focus stays there: Enter opens the help again.
+    QTest::keyClick(control("Command4"), Qt::Key_Return);
+    QVERIFY(control("T4")->isVisible());
+}
+
+void TestForm1::picture1HandsItsFocusToCloseHelp_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("click on the margin") << "click";
+    QTest::newRow("tab from Close Help") << "tab";
+    QTest::newRow("backtab from the document") << "backtab";
+}
+
+void TestForm1::picture1HandsItsFocusToCloseHelp()
+{
+    QFETCH(QString, how);
+    openHelpByClick();
+    auto *picture = control("Picture1");
+    auto *t4 = control("T4");
+    auto *close = control("Command5");
+    QCOMPARE(QApplication::focusWidget(), t4);
+
+    if (how == "click") {
+        // The strip beside Close Help belongs to Picture1 alone.
+        const QPoint margin(close->geometry().left() - 20, close->geometry().center().y());
+        QCOMPARE(picture->childAt(margin), nullptr);
+        QTest::mouseClick(picture, Qt::LeftButton, {}, margin);
+    } else if (how == "tab") {
+        QTest::keyClick(t4, Qt::Key_Tab);
+        settle();
+        QCOMPARE(QApplication::focusWidget(), close);
+        QTest::keyClick(close, Qt::Key_Tab); // round the chain to Picture1
+    } else {
+        QTest::keyClick(t4, Qt::Key_Backtab);
+    }
+    settle();
+    QCOMPARE(QApplication::focusWidget(), close);
+    QCOMPARE(qobject_cast<QPlainTextEdit *>(t4)->cursorWidth(), 0);
+
+    // Shift+Tab still reaches the document.
+    QTest::keyClick(close, Qt::Key_Backtab);
+    settle();
+    QCOMPARE(QApplication::focusWidget(), t4);
+}
+
+void TestForm1::picture1SitsInTheTabOrder()
+{
+    // In the focus chain, Picture1 follows the notice Text3 and precedes the
+    // document and its button.
+    auto *picture = control("Picture1");
+    QCOMPARE(picture->focusPolicy(), Qt::StrongFocus);
+    QStringList chain;
+    QWidget *w = control("Text3");
+    for (int i = 0; i < 3; ++i) {
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus)
+            w = w->nextInFocusChain();
+        chain << w->objectName();
+    }
+    QCOMPARE(chain, QStringList({"Picture1", "T4", "Command5"}));
+
+    // In the normal view the hidden container takes no part.
+    showAndActivate();
+    control("Check1")->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(control("Check1"), Qt::Key_Tab);
+    settle();
+    QVERIFY(QApplication::focusWidget() != picture);
 }
 
 QTEST_MAIN(TestForm1)

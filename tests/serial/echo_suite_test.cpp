@@ -204,7 +204,8 @@ TEST(VirtualEchoPlug, HangsUpAfterItsByteCount)
         comm.CommWaitInput(1, 5);
     }
     EXPECT_EQ(-1, result);
-    EXPECT_EQ(31, comm.LastErrorNumber()) << report(comm);
+    EXPECT_EQ(5, comm.LastErrorNumber()) << report(comm);
+    EXPECT_EQ(SystemCause::Kind::Lost, comm.LastErrorCause().kind);
     EXPECT_EQ("ABCDE", received.substr(0, 5));
     EXPECT_TRUE(plug.hungUp());
     EXPECT_EQ(5u, plug.bytesReceived());
@@ -235,6 +236,39 @@ TEST(VirtualEchoPlug, KeepsTheLineAcrossReopensAndCounts)
     plug.stop();
     plug.stop(); // twice is harmless
 }
+
+// The plug is a wire: what was on its way back when the program let go of
+// the line, or changed its rate, never reaches the next user.
+class PlugLetGo : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PlugLetGo, PendingAnswersAreDropped)
+{
+    const bool byClosing = GetParam();
+    VirtualEchoPlug plug; // line timing on: at 300 baud the answers queue up
+    ASSERT_TRUE(plug.start()) << plug.errorText();
+    modCOMM comm;
+    ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(300))) << report(comm);
+    ASSERT_EQ(40, comm.CommWrite(1, std::string(40, 'S')));
+    std::this_thread::sleep_for(100ms); // the plug has taken them in
+    if (byClosing) {
+        ASSERT_EQ(0, comm.CommClose(1));
+        std::this_thread::sleep_for(100ms);
+        ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(115200))) << report(comm);
+    } else {
+        Dcb fast = comm.portRecord(1).Dcb;
+        fast.baudRate = 115200;
+        ASSERT_TRUE(systemCommPlatform().setCommState(comm.portRecord(1).Handle, fast));
+        std::this_thread::sleep_for(100ms);
+        std::string stale;
+        comm.CommRead(1, stale, 64); // what had already crossed before the change
+    }
+    ASSERT_EQ(4, comm.CommWrite(1, "WXYZ"));
+    EXPECT_EQ("WXYZ", readFor(comm, 1, 5, 1s)) << "stale answers of the slow line came back";
+    EXPECT_EQ(0, comm.CommClose(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, PlugLetGo, ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Closed" : "RateChanged"; });
 
 struct TimingCase {
     const char *name;

@@ -205,18 +205,47 @@ TEST_F(PtyPort, SystemReadWaitsUpToASecondForTheFirstByte)
     EXPECT_LT(waited, 900ms);
 }
 
-TEST_F(PtyPort, LineThatGoesAwayFailsTransfersWithDeviceError)
+// A far end that hangs up (an adapter pulled out looks the same to us:
+// EIO) ends every transfer as Windows ends it for a removed device, with
+// the system's own account kept beside the number.
+TEST_F(PtyPort, LineThatGoesAwayFailsEveryTransferAsAccessDenied)
 {
     ASSERT_EQ(0, comm.CommOpen(1, pty.path(), mode9600)) << report(comm);
     pty.closeMaster();
 
     std::string received;
     EXPECT_EQ(-1, comm.CommWrite(1, "ABCDEFGHIJ"));
-    EXPECT_EQ(31, comm.LastErrorNumber()) << report(comm);
-    EXPECT_EQ("CommWrite (WriteFile)", comm.LastErrorSource());
+    EXPECT_EQ(0, comm.LastWriteCount());
+    EXPECT_EQ("Error (5): CommWrite (WriteFile) - Access is denied.\r\n  COMM Error Flags = 0", report(comm));
+    EXPECT_EQ(SystemCause::Kind::Lost, comm.LastErrorCause().kind);
+    EXPECT_EQ(EIO, comm.LastErrorCause().systemError);
+    EXPECT_EQ("Input/output error", comm.LastErrorSystemText());
+
+    // Nothing queued and the line gone: a read fails instead of reporting
+    // "nothing yet", so that no caller polls a dead line until its time-out.
     EXPECT_EQ(-1, comm.CommRead(1, received, 64));
-    EXPECT_EQ(31, comm.LastErrorNumber()) << report(comm);
+    EXPECT_EQ(5, comm.LastErrorNumber()) << report(comm);
+    EXPECT_EQ("CommRead (ClearCommError)", comm.LastErrorSource());
+    EXPECT_EQ(SystemCause::Kind::Lost, comm.LastErrorCause().kind);
     EXPECT_EQ("", received);
+    EXPECT_EQ(0, comm.CommClose(1));
+}
+
+TEST_F(PtyPort, WaitingForInputEndsAtOnceWhenTheLineHangsUp)
+{
+    ASSERT_EQ(0, comm.CommOpen(1, pty.path(), mode9600)) << report(comm);
+    std::thread farEnd([this] {
+        std::this_thread::sleep_for(100ms);
+        pty.closeMaster();
+    });
+    const auto start = Clock::now();
+    comm.CommWaitInput(1, 5000);
+    const auto waited = Clock::now() - start;
+    farEnd.join();
+    EXPECT_LT(waited, 2000ms) << "a hung-up line must end the wait";
+    std::string received;
+    EXPECT_EQ(-1, comm.CommRead(1, received, 64));
+    EXPECT_EQ(5, comm.LastErrorNumber());
     EXPECT_EQ(0, comm.CommClose(1));
 }
 

@@ -74,6 +74,9 @@ public:
     void setTransferLineErrors(std::uint32_t flags) { transferErrors_ = flags; }
     // Replaces the system text for a number (formatMessage).
     void setMessageText(std::uint32_t code, const std::string &text) { messages_[code] = text; }
+    // What lastCause() reports beside every failure (the POSIX platform's
+    // account of it); nothing by default, as on Windows.
+    void setFailureCause(SystemCause cause) { cause_ = std::move(cause); }
     // Devices createFile refuses with 2, as a missing port.
     void addMissingDevice(const std::string &name) { missing_.insert(name); }
 
@@ -104,6 +107,7 @@ public:
     std::uint32_t getLastError() const override { return lastError_; }
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
+    SystemCause lastCause() const override { return cause_; }
 
 private:
     struct Pending {
@@ -137,6 +141,7 @@ private:
     Dcb state_{9600, 8, Dcb::NoParity, Dcb::OneStopBit};
     Dcb applied_{};
     std::optional<Pending> pending_;
+    SystemCause cause_;
 };
 
 } // namespace serial
