@@ -316,6 +316,7 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
         result.firstByteMs = transfer.arrivals.front().ms;
     result.lineRate = estimateLineRate(transfer.arrivals, kArrivalResolutionMs);
     result.lineErrors = comm_.lineErrorsSeen(settings_.port);
+    result.lineErrorCounts = comm_.lineErrorCounts(settings_.port);
     if (aborted()) {
         result.verdict = Verdict::Aborted;
         return;

@@ -16,6 +16,7 @@
 #include "echotest/line_rate.h"
 #include "echotest/port_fault_messages.h"
 #include "serial/comm_error.h"
+#include "serial/comm_platform.h"
 
 namespace serial {
 class modCOMM;
@@ -86,6 +87,7 @@ struct RunResult {
     // The rate the echo came back at (invalid when too little came back).
     LineRateEstimate lineRate;
     uint32_t lineErrors = 0;      // serial::commflags met by the reads (where the system reports them)
+    serial::LineErrorCounts lineErrorCounts; // how many of each the driver counted during the run
     bool portLost = false;        // the device went away during the transfer
     serial::CommError transferError; // the failure that ended it
 };

@@ -47,6 +47,19 @@ void TimeHistogram::add(double ms)
     ++count_;
 }
 
+void TimeHistogram::merge(const TimeHistogram &other)
+{
+    if (other.count_ == 0)
+        return;
+    if (counts_.size() < other.counts_.size())
+        counts_.resize(other.counts_.size(), 0);
+    for (size_t i = 0; i < other.counts_.size(); ++i)
+        counts_[i] += other.counts_[i];
+    min_ = count_ == 0 ? other.min_ : std::min(min_, other.min_);
+    max_ = count_ == 0 ? other.max_ : std::max(max_, other.max_);
+    count_ += other.count_;
+}
+
 double TimeHistogram::quantile(double q) const
 {
     if (count_ == 0)

@@ -19,6 +19,8 @@ namespace echotest {
 class TimeHistogram {
 public:
     void add(double ms);
+    // Adds the samples of another histogram.
+    void merge(const TimeHistogram &other);
     int64_t count() const { return count_; }
     double min() const { return min_; }
     double max() const { return max_; }
