@@ -1,6 +1,9 @@
 #pragma once
+#include <chrono>
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -9,20 +12,29 @@ class App;
 namespace cli {
 
 struct EchoOptions {
-    int port = 1;            // COM1..COM4 through the serial layer's mapping
-    std::string device;      // any device instead (a tty path, or COM7 on Windows)
+    // The ports to test, side by side: COM1..COM4 through the serial layer's
+    // mapping, and any devices (a tty path, or COM7 on Windows).
+    std::vector<int> ports;
+    std::vector<std::string> devices;
     std::string baud = "9600";
     bool lowerCase = false;  // a lower-case echo passes (the window's check box)
     bool json = false;
-    int runs = 1;            // as a held Enter key would start them
+    int runs = 1;            // as a held Enter key would start them ...
+    bool runsGiven = false;  // ... unless only a duration is given
+    std::optional<std::chrono::milliseconds> duration; // a soak: runs until it is over
+    std::string report;      // an HTML report to write at the end, if any
     bool progress = true;    // live progress on standard error when it is a terminal
 };
+
+// "90s", "10m", "1h", "1h30m", "250ms" or plain seconds; none for anything else.
+std::optional<std::chrono::milliseconds> parseDuration(const std::string &text);
 
 // rebounce-cli echo.
 void addEchoCommand(CLI::App &app, int &exitStatus);
 
-// Runs the echo test options.runs times on the window's engine.  Verdicts
-// and JSON go to out, messages and progress to err.  Returns an ExitStatus.
+// Runs the echo test on every port given, each options.runs times or for
+// options.duration, on the window's engine.  Verdicts, statistics and JSON
+// go to out, messages and the live status to err.  Returns an ExitStatus.
 int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err);
 
 // Bytes as JSON-safe UTF-8: each byte is taken as the code point of the

@@ -34,6 +34,7 @@ void addPlugCommand(CLI::App &app, int &exitStatus)
         std::vector<std::size_t> drops;
         std::vector<std::size_t> corrupts;
         std::vector<std::size_t> hangUp;
+        std::vector<std::size_t> adds;
     };
     auto options = std::make_shared<Options>();
     auto *command = app.add_subcommand("plug", "Host a virtual echo plug; prints its device path first");
@@ -44,10 +45,17 @@ void addPlugCommand(CLI::App &app, int &exitStatus)
     command->add_option("--hang-up-after", options->hangUp, "Hang up after this many bytes")->expected(1);
     command->add_option("--board-rate", options->plug.boardRate,
                         "Fixed rate of the board (0: none); bytes sent more than 5% away arrive garbled");
+    command->add_option("--add", options->adds, "Answer one extra byte '+' after the byte at this position (repeatable)");
+    command->add_option("--line-rate", options->plug.pacedRate,
+                        "Pace the line at this rate whatever rate the program sets (a driver running another rate)");
+    command->add_option("--fault-period", options->plug.faultPeriod,
+                        "Repeat the fault positions with this period (1000: in every run of the echo test)");
     command->callback([options, &exitStatus] {
         serial::EchoPlugOptions plug = options->plug;
         plug.dropAt.insert(options->drops.begin(), options->drops.end());
         plug.corruptAt.insert(options->corrupts.begin(), options->corrupts.end());
+        for (const std::size_t at : options->adds)
+            plug.addAt[at] = "+";
         if (!options->hangUp.empty())
             plug.hangUpAfter = options->hangUp.front();
         exitStatus = runPlug(plug, std::cout, std::cerr);

@@ -1,6 +1,8 @@
 #include "echotest/echo_engine.h"
 
 #include <algorithm>
+#include <chrono>
+#include <vector>
 #include <iterator>
 
 #include "echotest/port_fault_messages.h"
@@ -12,10 +14,16 @@ namespace echotest {
 namespace {
 
 constexpr int32_t kReadChunk = 64;
-// How long the receive loop rests waiting for input between polls.  Short
-// enough that the figures stay exact to the millisecond, long enough that a
-// run waiting for a silent port does not burn a core.
-constexpr int kReceivePollMs = 1;
+// The receive loop rests on the port until input arrives, the time-out is
+// due, or this long has passed, whichever comes first: input ends the rest
+// at once, so the figures stay exact to the millisecond, and a run waiting
+// for a silent port wakes only to let the window's events in.
+constexpr int64_t kLongestRestMs = 10;
+// How exactly the arrival of echoed bytes is known: a read returns as soon
+// as the system hands the input over.
+constexpr double kArrivalResolutionMs = 0.5;
+
+using FineClock = std::chrono::steady_clock;
 
 const char kCrLf[] = "\r\n";
 
@@ -43,6 +51,8 @@ struct EchoTestRun::Transfer {
     std::string chunk;    // the last chunk read
     std::string received; // everything read, the last read after the time-out included
     int64_t elapsed = 0;
+    FineClock::time_point firstWrite;
+    std::vector<Arrival> arrivals; // every read that brought echoed bytes
 };
 
 EchoTestRun::EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock)
@@ -112,24 +122,6 @@ std::string EchoTestRun::expectedText(bool lowerCase)
             c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
-}
-
-void EchoTestRun::compareEcho(RunResult &result, const std::string &expected)
-{
-    const std::string &received = result.receivedText;
-    const size_t common = std::min(received.size(), expected.size());
-    result.mismatchedBytes = 0;
-    result.firstMismatch.reset();
-    for (size_t i = 0; i < common; ++i) {
-        if (received[i] == expected[i])
-            continue;
-        if (!result.firstMismatch)
-            result.firstMismatch = Mismatch{static_cast<int32_t>(i), static_cast<uint8_t>(expected[i]),
-                                            static_cast<uint8_t>(received[i])};
-        ++result.mismatchedBytes;
-    }
-    result.missingBytes = static_cast<int32_t>(expected.size() - common);
-    result.extraBytes = static_cast<int32_t>(received.size() - common);
 }
 
 void EchoTestRun::requestAbort(const std::string &message)
@@ -235,6 +227,7 @@ void EchoTestRun::prepare(Transfer &transfer)
     running_ = true;
     view_->showStage(RunStage::Transferring);
     transfer.stopWatch->Reset();
+    transfer.firstWrite = FineClock::now();
 }
 
 // A read of up to one chunk; false when the port has gone.
@@ -242,7 +235,11 @@ bool EchoTestRun::read(Transfer &transfer, RunResult &result)
 {
     if (comm_.CommRead(settings_.port, transfer.chunk, kReadChunk) < 0 && noteTransferFailure(result))
         return false;
-    transfer.received += transfer.chunk;
+    if (!transfer.chunk.empty()) {
+        transfer.received += transfer.chunk;
+        const std::chrono::duration<double, std::milli> since = FineClock::now() - transfer.firstWrite;
+        transfer.arrivals.push_back({since.count(), static_cast<int32_t>(transfer.received.size())});
+    }
     return true;
 }
 
@@ -294,7 +291,8 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
         if (progress_.receivedText.size() == static_cast<size_t>(kPatternLength))
             break;
         view_->yield();
-        comm_.CommWaitInput(settings_.port, kReceivePollMs);
+        const int64_t rest = std::clamp<int64_t>(result.timeoutMs - transfer.elapsed, 1, kLongestRestMs);
+        comm_.CommWaitInput(settings_.port, static_cast<int>(rest));
     }
 
     if (!result.portLost)
@@ -314,7 +312,11 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     result.sent = progress_.sentCount;
     result.received = static_cast<int32_t>(transfer.received.size());
     result.receivedText = transfer.received;
+    if (!transfer.arrivals.empty())
+        result.firstByteMs = transfer.arrivals.front().ms;
+    result.lineRate = estimateLineRate(transfer.arrivals, kArrivalResolutionMs);
     result.lineErrors = comm_.lineErrorsSeen(settings_.port);
+    result.lineErrorCounts = comm_.lineErrorCounts(settings_.port);
     if (aborted()) {
         result.verdict = Verdict::Aborted;
         return;
@@ -328,7 +330,7 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     } else {
         result.verdict = Verdict::Fail;
         ++tally_.failures;
-        compareEcho(result, expected);
+        result.diff = compareEcho(expected, result.receivedText);
     }
     view_->showResult(result, tally_);
 }

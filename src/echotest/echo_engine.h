@@ -12,8 +12,11 @@
 #include <string>
 
 #include "echotest/baud_selection.h"
+#include "echotest/echo_diff.h"
+#include "echotest/line_rate.h"
 #include "echotest/port_fault_messages.h"
 #include "serial/comm_error.h"
+#include "serial/comm_platform.h"
 
 namespace serial {
 class modCOMM;
@@ -62,13 +65,6 @@ struct RunSettings {
 
 enum class Verdict { RateTooLow, OpenFailed, Pass, Fail, Aborted };
 
-// Where the echo first differs from the expected answer.
-struct Mismatch {
-    int32_t position = 0;
-    uint8_t expected = 0;
-    uint8_t received = 0;
-};
-
 // What one run did.  Times are -1 when the run did not get that far (or was
 // aborted, when the window shows none).
 struct RunResult {
@@ -83,12 +79,15 @@ struct RunResult {
     int32_t lineTimeMs = 0;       // MinTransmitTime of the rate
     int64_t timeoutMs = 0;
     std::string receivedText;
-    // For a FAIL: how the echo differs from the expected answer.
-    int32_t mismatchedBytes = 0;  // positions present in both that differ
-    std::optional<Mismatch> firstMismatch;
-    int32_t missingBytes = 0;
-    int32_t extraBytes = 0;
+    // For a FAIL: where the echo differs from the expected answer.
+    EchoDiff diff;
+    // When the first echoed byte was read, in ms since the first write: the
+    // round trip of one byte through the line and the far end.
+    std::optional<double> firstByteMs;
+    // The rate the echo came back at (invalid when too little came back).
+    LineRateEstimate lineRate;
     uint32_t lineErrors = 0;      // serial::commflags met by the reads (where the system reports them)
+    serial::LineErrorCounts lineErrorCounts; // how many of each the driver counted during the run
     bool portLost = false;        // the device went away during the transfer
     serial::CommError transferError; // the failure that ended it
 };
@@ -189,8 +188,6 @@ public:
     static std::string openFailureMessage(const serial::CommError &error, const std::string &portName,
                                           const std::string &rate, MessageIcon &icon);
     static std::string expectedText(bool lowerCase);
-    // Fills the mismatch figures of result from its received text.
-    static void compareEcho(RunResult &result, const std::string &expected);
 
 private:
     struct Transfer; // the state of the run between opening and closing

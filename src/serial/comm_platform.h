@@ -46,6 +46,18 @@ inline constexpr std::uint32_t frame = 0x8;
 inline constexpr std::uint32_t breakSeen = 0x10;
 } // namespace commflags
 
+// Line errors a driver counted: framing, overrun (the UART's and the input
+// buffer's), parity, break.
+struct LineErrorCounts {
+    std::uint32_t framing = 0;
+    std::uint32_t overrun = 0;
+    std::uint32_t bufferOverrun = 0;
+    std::uint32_t parity = 0;
+    std::uint32_t breaks = 0;
+
+    friend bool operator==(const LineErrorCounts &, const LineErrorCounts &) = default;
+};
+
 // Purge flags (PURGE_* of Windows).
 namespace purgeflags {
 inline constexpr std::uint32_t txAbort = 0x1;
@@ -130,6 +142,10 @@ public:
     // Returns when input is queued or timeoutMs has passed, and at once when
     // the line has gone away.
     virtual void waitForInput(CommHandle handle, int timeoutMs) = 0;
+    // The line errors the driver has counted on handle since it was opened;
+    // false where the driver keeps no counts (the caller then counts the
+    // clearCommError flags instead).
+    virtual bool lineErrorCounts(CommHandle, LineErrorCounts &) { return false; }
     // The cause beside the calling thread's last failed call; Kind::None
     // where the platform knows nothing more than the Windows number.
     virtual SystemCause lastCause() const { return {}; }

@@ -320,6 +320,7 @@ public:
     bool closeHandle(CommHandle handle) override;
     std::uint32_t getLastError() const override { return lastError; }
     SystemCause lastCause() const override { return lastCauseValue; }
+    bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
 
@@ -328,6 +329,7 @@ private:
         CommTimeouts timeouts{};
         linuxtty::LineCounters counters{};
         bool hasCounters = false;
+        linuxtty::LineCounters atOpen{}; // the driver's counts when we took the port
         std::string path;
         bool isTerminal = false;
         bool regularFile = false;
@@ -418,6 +420,7 @@ CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
         linuxtty::saveLine(fd, state.saved);
         state.exclusiveIsOurs = ::ioctl(fd, TIOCEXCL) == 0;
         state.hasCounters = linuxtty::getLineCounters(fd, state.counters);
+        state.atOpen = state.counters;
     }
     std::lock_guard lock(mutex_);
     ports_[fd] = state;
@@ -625,6 +628,23 @@ bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
     }
     live.counters = now;
     live.hasCounters = true;
+    return true;
+}
+
+bool PosixCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &counts)
+{
+    PortState state;
+    if (!lookup(handle, &state) || !state.hasCounters)
+        return false;
+    linuxtty::LineCounters now;
+    if (!linuxtty::getLineCounters(static_cast<int>(handle), now))
+        return false;
+    // The counters run on from the driver's start; only ours count.
+    counts.framing = now.frame - state.atOpen.frame;
+    counts.overrun = now.overrun - state.atOpen.overrun;
+    counts.bufferOverrun = now.bufferOverrun - state.atOpen.bufferOverrun;
+    counts.parity = now.parity - state.atOpen.parity;
+    counts.breaks = now.breaks - state.atOpen.breaks;
     return true;
 }
 

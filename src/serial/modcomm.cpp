@@ -149,6 +149,7 @@ std::int32_t modCOMM::CommOpen(std::int16_t port, const std::string &deviceName,
             return -1;
         }
         lineErrors_[static_cast<std::size_t>(port - firstPort)] = 0;
+        flagCounts_[static_cast<std::size_t>(port - firstPort)] = {};
         record.Handle = platform_.createFile(deviceName);
         if (record.Handle == invalidCommHandle)
             return RecordLastError("CommOpen (CreateFile)");
@@ -200,6 +201,12 @@ std::int32_t modCOMM::CommRead(std::int16_t port, std::string &received, std::in
             return -1;
         }
         lineErrors_[static_cast<std::size_t>(port - firstPort)] |= flags;
+        LineErrorCounts &seen = flagCounts_[static_cast<std::size_t>(port - firstPort)];
+        seen.framing += (flags & commflags::frame) ? 1 : 0;
+        seen.overrun += (flags & commflags::overrun) ? 1 : 0;
+        seen.bufferOverrun += (flags & commflags::rxOver) ? 1 : 0;
+        seen.parity += (flags & commflags::rxParity) ? 1 : 0;
+        seen.breaks += (flags & commflags::breakSeen) ? 1 : 0;
         if (queued == 0)
             return 0;
 
@@ -288,6 +295,17 @@ std::int32_t modCOMM::LastErrorReport(std::string &report) const
 CommError modCOMM::lastError() const
 {
     return CommError{lastErrorNumber_, lastErrorSource_, lastErrorText_, lastErrorCause_};
+}
+
+LineErrorCounts modCOMM::lineErrorCounts(std::int16_t port)
+{
+    if (port < firstPort || port > lastPort)
+        return {};
+    const PortRecord &record = PortTable[static_cast<std::size_t>(port - firstPort)];
+    LineErrorCounts counts;
+    if (record.IsOpen && platform_.lineErrorCounts(record.Handle, counts))
+        return counts;
+    return flagCounts_[static_cast<std::size_t>(port - firstPort)];
 }
 
 std::uint32_t modCOMM::lineErrorsSeen(std::int16_t port) const

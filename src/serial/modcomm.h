@@ -61,6 +61,9 @@ public:
     // The line-error flags (commflags) that reads on port have met since it
     // was opened; 0 for a port outside 1..4.
     std::uint32_t lineErrorsSeen(std::int16_t port) const;
+    // The line errors met on an open port since it was opened: the driver's
+    // own counts where it keeps them, else the reads that met each kind.
+    LineErrorCounts lineErrorCounts(std::int16_t port);
 
     // Waits up to timeoutMs for input on an open port; returns at once if
     // bytes are queued or the port is not open.  Lets a polling caller rest
@@ -104,6 +107,7 @@ private:
     std::int32_t lastWriteCount_ = 0;
     CommOverlapped CommOverlapped_{}; // shared by every transfer; stays zero
     std::array<std::uint32_t, lastPort> lineErrors_{};
+    std::array<LineErrorCounts, lastPort> flagCounts_{}; // reads that met each kind of line error
     std::function<void()> yield_;
 };
 

@@ -26,6 +26,12 @@ struct EchoPlugOptions {
     // garbled.  0: the plug follows whatever rate the program set.
     std::uint32_t boardRate = 0;
     bool lineTiming = true;              // false: answer at once, ignoring the rate
+    // Pace the line at this rate whatever rate the program set (a driver or
+    // an adapter that runs another rate than asked).  0: follow the program.
+    std::uint32_t pacedRate = 0;
+    // Fault positions repeat with this period (1000: every run of the echo
+    // test meets them); 0: positions count from the plug's start.
+    std::size_t faultPeriod = 0;
 };
 
 class VirtualEchoPlug {

@@ -263,7 +263,9 @@ void VirtualEchoPlug::Impl::run()
         const ssize_t n = ::read(master, buffer, sizeof buffer);
         if (n <= 0)
             continue;
-        const std::uint32_t rate = followRate();
+        // A line paced at a fixed rate runs at it whatever the program set.
+        const std::uint32_t programRate = followRate();
+        const std::uint32_t rate = options.pacedRate != 0 ? options.pacedRate : programRate;
         const auto arrivedAt = Clock::now();
         const auto byteTime = options.lineTiming
             ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(bitsPerByte) / rate))
@@ -280,17 +282,18 @@ void VirtualEchoPlug::Impl::run()
             ++received;
             if (options.hangUpAfter && position + 1 == *options.hangUpAfter)
                 hangUpDue = in;
-            if (options.silent || options.dropAt.count(position))
+            const std::size_t at = options.faultPeriod != 0 ? position % options.faultPeriod : position;
+            if (options.silent || options.dropAt.count(at))
                 continue;
             char byte = buffer[i];
             if (wrongRate)
                 byte = garbled(byte);
             if (options.lowerCase && byte >= 'A' && byte <= 'Z')
                 byte = static_cast<char>(byte + 32);
-            if (options.corruptAt.count(position))
+            if (options.corruptAt.count(at))
                 byte = static_cast<char>(byte ^ 0x5A);
             std::string answer(1, byte);
-            if (const auto extra = options.addAt.find(position); extra != options.addAt.end())
+            if (const auto extra = options.addAt.find(at); extra != options.addAt.end())
                 answer += extra->second;
             for (char c : answer) {
                 const auto out = std::max(in, sendLineFree) + byteTime;

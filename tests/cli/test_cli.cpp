@@ -99,7 +99,8 @@ TEST(UsageTest, BadCommandLinesExitWithTwo)
     EXPECT_EQ(cli::kExitUsage, exitOf({}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "5"}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--baud", "12x"}));
-    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--device", "/dev/null"}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--duration", "10x"}));
+    EXPECT_EQ(cli::kExitUsage, exitOf({"echo", "--port", "1", "--duration", "0s"}));
     EXPECT_EQ(cli::kExitUsage, exitOf({"calc", "--clock", "16000000"}));
     EXPECT_EQ(cli::kExitOk, exitOf({"calc", "--help"}));
 }
@@ -257,7 +258,7 @@ protected:
     {
         plug = std::make_unique<serial::VirtualEchoPlug>(options);
         ASSERT_TRUE(plug->start()) << plug->errorText();
-        echo.device = plug->devicePath();
+        echo.devices = {plug->devicePath()};
         echo.baud = "115200";
         echo.json = true;
         echo.progress = false;
@@ -281,8 +282,9 @@ TEST_F(EchoCommandTest, RunsPassAndTheSummaryAddsUp)
     echo.runs = 3;
     ASSERT_EQ(cli::kExitOk, run()) << err.str();
     const auto lines = jsonLines(out.str());
-    ASSERT_EQ(4u, lines.size());
+    ASSERT_EQ(5u, lines.size());
     for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ("run", lines[i]["type"]);
         EXPECT_EQ(i + 1, lines[i]["run"]);
         EXPECT_EQ("PASS", lines[i]["verdict"]);
         EXPECT_EQ(1000, lines[i]["received"]);
@@ -290,7 +292,17 @@ TEST_F(EchoCommandTest, RunsPassAndTheSummaryAddsUp)
         EXPECT_GE(lines[i]["last_read_ms"].get<int>(), 87);
         EXPECT_EQ(std::string(1000, 'A').size(), lines[i]["received_text"].get<std::string>().size());
     }
-    EXPECT_EQ((json{{"passes", 3}, {"failures", 0}, {"total_sent", 3000}, {"total_received", 3000}}), lines[3]);
+    EXPECT_EQ((json{{"type", "summary"},
+                    {"port", plug->devicePath()},
+                    {"passes", 3},
+                    {"failures", 0},
+                    {"total_sent", 3000},
+                    {"total_received", 3000}}),
+              lines[3]);
+    EXPECT_EQ("statistics", lines[4]["type"]);
+    EXPECT_EQ(3, lines[4]["runs"]);
+    EXPECT_EQ(3000, lines[4]["bytes_compared"]);
+    EXPECT_EQ(0.0, lines[4]["byte_error_rate"]);
 }
 
 TEST_F(EchoCommandTest, LowerCaseBoardPassesOnlyWithTheOption)
@@ -323,7 +335,7 @@ TEST_F(EchoCommandTest, DroppedByteAndSilenceFail)
 
 TEST_F(EchoCommandTest, MissingAndHeldDevicesExitWithThree)
 {
-    echo.device = "/dev/pts/does-not-exist";
+    echo.devices = {"/dev/pts/does-not-exist"};
     echo.progress = false;
     EXPECT_EQ(cli::kExitOpenFailed, run());
     EXPECT_EQ("/dev/pts/does-not-exist does not exist!    \n", err.str());
@@ -352,7 +364,7 @@ TEST_F(EchoCommandTest, OpenFailuresNameTheDeviceAndTheRealCause)
     };
     echo.progress = false;
     for (const auto &[device, message] : cases) {
-        echo.device = device;
+        echo.devices = {device};
         EXPECT_EQ(cli::kExitOpenFailed, run()) << device;
         EXPECT_EQ(message, err.str());
     }
@@ -378,14 +390,19 @@ TEST_P(EndedEarlyTest, SummaryAfterALostLineAndAFailedOpen)
     EXPECT_NE(std::string::npos, err.str().find("Error (5): CommRead")) << err.str();
     if (GetParam()) {
         const auto lines = jsonLines(out.str());
-        ASSERT_EQ(3u, lines.size()) << out.str();
+        ASSERT_EQ(5u, lines.size()) << out.str();
         EXPECT_EQ("PASS", lines[0]["verdict"]);
         EXPECT_EQ("FAIL", lines[1]["verdict"]);
         EXPECT_EQ(0u, lines[1]["message"].get<std::string>().find(lost));
-        EXPECT_EQ(1, lines[2]["passes"]);
-        EXPECT_EQ(1, lines[2]["failures"]);
-        EXPECT_EQ(1000 + lines[1]["sent"].get<int>(), lines[2]["total_sent"]);
-        EXPECT_TRUE(lines[2].contains("error"));
+        // The failed open also comes as an object on standard output.
+        EXPECT_EQ("error", lines[2]["type"]);
+        EXPECT_EQ(cli::kExitOpenFailed, lines[2]["exit_status"]);
+        EXPECT_EQ("summary", lines[3]["type"]);
+        EXPECT_EQ(1, lines[3]["passes"]);
+        EXPECT_EQ(1, lines[3]["failures"]);
+        EXPECT_EQ(1000 + lines[1]["sent"].get<int>(), lines[3]["total_sent"]);
+        EXPECT_TRUE(lines[3].contains("error"));
+        EXPECT_EQ("statistics", lines[4]["type"]);
     } else {
         EXPECT_NE(std::string::npos, out.str().find("Run 2: FAIL")) << out.str();
         EXPECT_NE(std::string::npos, out.str().find("Passes: 1  Failures: 1")) << out.str();
@@ -415,9 +432,10 @@ TEST_F(EchoCommandTest, InterruptAbortsThroughTheAbortPath)
     interrupter.join();
     EXPECT_EQ(cli::kExitAborted, status);
     const auto lines = jsonLines(out.str());
-    ASSERT_EQ(2u, lines.size());
+    ASSERT_EQ(3u, lines.size());
     EXPECT_EQ("ABORTED", lines[0]["verdict"]);
     EXPECT_EQ(0, lines[1]["passes"]);
+    EXPECT_EQ(0, lines[2]["runs"]); // an aborted run is not judged
     // The port was closed and unlocked.
     const int fd = ::open(plug->devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(fd, 0);

@@ -17,7 +17,8 @@ namespace {
 
 using echotest::EchoTestRun;
 using echotest::MessageIcon;
-using echotest::Mismatch;
+using echotest::EchoDiff;
+using echotest::compareEcho;
 using echotest::RunResult;
 using echotest::RunSettings;
 using echotest::RunStage;
@@ -124,8 +125,8 @@ TEST_F(EchoRunTest, EchoPlugPasses)
     EXPECT_EQ(1000, result.sent);
     EXPECT_EQ(1000, result.received);
     EXPECT_EQ(pattern(), result.receivedText);
-    EXPECT_EQ(0, result.mismatchedBytes);
-    EXPECT_FALSE(result.firstMismatch);
+    EXPECT_EQ(0, result.diff.errors());
+    EXPECT_FALSE(result.diff.first);
     EXPECT_EQ(1, engine.tally().passes);
     EXPECT_EQ(0, engine.tally().failures);
     EXPECT_EQ(1000, engine.tally().bytesSent);
@@ -199,11 +200,11 @@ TEST_F(EchoRunTest, TallyAccumulatesOverRunsAndClears)
     EXPECT_EQ(4000, engine.tally().bytesSent);
     EXPECT_EQ(4000, engine.tally().bytesReceived);
     EXPECT_EQ(Verdict::Fail, failed.verdict);
-    EXPECT_EQ(1000, failed.mismatchedBytes);
-    ASSERT_TRUE(failed.firstMismatch);
-    EXPECT_EQ(0, failed.firstMismatch->position);
-    EXPECT_EQ('a', failed.firstMismatch->expected);
-    EXPECT_EQ('A', failed.firstMismatch->received);
+    EXPECT_EQ(1000, failed.diff.wrongBytes);
+    ASSERT_TRUE(failed.diff.first);
+    EXPECT_EQ(0, failed.diff.first->position);
+    EXPECT_EQ('a', failed.diff.first->expected);
+    EXPECT_EQ('A', failed.diff.first->received);
 
     engine.clearTally();
     EXPECT_EQ(0, engine.tally().passes + engine.tally().failures);
@@ -255,8 +256,8 @@ TEST_F(EchoRunTest, SilentPortFailsAfterTheTimeOut)
     EXPECT_EQ(std::max<int64_t>(result.sendMs, 1042) + 100, result.timeoutMs);
     EXPECT_GE(result.lastReadMs, result.timeoutMs);
     EXPECT_EQ(0, result.received);
-    EXPECT_EQ(1000, result.missingBytes);
-    EXPECT_EQ(0, result.mismatchedBytes);
+    EXPECT_EQ(1000, result.diff.missingBytes);
+    EXPECT_EQ(0, result.diff.wrongBytes);
     EXPECT_EQ(0, engine.tally().bytesReceived);
     EXPECT_EQ(1000, engine.tally().bytesSent);
     EXPECT_EQ(1, engine.tally().failures);
@@ -291,8 +292,8 @@ TEST(EchoRunExtraByteTest, ExtraByteNeverPasses)
     const RunResult result = engine.run(settingsAt("9600"));
     EXPECT_EQ(Verdict::Fail, result.verdict);
     EXPECT_EQ(1001, result.received);
-    EXPECT_EQ(1, result.extraBytes);
-    EXPECT_EQ(0, result.mismatchedBytes);
+    EXPECT_EQ(1, result.diff.extraBytes);
+    EXPECT_EQ(0, result.diff.wrongBytes);
     EXPECT_GE(result.lastReadMs, result.timeoutMs); // waited for the time-out
 }
 
@@ -427,10 +428,10 @@ INSTANTIATE_TEST_SUITE_P(Thresholds, TimeoutExtraTest,
 struct CompareCase {
     const char *name;
     std::string received;
-    int32_t mismatched;
+    int32_t wrong;
     int32_t firstPosition; // -1: none
     char expectedByte;
-    char receivedByte;
+    int receivedByte;      // -1: the byte never came
     int32_t missing;
     int32_t extra;
 };
@@ -440,29 +441,27 @@ class CompareEchoTest : public ::testing::TestWithParam<CompareCase> {};
 TEST_P(CompareEchoTest, CountsHowTheEchoDiffers)
 {
     const CompareCase &c = GetParam();
-    RunResult result;
-    result.receivedText = c.received;
-    EchoTestRun::compareEcho(result, "ABCDEFGHIJ");
-    EXPECT_EQ(c.mismatched, result.mismatchedBytes);
-    ASSERT_EQ(c.firstPosition >= 0, result.firstMismatch.has_value());
-    if (result.firstMismatch) {
-        EXPECT_EQ(c.firstPosition, result.firstMismatch->position);
-        EXPECT_EQ(static_cast<uint8_t>(c.expectedByte), result.firstMismatch->expected);
-        EXPECT_EQ(static_cast<uint8_t>(c.receivedByte), result.firstMismatch->received);
+    const EchoDiff diff = compareEcho("ABCDEFGHIJ", c.received);
+    EXPECT_EQ(c.wrong, diff.wrongBytes);
+    ASSERT_EQ(c.firstPosition >= 0, diff.first.has_value());
+    if (diff.first) {
+        EXPECT_EQ(c.firstPosition, diff.first->position);
+        EXPECT_EQ(static_cast<uint8_t>(c.expectedByte), diff.first->expected);
+        EXPECT_EQ(c.receivedByte, diff.first->received ? int{*diff.first->received} : -1);
     }
-    EXPECT_EQ(c.missing, result.missingBytes);
-    EXPECT_EQ(c.extra, result.extraBytes);
+    EXPECT_EQ(c.missing, diff.missingBytes);
+    EXPECT_EQ(c.extra, diff.extraBytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Echoes, CompareEchoTest,
     ::testing::Values(CompareCase{"Same", "ABCDEFGHIJ", 0, -1, 0, 0, 0, 0},
                       CompareCase{"TwoGarbled", "ABxDEFGHIy", 2, 2, 'C', 'x', 0, 0},
-                      CompareCase{"Short", "ABCD", 0, -1, 0, 0, 6, 0},
-                      CompareCase{"DroppedByteShiftsTheRest", "ABDEFGHIJ", 7, 2, 'C', 'D', 1, 0},
-                      CompareCase{"Long", "ABCDEFGHIJKL", 0, -1, 0, 0, 0, 2},
-                      CompareCase{"HighByte", std::string("\xC1") + "BCDEFGHIJ", 1, 0, 'A', '\xC1', 0, 0},
-                      CompareCase{"Nothing", "", 0, -1, 0, 0, 10, 0}),
+                      CompareCase{"Short", "ABCD", 0, 4, 'E', -1, 6, 0},
+                      CompareCase{"DroppedByteIsOneFaultNotAShiftedTail", "ABDEFGHIJ", 0, 2, 'C', -1, 1, 0},
+                      CompareCase{"Long", "ABCDEFGHIJKL", 0, 10, 0, 'K', 0, 2},
+                      CompareCase{"HighByte", std::string("\xC1") + "BCDEFGHIJ", 1, 0, 'A', 0xC1, 0, 0},
+                      CompareCase{"Nothing", "", 0, 0, 'A', -1, 10, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(EchoRunTest, AbortClearsTheFiguresAndKeepsTheTally)
