@@ -16,6 +16,8 @@ packages=(
   help2man man-db                              # manual pages made from --help, and reading them
   desktop-file-utils appstream                 # checking the desktop entry and the metainfo
   dpkg-dev file                                # the .deb: dpkg-shlibdeps works out its Depends
+  libjs-chart.js                               # the plotting library built into the soak report
+  chromium                                     # a real browser that loads the report page in the tests
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -345,11 +346,10 @@ int worse(int a, int b)
 
 std::string localTimeText(std::chrono::system_clock::time_point when)
 {
+    // Called once, from the main thread, after the ports' threads are done.
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&t, &local);
     char buffer[64];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
     return buffer;
 }
 
