@@ -86,9 +86,10 @@ TEST_P(PortLossTest, EndsTheRunAtOnceAsAFailNamingTheFault)
                       "Error (" + std::to_string(c.error) + "): " + c.reportTail + "\r\n(Input/output error)",
                   view.lastMessage());
         EXPECT_LT(took, std::chrono::milliseconds(150)) << "waited for the time-out on a dead line";
-        if (c.failing == CommCall::WriteFile)
+        if (c.failing == CommCall::WriteFile) {
             EXPECT_EQ(static_cast<std::size_t>(c.successesBefore + 1), platform.countOf(CommCall::WriteFile))
                 << "sent on after the device was gone";
+        }
     } else {
         EXPECT_EQ("", view.lastMessage());
     }
