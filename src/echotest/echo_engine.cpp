@@ -19,9 +19,12 @@ constexpr int32_t kReadChunk = 64;
 // at once, so the figures stay exact to the millisecond, and a run waiting
 // for a silent port wakes only to let the window's events in.
 constexpr int64_t kLongestRestMs = 10;
-// How exactly the arrival of echoed bytes is known: a read returns as soon
-// as the system hands the input over.
-constexpr double kArrivalResolutionMs = 0.5;
+// A flowing echo is read every millisecond near its expected end, so that
+// the time of the last read stays exact to the millisecond, and up to this
+// often before it.
+constexpr int64_t kLongestFlowingPauseMs = 3;
+// How exactly the arrival of echoed bytes is known: the pauses above.
+constexpr double kArrivalResolutionMs = 2.0;
 
 using FineClock = std::chrono::steady_clock;
 
@@ -291,8 +294,16 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
         if (progress_.receivedText.size() == static_cast<size_t>(kPatternLength))
             break;
         view_->yield();
-        const int64_t rest = std::clamp<int64_t>(result.timeoutMs - transfer.elapsed, 1, kLongestRestMs);
-        comm_.CommWaitInput(settings_.port, static_cast<int>(rest));
+        if (transfer.chunk.empty()) {
+            const int64_t rest = std::clamp<int64_t>(result.timeoutMs - transfer.elapsed, 1, kLongestRestMs);
+            comm_.CommWaitInput(settings_.port, static_cast<int>(rest));
+        } else {
+            // The echo is flowing: take it a few milliseconds at a time, not
+            // a byte at a time, and every millisecond once the line time is
+            // nearly over (the figures are whole milliseconds anyway).
+            const int64_t leftOfLineTime = result.lineTimeMs - transfer.elapsed;
+            comm_.CommPause(static_cast<int>(std::clamp<int64_t>(leftOfLineTime - 2, 1, kLongestFlowingPauseMs)));
+        }
     }
 
     if (!result.portLost)

@@ -28,6 +28,7 @@ CStopWatch::~CStopWatch()
 void CStopWatch::Reset()
 {
     startTime_ = clock_.now();
+    clock_.sleepTowardsNextTick(); // a run starting every few ms must not spin a core
     while (clock_.now() == startTime_) {
         // spin until the next tick
     }

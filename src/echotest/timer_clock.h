@@ -20,6 +20,11 @@ public:
     // Milliseconds since an arbitrary start, a 32-bit counter that wraps
     // around after 2^32 ms like timeGetTime.
     virtual uint32_t now() = 0;
+    // Sleeps through most of what is left of the current tick, so that a
+    // caller that waits for the next tick spins only for its last moment
+    // instead of a whole millisecond.  May return a little before or after
+    // the tick; the default returns at once.
+    virtual void sleepTowardsNextTick() {}
 };
 
 // The process-wide clock of this platform.

@@ -35,6 +35,19 @@ public:
             + static_cast<unsigned long long>(ts.tv_nsec) / 1000000ULL;
         return static_cast<uint32_t>(ms); // modulo 2^32, like timeGetTime
     }
+    void sleepTowardsNextTick() override
+    {
+        // Wake this long before the tick: a sleep overshoots by the timer
+        // slack (50 us by default), and the last stretch is spun.
+        constexpr long kWakeEarlyNs = 100000;
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        const long left = 1000000 - ts.tv_nsec % 1000000;
+        if (left <= kWakeEarlyNs)
+            return;
+        const timespec pause{0, left - kWakeEarlyNs};
+        nanosleep(&pause, nullptr);
+    }
 };
 
 } // namespace

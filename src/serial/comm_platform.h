@@ -5,8 +5,10 @@
 // platform: each call returns true on success and leaves an error number
 // (always a Windows error number, also on POSIX) for getLastError().
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 #include "serial/comm_error.h"
 
@@ -142,6 +144,8 @@ public:
     // Returns when input is queued or timeoutMs has passed, and at once when
     // the line has gone away.
     virtual void waitForInput(CommHandle handle, int timeoutMs) = 0;
+    // Rests for timeoutMs whatever arrives meanwhile.
+    virtual void pause(int timeoutMs) { std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs)); }
     // The line errors the driver has counted on handle since it was opened;
     // false where the driver keeps no counts (the caller then counts the
     // clearCommError flags instead).

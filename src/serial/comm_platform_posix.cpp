@@ -219,6 +219,29 @@ bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
     return found;
 }
 
+// Searching /proc costs 10 to 30 ms on a busy machine; a soak reopens its
+// ports several times a second, and sixteen ports at once would spend most
+// of a core on it.  A device this process found free is taken as free for a
+// moment: locks and exclusive mode are still checked at every open, and a
+// program that grabbed the port without either in that moment would steal
+// bytes, which the runs then report as failures.
+constexpr auto kFoundFreeFor = std::chrono::seconds(2);
+std::mutex foundFreeMutex;
+std::map<dev_t, Clock::time_point> foundFree;
+
+bool recentlyFoundFree(dev_t rdev)
+{
+    const std::lock_guard lock(foundFreeMutex);
+    const auto it = foundFree.find(rdev);
+    return it != foundFree.end() && Clock::now() - it->second < kFoundFreeFor;
+}
+
+void noteFoundFree(dev_t rdev)
+{
+    const std::lock_guard lock(foundFreeMutex);
+    foundFree[rdev] = Clock::now();
+}
+
 // A UART on the 8250 driver (ISA, PNP and PCI ports register as
 // "serial8250" or "serial"), whose rates come from one clock divider.
 // Newer kernels put the serial core's own port and controller devices
@@ -415,8 +438,11 @@ CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
             return refuse(heldCause(EBUSY, path, rdev));
         // ... and a program that uses neither still has it open.
         SystemCause holder = causeOf(SystemCause::Kind::Held, EBUSY, path);
-        if (rdev != 0 && findHolder(rdev, holder.holderProgram, holder.holderPid))
-            return refuse(std::move(holder));
+        if (rdev != 0 && !recentlyFoundFree(rdev)) {
+            if (findHolder(rdev, holder.holderProgram, holder.holderPid))
+                return refuse(std::move(holder));
+            noteFoundFree(rdev);
+        }
         linuxtty::saveLine(fd, state.saved);
         state.exclusiveIsOurs = ::ioctl(fd, TIOCEXCL) == 0;
         state.hasCounters = linuxtty::getLineCounters(fd, state.counters);
@@ -736,12 +762,14 @@ bool PosixCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool has
             unsent = static_cast<std::uint32_t>(queuedOut);
             return false;
         }
-        // Sleep about as long as the queue needs on the line, in short steps.
-        const double lineMs = rate ? queuedOut * 10.0 * 1000.0 / rate : 1.0;
-        int stepMs = static_cast<int>(std::clamp(lineMs, 1.0, 20.0));
+        // Sleep about as long as the queue needs on the line, in short steps
+        // (10 bytes take 87 us at 115200: a whole millisecond per chunk
+        // would stretch the send of 1000 bytes past their line time).
+        const double lineUs = rate ? queuedOut * 10.0 * 1e6 / rate : 1000.0;
+        long long stepUs = static_cast<long long>(std::clamp(lineUs, 100.0, 20000.0));
         if (hasDeadline)
-            stepMs = std::min(stepMs, std::max(remainingMs(deadline), 1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
+            stepUs = std::min<long long>(stepUs, std::max(remainingMs(deadline), 1) * 1000LL);
+        std::this_thread::sleep_for(std::chrono::microseconds(stepUs));
     }
 }
 

@@ -327,4 +327,10 @@ void modCOMM::CommWaitInput(std::int16_t port, int timeoutMs)
     }
 }
 
+void modCOMM::CommPause(int timeoutMs)
+{
+    if (timeoutMs > 0)
+        platform_.pause(timeoutMs);
+}
+
 } // namespace serial

@@ -69,6 +69,9 @@ public:
     // bytes are queued or the port is not open.  Lets a polling caller rest
     // instead of spinning.
     void CommWaitInput(std::int16_t port, int timeoutMs);
+    // Rests for timeoutMs whatever arrives: a caller reading a flowing echo
+    // takes it a millisecond at a time instead of a byte at a time.
+    void CommPause(int timeoutMs);
     // The layer yields through this function (the window installs one that
     // processes pending events; the command line its own).  Default: nothing.
     void setYield(std::function<void()> yield);

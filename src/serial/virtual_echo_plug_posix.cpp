@@ -28,8 +28,10 @@ constexpr std::uint32_t fallbackRate = 9600;
 // program polling the port can still read what came before.
 constexpr auto hangUpGrace = std::chrono::milliseconds(50);
 // While no program has the line open the master reports a hang-up without
-// end; the plug then looks for a new opener at this pace.
-constexpr int idlePollMs = 10;
+// end; the plug then looks for a new opener at this pace.  A new opener's
+// first bytes wait at most this long, which every run's first-byte time
+// would show: keep it short.
+constexpr int idlePollMs = 1;
 
 // What a byte sent at the wrong rate turns into: deterministic, and never
 // the byte itself.

@@ -107,9 +107,12 @@ public:
     std::uint32_t getLastError() const override { return lastError_; }
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
+    void pause(int) override { ++pauses_; } // a fake line needs no rest
+    std::size_t pauses() const { return pauses_; }
     SystemCause lastCause() const override { return cause_; }
 
 private:
+    std::size_t pauses_ = 0;
     struct Pending {
         bool isRead = false;
         std::uint32_t count = 0;
