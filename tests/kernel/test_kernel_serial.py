@@ -49,8 +49,9 @@ class CliResult:
         self.seconds, user, system = (float(v) for v in times[-1]) if times else (0.0, 0.0, 0.0)
         self.cpu_seconds = user + system
         objects = [json.loads(line) for line in self.stdout if line.startswith("{")]
-        self.runs = [o for o in objects if "verdict" in o]
-        self.summary = next((o for o in objects if "passes" in o), None)
+        self.runs = [o for o in objects if o.get("type") == "run"]
+        self.summary = next((o for o in objects if o.get("type") == "summary"), None)
+        self.statistics = next((o for o in objects if o.get("type") == "statistics"), None)
 
     def text(self):
         return "\n".join(self.stdout + self.stderr)
@@ -113,7 +114,8 @@ class GuestTestCase(unittest.TestCase):
         run = result.runs[0]
         self.assertEqual((run["verdict"], run["sent"], run["received"]), ("PASS", 1000, 1000), result.text())
         self.assertEqual(run["received_text"], PATTERN)
-        self.assertEqual(result.summary, {"passes": 1, "failures": 0, "total_sent": 1000, "total_received": 1000})
+        counts = {k: result.summary[k] for k in ("passes", "failures", "total_sent", "total_received")}
+        self.assertEqual(counts, {"passes": 1, "failures": 0, "total_sent": 1000, "total_received": 1000})
 
     def assertRefusedRate(self, result, rate, device):
         self.assertEqual(result.status, 3, result.text())
