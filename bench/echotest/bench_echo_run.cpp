@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
+#include "process_time.h"
 
 #include "echotest/echo_engine.h"
 #include "echotest/headless_view.h"
@@ -17,14 +17,6 @@
 #include "serial/virtual_echo_plug.h"
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void fidelity(const char *baud, int runs)
 {
@@ -75,11 +67,11 @@ void waitingProcessor()
     echotest::RunSettings settings;
     settings.device = plug.devicePath();
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = bench::processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const auto result = engine.run(settings);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double cpu = cpuSeconds() - cpu0; // includes the plug's own thread
+    const double cpu = bench::processCpuSeconds() - cpu0; // includes the plug's own thread
     std::printf("   9600 baud, nothing connected: run %.3f s (time-out %lld ms), processor %.1f%% of one core\n",
                 wall, static_cast<long long>(result.timeoutMs), 100.0 * cpu / wall);
 }

@@ -11,24 +11,12 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
+#include "process_time.h"
 
 #include <nlohmann/json.hpp>
 
 #include "cli/echo_command.h"
 #include "plug_host.h"
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -49,11 +37,11 @@ int main(int argc, char **argv)
     options.progress = false;
 
     std::ostringstream out, err;
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const int status = cli::runEcho(options, out, err);
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = bench::processCpuSeconds() - cpuBefore;
 
     int passes = 0, total = 0;
     std::vector<int> lateness;

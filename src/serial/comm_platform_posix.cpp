@@ -153,30 +153,40 @@ int ptyIndex(dev_t rdev)
     return static_cast<int>((major - 136) * 256 + ::minor(rdev));
 }
 
-bool holdsMasterOf(const std::string &fdDir, const std::string &fd, int index)
+// The pseudo-terminal index of a /dev/ptmx descriptor, -1 when unknown.
+int masterIndex(const std::string &fdDir, const std::string &fd)
 {
     std::ifstream info(fdDir.substr(0, fdDir.size() - 3) + "/fdinfo/" + fd);
     std::string line;
     while (std::getline(info, line)) {
         int value = -1;
         if (std::sscanf(line.c_str(), "tty-index: %d", &value) == 1)
-            return value == index;
+            return value;
     }
-    return false;
+    return -1;
 }
 
-// The first other process with the device open, as /proc shows (only the
-// processes this user may look into).  A process that holds the master of
-// a pseudo-terminal as well is its far end, not a competitor: it keeps the
-// slave open only so that its line does not hang up between our opens.
-bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
+// Who holds which device, as /proc showed it once: for each other process
+// the character devices it has open and the pseudo-terminals whose master
+// it holds (only the processes this user may look into).
+struct HolderSnapshot {
+    struct Process {
+        std::int64_t pid = 0;
+        std::vector<dev_t> devices;
+        std::vector<int> ptyMasters; // tty-index of each /dev/ptmx it holds
+    };
+    Clock::time_point takenAt;
+    std::vector<Process> processes;
+};
+
+HolderSnapshot takeHolderSnapshot()
 {
-    const int index = ptyIndex(rdev);
+    HolderSnapshot snapshot;
+    snapshot.takenAt = Clock::now();
     DIR *proc = ::opendir("/proc");
     if (!proc)
-        return false;
+        return snapshot;
     const std::string self = std::to_string(::getpid());
-    bool found = false;
     while (const dirent *entry = ::readdir(proc)) {
         const std::string name = entry->d_name;
         if (name.empty() || !std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); }) ||
@@ -186,13 +196,13 @@ bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
         DIR *fds = ::opendir(fdDir.c_str());
         if (!fds)
             continue;
-        bool holds = false;
-        bool farEnd = false;
+        HolderSnapshot::Process process;
+        process.pid = std::stoll(name);
         while (const dirent *fdEntry = ::readdir(fds)) {
             if (fdEntry->d_name[0] == '.')
                 continue;
             const std::string link = fdDir + "/" + fdEntry->d_name;
-            // Only device nodes can be the port; the link's text says which
+            // Only device nodes can be a port; the link's text says which
             // descriptors are worth a stat (most are pipes, sockets, files).
             char target[16];
             const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
@@ -201,45 +211,63 @@ bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid)
             struct stat st {};
             if (::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
-            if (st.st_rdev == rdev)
-                holds = true;
-            else if (index >= 0 && ::major(st.st_rdev) == 5 && ::minor(st.st_rdev) == 2 &&
-                     holdsMasterOf(fdDir, fdEntry->d_name, index))
-                farEnd = true;
+            if (::major(st.st_rdev) == 5 && ::minor(st.st_rdev) == 2)
+                process.ptyMasters.push_back(masterIndex(fdDir, fdEntry->d_name));
+            else
+                process.devices.push_back(st.st_rdev);
         }
         ::closedir(fds);
-        if (holds && !farEnd) {
-            program = programName(name);
-            pid = std::stoll(name);
-            found = true;
-            break;
-        }
+        if (!process.devices.empty())
+            snapshot.processes.push_back(std::move(process));
     }
     ::closedir(proc);
-    return found;
+    return snapshot;
 }
 
-// Searching /proc costs 10 to 30 ms on a busy machine; a soak reopens its
-// ports several times a second, and sixteen ports at once would spend most
-// of a core on it.  A device this process found free is taken as free for a
-// moment: locks and exclusive mode are still checked at every open, and a
-// program that grabbed the port without either in that moment would steal
-// bytes, which the runs then report as failures.
-constexpr auto kFoundFreeFor = std::chrono::seconds(2);
-std::mutex foundFreeMutex;
-std::map<dev_t, Clock::time_point> foundFree;
+// Looking through /proc costs 10 to 30 ms on a busy machine, and a soak of
+// many ports reopens each of them several times a second: one look serves
+// every port of this process for a moment.  Locks and exclusive mode are
+// still checked at every open; a program that grabbed a port without either
+// in that moment would steal bytes, which the runs then report as failures.
+constexpr auto kHolderSnapshotFor = std::chrono::seconds(2);
+std::mutex holderSnapshotMutex;
+HolderSnapshot holderSnapshot;
 
-bool recentlyFoundFree(dev_t rdev)
+// The first other process with the device open.  A process that holds the
+// master of a pseudo-terminal as well is its far end, not a competitor: it
+// keeps the slave open only so that its line does not hang up between our
+// opens.  fresh: look again whatever the last look saw.
+bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid, bool fresh = true)
 {
-    const std::lock_guard lock(foundFreeMutex);
-    const auto it = foundFree.find(rdev);
-    return it != foundFree.end() && Clock::now() - it->second < kFoundFreeFor;
-}
-
-void noteFoundFree(dev_t rdev)
-{
-    const std::lock_guard lock(foundFreeMutex);
-    foundFree[rdev] = Clock::now();
+    const int index = ptyIndex(rdev);
+    const std::lock_guard lock(holderSnapshotMutex);
+    const auto holderIn = [&](const HolderSnapshot &snapshot) -> const HolderSnapshot::Process * {
+        for (const HolderSnapshot::Process &process : snapshot.processes) {
+            const bool holds = std::find(process.devices.begin(), process.devices.end(), rdev) != process.devices.end();
+            const bool farEnd = index >= 0 &&
+                std::find(process.ptyMasters.begin(), process.ptyMasters.end(), index) != process.ptyMasters.end();
+            if (holds && !farEnd)
+                return &process;
+        }
+        return nullptr;
+    };
+    bool looked = false;
+    if (fresh || Clock::now() - holderSnapshot.takenAt >= kHolderSnapshotFor) {
+        holderSnapshot = takeHolderSnapshot();
+        looked = true;
+    }
+    const HolderSnapshot::Process *holder = holderIn(holderSnapshot);
+    // A port is only ever refused on a look of this moment: the holder an
+    // older look saw may have let go since.
+    if (holder && !looked) {
+        holderSnapshot = takeHolderSnapshot();
+        holder = holderIn(holderSnapshot);
+    }
+    if (!holder)
+        return false;
+    program = programName(std::to_string(holder->pid));
+    pid = holder->pid;
+    return true;
 }
 
 // A UART on the 8250 driver (ISA, PNP and PCI ports register as
@@ -438,11 +466,8 @@ CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
             return refuse(heldCause(EBUSY, path, rdev));
         // ... and a program that uses neither still has it open.
         SystemCause holder = causeOf(SystemCause::Kind::Held, EBUSY, path);
-        if (rdev != 0 && !recentlyFoundFree(rdev)) {
-            if (findHolder(rdev, holder.holderProgram, holder.holderPid))
-                return refuse(std::move(holder));
-            noteFoundFree(rdev);
-        }
+        if (rdev != 0 && findHolder(rdev, holder.holderProgram, holder.holderPid, false))
+            return refuse(std::move(holder));
         linuxtty::saveLine(fd, state.saved);
         state.exclusiveIsOurs = ::ioctl(fd, TIOCEXCL) == 0;
         state.hasCounters = linuxtty::getLineCounters(fd, state.counters);
