@@ -75,11 +75,13 @@ void TestForm1Ports::initTestCase()
         ++discoveries;
         return found;
     };
-    // "1" must never reach a real port here; 2 to 4 keep their default
-    // meaning, which only names devices (nothing opens them).
+    // No entry may ever reach a real port here: "1" names a path that does
+    // not exist, 2 to 4 the fixture tree's legacy ports (no such nodes in
+    // /dev), where a real machine has its first legacy ports.
     qputenv("REBOUNCE_COM1", "/nonexistent/rebounce-test-port");
-    for (const char *name : {"REBOUNCE_COM2", "REBOUNCE_COM3", "REBOUNCE_COM4"})
-        qunsetenv(name);
+    qputenv("REBOUNCE_COM2", "/dev/ttyFX1");
+    qputenv("REBOUNCE_COM3", "/dev/ttyFX2");
+    qputenv("REBOUNCE_COM4", "/dev/ttyFX3");
 }
 
 void TestForm1Ports::init()
@@ -147,26 +149,26 @@ void TestForm1Ports::pick(const QString &text)
 void TestForm1Ports::fixedEntriesThenDevicesWithHardware()
 {
     serial::SerialDevice third; // what "3" means, fitted with a UART
-    third.path = "/dev/ttyS2";
+    third.path = "/dev/ttyFX2";
     third.uartFitted = serial::UartFitted::Yes;
     third.uartType = "16550A";
     found.push_back(third);
     makeForm();
-    // The ports without a UART (ttyS1, ttyS10) are left out, and "3" is not
+    // The ports without a UART (ttyFX1, ttyFX10) are left out, and "3" is not
     // listed a second time.
-    QCOMPARE(texts(), (QStringList{"1", "2", "3", "4", "ACM0", "S0", "USB0"}));
+    QCOMPARE(texts(), (QStringList{"1", "2", "3", "4", "ACM0", "FX0", "USB0"}));
     QCOMPARE(combo1()->currentText(), QStringLiteral("1"));
     QCOMPARE(line(0), QStringLiteral("1  /nonexistent/rebounce-test-port"));
-    // "2" means /dev/ttyS1, which the discovery found without a UART.
-    QCOMPARE(line(1), QStringLiteral("2  /dev/ttyS1  no UART"));
-    QCOMPARE(line(2), QStringLiteral("3  /dev/ttyS2  16550A UART"));
-    QCOMPARE(line(3), QStringLiteral("4  /dev/ttyS3"));
+    // "2" means /dev/ttyFX1, which the discovery found without a UART.
+    QCOMPARE(line(1), QStringLiteral("2  /dev/ttyFX1  no UART"));
+    QCOMPARE(line(2), QStringLiteral("3  /dev/ttyFX2  16550A UART"));
+    QCOMPARE(line(3), QStringLiteral("4  /dev/ttyFX3"));
     QCOMPARE(line(4), QStringLiteral("/dev/ttyACM0  Arduino Uno  2341:0043"));
-    QCOMPARE(line(5), QStringLiteral("/dev/ttyS0  16550A UART  system console  in use by agetty"));
+    QCOMPARE(line(5), QStringLiteral("/dev/ttyFX0  16550A UART  system console  in use by agetty"));
     QCOMPARE(line(6), QStringLiteral("/dev/ttyUSB0  FT232R USB UART  0403:6001  in use by minicom"));
     // The tooltip of each number names its device.
     QCOMPARE(combo1()->itemData(0, Qt::ToolTipRole).toString(), QStringLiteral(" /nonexistent/rebounce-test-port "));
-    QCOMPARE(combo1()->itemData(3, Qt::ToolTipRole).toString(), QStringLiteral(" /dev/ttyS3 "));
+    QCOMPARE(combo1()->itemData(3, Qt::ToolTipRole).toString(), QStringLiteral(" /dev/ttyFX3 "));
     QCOMPARE(form->selectedDevice(), std::string("/nonexistent/rebounce-test-port"));
 }
 
@@ -212,7 +214,7 @@ void TestForm1Ports::listIsReadAgainWhenItOpens()
     found.insert(found.begin(), later);
     openAndCloseList();
     QCOMPARE(discoveries, atStart + 1);
-    QCOMPARE(texts(), (QStringList{"1", "2", "3", "4", "USB1", "ACM0", "S0", "USB0"}));
+    QCOMPARE(texts(), (QStringList{"1", "2", "3", "4", "USB1", "ACM0", "FX0", "USB0"}));
     // The chosen device stays chosen wherever it moved.
     QCOMPARE(form->selectedDevice(), std::string("/dev/ttyUSB0"));
 
@@ -228,7 +230,7 @@ void TestForm1Ports::listIsReadAgainWhenItOpens()
     pick(QStringLiteral("3"));
     openAndCloseList();
     QCOMPARE(combo1()->currentText(), QStringLiteral("3"));
-    QCOMPARE(form->selectedDevice(), std::string("/dev/ttyS2"));
+    QCOMPARE(form->selectedDevice(), std::string("/dev/ttyFX2"));
 }
 
 void TestForm1Ports::chosenDeviceReachesTheRun()
@@ -302,17 +304,17 @@ void TestForm1Ports::startWithDeviceChoosesIt()
     QCOMPARE(form->selectedDevice(), std::string("/dev/ttyACM0"));
     QCOMPARE(combo1()->count(), 7); // no second entry for the same board
     // A fixed entry's device chooses the fixed entry.
-    form->chooseDevice("/dev/ttyS3");
+    form->chooseDevice("/dev/ttyFX3");
     QCOMPARE(combo1()->currentText(), QStringLiteral("4"));
     QCOMPARE(combo1()->count(), 7);
     // A port without a UART is listed when it is asked for, and only then.
-    form->chooseDevice("/dev/ttyS10");
-    QCOMPARE(combo1()->currentText(), QStringLiteral("S10"));
-    QCOMPARE(line(combo1()->currentIndex()), QStringLiteral("/dev/ttyS10  no UART"));
-    QCOMPARE(form->selectedDevice(), std::string("/dev/ttyS10"));
-    form->chooseDevice("/dev/ttyS2");
+    form->chooseDevice("/dev/ttyFX10");
+    QCOMPARE(combo1()->currentText(), QStringLiteral("FX10"));
+    QCOMPARE(line(combo1()->currentIndex()), QStringLiteral("/dev/ttyFX10  no UART"));
+    QCOMPARE(form->selectedDevice(), std::string("/dev/ttyFX10"));
+    form->chooseDevice("/dev/ttyFX2");
     QCOMPARE(combo1()->currentText(), QStringLiteral("3"));
-    QCOMPARE(combo1()->findText(QStringLiteral("S10")), -1);
+    QCOMPARE(combo1()->findText(QStringLiteral("FX10")), -1);
 }
 
 QTEST_MAIN(TestForm1Ports)

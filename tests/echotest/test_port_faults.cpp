@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "COM1 (/home/u/notes.txt) is a regular file, not a serial port!    "},
         CauseCase{"Directory", causeOf(SystemCause::Kind::Directory, "/dev"), "COM1",
                   "COM1 (/dev) is a directory, not a serial port!    "},
-        CauseCase{"NothingMore", causeOf(SystemCause::Kind::None, "/dev/ttyS0", "Input/output error"), "COM1", ""}),
+        CauseCase{"NothingMore", causeOf(SystemCause::Kind::None, "/dev/ttyFX0", "Input/output error"), "COM1", ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // The run shows the cause's message instead of the number's, and adds the

@@ -36,7 +36,7 @@ protected:
 TEST_F(FixtureTreeTest, ListsTheTtysTiedToADeviceInNaturalOrder)
 {
     // Virtual consoles, the console alias and ptmx have no device link.
-    EXPECT_EQ((std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS10", "/dev/ttyUSB0"}),
+    EXPECT_EQ((std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyFX0", "/dev/ttyFX1", "/dev/ttyFX10", "/dev/ttyUSB0"}),
               paths(devices));
 }
 
@@ -66,9 +66,9 @@ TEST_F(FixtureTreeTest, DescribesEachDevice)
         // Current kernels put the serial core's "port" driver between the
         // tty and the hardware's driver; the hardware's driver is the one
         // that says something.
-        {"/dev/ttyS0", "", "serial", "", "", "", "", UartFitted::Yes, "16550A", true,
-         "/dev/ttyS0  16550A UART  system console  in use by agetty"},
-        {"/dev/ttyS1", "", "serial8250", "", "", "", "", UartFitted::No, "", false, "/dev/ttyS1  no UART"},
+        {"/dev/ttyFX0", "", "serial", "", "", "", "", UartFitted::Yes, "16550A", true,
+         "/dev/ttyFX0  16550A UART  system console  in use by agetty"},
+        {"/dev/ttyFX1", "", "serial8250", "", "", "", "", UartFitted::No, "", false, "/dev/ttyFX1  no UART"},
     };
     for (const ExpectedDevice &want : expected) {
         SCOPED_TRACE(want.path);
@@ -110,7 +110,7 @@ TEST(PortDiscoveryTest, AMissingTreeListsNothing)
 TEST(PortDiscoveryTest, ShortNamesFitANarrowBox)
 {
     const std::pair<const char *, const char *> cases[] = {
-        {"/dev/ttyUSB0", "USB0"},   {"/dev/ttyACM12", "ACM12"}, {"/dev/ttyS0", "S0"},
+        {"/dev/ttyUSB0", "USB0"},   {"/dev/ttyACM12", "ACM12"}, {"/dev/ttyFX0", "FX0"},
         {"/dev/ttyAMA0", "AMA0"},   {"/dev/pts/3", "pts3"},     {"/dev/rfcomm0", "rfcomm0"},
         {"COM7", "COM7"},           {"\\\\.\\COM12", "COM12"},  {"/dev/tty", "tty"},
     };
@@ -141,11 +141,11 @@ TEST(PortDiscoveryTest, LinesSayWhatADeviceIsAndWhoHoldsIt)
 TEST(PortDiscoveryTest, SortsDigitRunsByValue)
 {
     std::vector<SerialDevice> devices(6);
-    const char *names[] = {"COM10", "/dev/ttyS10", "COM2", "/dev/ttyS2", "/dev/ttyS02x", "/dev/ttyACM0"};
+    const char *names[] = {"COM10", "/dev/ttyFX10", "COM2", "/dev/ttyFX2", "/dev/ttyFX02x", "/dev/ttyACM0"};
     for (std::size_t i = 0; i < devices.size(); ++i)
         devices[i].path = names[i];
     serial::sortDevices(devices);
-    EXPECT_EQ((std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS2", "/dev/ttyS02x", "/dev/ttyS10", "COM2", "COM10"}),
+    EXPECT_EQ((std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyFX2", "/dev/ttyFX02x", "/dev/ttyFX10", "COM2", "COM10"}),
               paths(devices));
 }
 
