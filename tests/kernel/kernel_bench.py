@@ -33,6 +33,11 @@ import tty
 # Load order matters: each module needs the ones before it.  8250 is built in.
 USB_MODULES = ["usb-common", "usbcore", "xhci-hcd", "xhci-pci", "usbserial", "ftdi_sio"]
 
+# The guest's own serial devices: nodes of the guest kernel, reached only
+# through commands run in the guest (QEMU feeds them from pseudo-terminals).
+GUEST_UART = "/dev/ttyS1"          # the 16550 on the 8250 driver
+GUEST_USB_ADAPTER = "/dev/ttyUSB0"  # the FTDI adapter on ftdi_sio
+
 BOOT_TIMEOUT = 60
 COMMAND_TIMEOUT = 60
 
@@ -554,7 +559,7 @@ def shell(assets, programs):
     echoes what it gets."""
     with Guest(assets, programs, usb=True) as guest:
         guest.wait_for_path("/dev/ttyUSB0", True)
-        print(f"guest up in {guest.boot_seconds:.1f} s; ports /dev/ttyS1 and /dev/ttyUSB0", file=sys.stderr)
+        print(f"guest up in {guest.boot_seconds:.1f} s; ports {GUEST_UART} and {GUEST_USB_ADAPTER}", file=sys.stderr)
         for line in sys.stdin:
             line = line.strip()
             if not line:

@@ -135,7 +135,7 @@ class UartLoopback(GuestTestCase):
     """ttyS1, the 8250 driver, with the UART's internal loopback switched on:
     a real echo plug inside the chip, no host peer at all."""
 
-    device = "/dev/ttyS1"
+    device = kernel_bench.GUEST_UART
 
     @classmethod
     def prepareGuest(cls):
@@ -251,7 +251,7 @@ class UsbAdapter(GuestTestCase):
     is an echo peer on the host side of its pseudo-terminal."""
 
     usb = True
-    device = "/dev/ttyUSB0"
+    device = kernel_bench.GUEST_USB_ADAPTER
 
     @classmethod
     def prepareGuest(cls):
@@ -318,7 +318,7 @@ class WindowInGuest(GuestTestCase):
     """The main window, offscreen, running one test on ttyS1 in loopback."""
 
     memory_mb = 1024
-    device = "/dev/ttyS1"
+    device = kernel_bench.GUEST_UART
     plugins = "/usr/local/lib/qt6/plugins"
 
     @classmethod
