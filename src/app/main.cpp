@@ -4,7 +4,7 @@
 #include <QFont>
 
 #include "app/command_line.h"
-#include "echotest/form1.h"
+#include "window/form1.h"
 #include "resources/artwork.h"
 #include "winsvc/modCloseBtn.h"
 

@@ -21,7 +21,7 @@
 #include "cli/exit_status.h"
 #include "cli/html_report.h"
 #include "cli/terminal.h"
-#include "echotest/echo_engine.h"
+#include "engine/echo_engine.h"
 #include "rebounce_version.h"
 
 namespace cli {

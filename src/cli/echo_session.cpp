@@ -1,7 +1,7 @@
 #include "cli/echo_session.h"
 
 #include "cli/terminal.h"
-#include "echotest/timer_clock.h"
+#include "engine/timer_clock.h"
 
 namespace cli {
 

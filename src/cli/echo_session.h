@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "echotest/echo_engine.h"
-#include "echotest/run_statistics.h"
+#include "engine/echo_engine.h"
+#include "engine/run_statistics.h"
 #include "serial/modcomm.h"
 
 namespace cli {

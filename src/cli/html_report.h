@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "echotest/run_statistics.h"
+#include "engine/run_statistics.h"
 
 namespace cli {
 

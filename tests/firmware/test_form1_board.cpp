@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "echotest/echo_engine.h"
-#include "echotest/form1.h"
+#include "engine/echo_engine.h"
+#include "window/form1.h"
 #include "simulated_board.h"
 
 using echotest::Form1;

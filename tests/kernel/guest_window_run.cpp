@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "echotest/form1.h"
+#include "window/form1.h"
 
 using echotest::Form1;
 

@@ -2,9 +2,9 @@
 // COM1 of Wine mapped to the virtual echo plug: the real serial calls and
 // the real multimedia timer together.
 
-#include "echotest/echo_engine.h"
-#include "echotest/headless_view.h"
-#include "echotest/timer_clock.h"
+#include "engine/echo_engine.h"
+#include "engine/headless_view.h"
+#include "engine/timer_clock.h"
 #include "serial/modcomm.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The multimedia timer, the version query and the system-menu service on
 // the real winmm, kernel32 and user32 calls, run under Wine.
 
-#include "echotest/stopwatch.h"
+#include "engine/stopwatch.h"
 #include "winsvc/modCloseBtn.h"
 #include "winsvc/module1.h"
 

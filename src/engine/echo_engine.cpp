@@ -1,0 +1,372 @@
+#include "engine/echo_engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+#include <iterator>
+
+#include "engine/port_fault_messages.h"
+#include "engine/stopwatch.h"
+#include "serial/modcomm.h"
+
+namespace echotest {
+
+namespace {
+
+constexpr int32_t kReadChunk = 64;
+// The receive loop rests on the port until input arrives, the time-out is
+// due, or this long has passed, whichever comes first: input ends the rest
+// at once, so the figures stay exact to the millisecond, and a run waiting
+// for a silent port wakes only to let the window's events in.
+constexpr int64_t kLongestRestMs = 10;
+// A flowing echo is read every millisecond near its expected end, so that
+// the time of the last read stays exact to the millisecond, and up to this
+// often before it.
+constexpr int64_t kLongestFlowingPauseMs = 3;
+// How exactly the arrival of echoed bytes is known: the pauses above.
+constexpr double kArrivalResolutionMs = 2.0;
+
+using FineClock = std::chrono::steady_clock;
+
+const char kCrLf[] = "\r\n";
+
+// Where the window has gone in the middle of a run, the rest of the run
+// shows nothing.
+class NoView final : public RunView {
+public:
+    void showCleared() override {}
+    void showMessage(const std::string &, MessageIcon) override {}
+    void showStage(RunStage) override {}
+    void showTimes(const RunResult &) override {}
+    void showResult(const RunResult &, const RunTally &) override {}
+    void showAborted(const std::string &) override {}
+    void yield() override {}
+    void closeWindow() override {}
+};
+
+NoView noView;
+
+} // namespace
+
+// What lives from the open to the close of one run.
+struct EchoTestRun::Transfer {
+    std::unique_ptr<CStopWatch> stopWatch;
+    std::string chunk;    // the last chunk read
+    std::string received; // everything read, the last read after the time-out included
+    int64_t elapsed = 0;
+    FineClock::time_point firstWrite;
+    std::vector<Arrival> arrivals; // every read that brought echoed bytes
+};
+
+EchoTestRun::EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock)
+    : comm_(comm), attachedView_(view), view_(&view), clock_(clock)
+{
+}
+
+EchoTestRun::~EchoTestRun() = default;
+
+int64_t EchoTestRun::timeoutExtraMs(int32_t baud)
+{
+    if (baud <= 300)
+        return 3000;
+    if (baud <= 1201)
+        return 1000;
+    return 100;
+}
+
+std::string EchoTestRun::openFailureMessage(const serial::CommError &error, const std::string &portName,
+                                            const std::string &rate, MessageIcon &icon)
+{
+    icon = MessageIcon::Exclamation;
+    switch (error.number) {
+    case 87: {
+        static const char *const lines[] = {
+            "",
+            "Serial Baud Rates supported by your computer.",
+            "",
+            "Most PCs use a standard 1.8432 MHz Clock frequency for the UART of the serial port,",
+            "and therefore most machines can set the same baud rates.",
+            "The actual baud rate can be calculated by dividing the divisor multiplied by 16 into the clock rate.",
+            "For example, for a 1.8432 MHz clock and a divisor of 2, the baud rate would be:",
+            "1843200 Hz / (2 * 16) = 57600",
+            "For all other cases, as long as the requested baud rate is within 1 percent of the nearest",
+            "baud rate that can be found with an integer divisor, the baud rate request will succeed.",
+            "If the requested baud rate is not possible, the serial port driver will return an error.",
+            "For baud rates above 115200 you will need UARTs like the 16C950 with a",
+            "UART Clock Frequency > 1.8432 MHz. (Very common is 14.7456 MHz).",
+            "A PCI card with 16C950 UARTs and 14.7456 MHz UART Clock is about 50 Euro.",
+            "At 14.7456 MHz, the maximal baud rate will be: 14745600 Hz / (1 * 16) = 921600",
+        };
+        std::string message = "The baud rate " + rate + " is not supported by " + portName + "!";
+        for (const char *line : lines) {
+            message += kCrLf;
+            message += line;
+        }
+        return message;
+    }
+    case 2:
+        return portName + " does not exist!    ";
+    case 5:
+        return portName + " already open!    " + kCrLf + "(In use by another program).";
+    default:
+        icon = MessageIcon::None;
+        return "COM Error: " + error.report();
+    }
+}
+
+std::string EchoTestRun::expectedText(bool lowerCase)
+{
+    std::string text;
+    text.reserve(kPatternLength);
+    for (int i = 0; i < kPatternRepeats; ++i)
+        text += kPatternChunk;
+    if (lowerCase) {
+        for (char &c : text)
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+void EchoTestRun::requestAbort(const std::string &message)
+{
+    flags_.AbortMessage = message;
+    flags_.AbortRequested = true;
+}
+
+bool EchoTestRun::requestClose()
+{
+    ++flags_.CloseAttempts;
+    if (running_ && flags_.CloseAttempts <= 2) {
+        flags_.AbortRequested = true;
+        flags_.ClosePending = true;
+        return false;
+    }
+    if (active_)
+        detachView();
+    return true;
+}
+
+void EchoTestRun::detachView()
+{
+    view_ = &noView;
+    flags_.AbortRequested = true;
+}
+
+RunResult EchoTestRun::run(const RunSettings &settings)
+{
+    if (active_)
+        return {}; // a queued click must not nest a second run inside the first
+    active_ = true;
+    RunResult result = start(settings);
+    if (result.baud >= kMinimumBaudRate && open(result)) {
+        Transfer transfer;
+        prepare(transfer);
+        send(transfer, result);
+        collect(transfer, result);
+        judge(transfer, result);
+        finish(transfer, result);
+    }
+    active_ = false;
+    return result;
+}
+
+// Steps 1-3: the one place where the figures of the previous run go.
+RunResult EchoTestRun::start(const RunSettings &settings)
+{
+    view_ = &attachedView_;
+    settings_ = settings;
+    flags_.AbortRequested = false;
+    flags_.CloseAttempts = 0;
+    flags_.ClosePending = false;
+    progress_ = {};
+    view_->showCleared();
+
+    RunResult result;
+    result.baud = settings.baud.isNumber ? settings.baud.wholeRate : 0;
+    result.lineTimeMs = settings.baud.lineTimeMs;
+    if (result.baud < kMinimumBaudRate) {
+        result.verdict = Verdict::RateTooLow;
+        result.message = std::string("Baud rate too low !    ") + kCrLf + kCrLf + "The minimum baud rate is 45.";
+        view_->showMessage(result.message, MessageIcon::Exclamation);
+    }
+    return result;
+}
+
+// Step 4: open, or explain why not and release whatever the open left held.
+PortNames EchoTestRun::portNames() const
+{
+    return {settings_.shownName(), settings_.deviceName()};
+}
+
+bool EchoTestRun::open(RunResult &result)
+{
+    const std::string mode = "baud=" + settings_.baud.text + " parity=N data=8 stop=1";
+    const int32_t opened = comm_.CommOpen(settings_.port, settings_.deviceName(), mode);
+    if (opened == 0)
+        return true;
+    result.verdict = Verdict::OpenFailed;
+    result.openError = comm_.lastError();
+    result.openError.number = opened;
+    MessageIcon icon = MessageIcon::Exclamation;
+    // Where the system told more than the number (Linux), say that.
+    result.message = openCauseMessage(result.openError.cause, portNames());
+    if (result.message.empty()) {
+        result.message = openFailureMessage(result.openError, settings_.shownName(), settings_.baud.text, icon);
+        if (icon == MessageIcon::None)
+            result.message = withSystemText(result.message, result.openError.cause.systemText);
+    }
+    view_->showMessage(result.message, icon);
+    comm_.CommClose(settings_.port);
+    return false;
+}
+
+// Step 5: lock the window, start the clock, drop stale input.
+void EchoTestRun::prepare(Transfer &transfer)
+{
+    view_->showStage(RunStage::Preparing);
+    transfer.stopWatch = std::make_unique<CStopWatch>(clock_);
+    transfer.stopWatch->Reset();
+    comm_.CommRead(settings_.port, transfer.chunk, kReadChunk);
+    running_ = true;
+    view_->showStage(RunStage::Transferring);
+    transfer.stopWatch->Reset();
+    transfer.firstWrite = FineClock::now();
+}
+
+// A read of up to one chunk; false when the port has gone.
+bool EchoTestRun::read(Transfer &transfer, RunResult &result)
+{
+    if (comm_.CommRead(settings_.port, transfer.chunk, kReadChunk) < 0 && noteTransferFailure(result))
+        return false;
+    if (!transfer.chunk.empty()) {
+        transfer.received += transfer.chunk;
+        const std::chrono::duration<double, std::milli> since = FineClock::now() - transfer.firstWrite;
+        transfer.arrivals.push_back({since.count(), static_cast<int32_t>(transfer.received.size())});
+    }
+    return true;
+}
+
+// A failed transfer call is not acted on, unless it says the device has
+// gone: then waiting for the rest of the echo is pointless.
+bool EchoTestRun::noteTransferFailure(RunResult &result)
+{
+    const serial::CommError error = comm_.lastError();
+    if (!serial::meansPortLost(error.number))
+        return false;
+    result.portLost = true;
+    result.transferError = error;
+    return true;
+}
+
+// Step 6: the pattern in chunks, collecting what comes back meanwhile.
+void EchoTestRun::send(Transfer &transfer, RunResult &result)
+{
+    for (int pass = 0; pass < kPatternRepeats; ++pass) {
+        const int32_t written = comm_.CommWrite(settings_.port, kPatternChunk);
+        // Only what the system accepted counts as sent.
+        progress_.sentCount += written >= 0 ? written : comm_.LastWriteCount();
+        if (written < 0 && noteTransferFailure(result))
+            break;
+        if (!read(transfer, result))
+            break;
+        progress_.receivedText = transfer.received;
+        if (aborted())
+            break;
+    }
+}
+
+// Steps 7-10: the send time, then the rest of the echo up to the time-out,
+// and one more read in every case.
+void EchoTestRun::collect(Transfer &transfer, RunResult &result)
+{
+    transfer.elapsed = transfer.stopWatch->Elapsed();
+    if (!aborted()) {
+        result.sendMs = transfer.elapsed;
+        view_->showTimes(result);
+    }
+    result.timeoutMs = std::max<int64_t>(transfer.elapsed, result.lineTimeMs) + timeoutExtraMs(result.baud);
+
+    while (!result.portLost && transfer.elapsed < result.timeoutMs && !aborted()) {
+        if (!read(transfer, result))
+            break;
+        transfer.elapsed = transfer.stopWatch->Elapsed();
+        progress_.receivedText = transfer.received;
+        if (progress_.receivedText.size() == static_cast<size_t>(kPatternLength))
+            break;
+        view_->yield();
+        if (transfer.chunk.empty()) {
+            const int64_t rest = std::clamp<int64_t>(result.timeoutMs - transfer.elapsed, 1, kLongestRestMs);
+            comm_.CommWaitInput(settings_.port, static_cast<int>(rest));
+        } else {
+            // The echo is flowing: take it a few milliseconds at a time, not
+            // a byte at a time, and every millisecond once the line time is
+            // nearly over (the figures are whole milliseconds anyway).
+            const int64_t leftOfLineTime = result.lineTimeMs - transfer.elapsed;
+            comm_.CommPause(static_cast<int>(std::clamp<int64_t>(leftOfLineTime - 2, 1, kLongestFlowingPauseMs)));
+        }
+    }
+
+    if (!result.portLost)
+        read(transfer, result);
+    transfer.elapsed = transfer.stopWatch->Elapsed();
+    if (!aborted()) {
+        result.lastReadMs = transfer.elapsed >= result.lineTimeMs ? transfer.elapsed : int64_t{result.lineTimeMs} + 1;
+        view_->showTimes(result);
+    }
+    view_->showStage(RunStage::Collected);
+}
+
+// Steps 11-12: the figures, and unless aborted the tally and the verdict.
+// The check box counts as it is now, not as it was at the start.
+void EchoTestRun::judge(Transfer &transfer, RunResult &result)
+{
+    result.sent = progress_.sentCount;
+    result.received = static_cast<int32_t>(transfer.received.size());
+    result.receivedText = transfer.received;
+    if (!transfer.arrivals.empty())
+        result.firstByteMs = transfer.arrivals.front().ms;
+    result.lineRate = estimateLineRate(transfer.arrivals, kArrivalResolutionMs);
+    result.lineErrors = comm_.lineErrorsSeen(settings_.port);
+    result.lineErrorCounts = comm_.lineErrorCounts(settings_.port);
+    if (aborted()) {
+        result.verdict = Verdict::Aborted;
+        return;
+    }
+    tally_.bytesSent += result.sent;
+    tally_.bytesReceived += result.received;
+    const std::string expected = expectedText(settings_.lowerCase);
+    if (!result.portLost && result.receivedText == expected) {
+        result.verdict = Verdict::Pass;
+        ++tally_.passes;
+    } else {
+        result.verdict = Verdict::Fail;
+        ++tally_.failures;
+        result.diff = compareEcho(expected, result.receivedText);
+    }
+    view_->showResult(result, tally_);
+}
+
+// Steps 13-15: close, give the window back, and close it if that was asked.
+void EchoTestRun::finish(Transfer &transfer, RunResult &result)
+{
+    comm_.CommClose(settings_.port);
+    running_ = false;
+    view_->showStage(RunStage::Closed);
+    // A lost line is told once the port is closed and the window usable again.
+    if (result.portLost && !aborted()) {
+        result.message = lostPortMessage(result.transferError.cause, portNames(), result.transferError.report());
+        view_->showMessage(result.message, MessageIcon::Exclamation);
+    }
+    if (aborted()) {
+        result.verdict = Verdict::Aborted;
+        result.sendMs = -1;
+        result.lastReadMs = -1;
+        view_->showAborted(flags_.AbortMessage);
+    }
+    view_->showStage(RunStage::Finished);
+    transfer.stopWatch.reset();
+    if (flags_.ClosePending)
+        view_->closeWindow();
+}
+
+} // namespace echotest

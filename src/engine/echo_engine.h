@@ -1,0 +1,219 @@
+#pragma once
+// The echo test run, free of any window toolkit.
+//
+// A run takes its settings in (RunSettings), reports what it does to a view
+// that only displays (RunView), and gives a RunResult back; the running
+// totals (RunTally) and whether a run is in progress are kept here, so the
+// window, the command line, a benchmark or a soak test drive the same run
+// and read the same figures.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/baud_selection.h"
+#include "engine/echo_diff.h"
+#include "engine/line_rate.h"
+#include "engine/port_fault_messages.h"
+#include "serial/comm_error.h"
+#include "serial/comm_platform.h"
+
+namespace serial {
+class modCOMM;
+}
+
+namespace echotest {
+
+class CStopWatch;
+class TimerClock;
+
+// The ten characters sent 100 times.
+inline constexpr char kPatternChunk[] = "ABCDEFGHIJ";
+inline constexpr int kPatternRepeats = 100;
+inline constexpr int kPatternLength = 1000;
+
+// Lowest rate the run accepts.
+inline constexpr int32_t kMinimumBaudRate = 45;
+
+// Texts the run shows.
+inline constexpr char kUserAbortMessage[] = "    THE REBOUNCE TEST WAS ABORTED BY THE USER!";
+inline constexpr char kMinimizeAbortMessage[] =
+    "    THE REBOUNCE TEST WAS ABORTED BECAUSE THE PROGRAM WINDOW WAS MINIMIZED!";
+
+// RGB colours of the run's labels.
+enum Colour : uint32_t {
+    Grey = 0xC0C0C0,
+    Black = 0x000000,
+    White = 0xFFFFFF,
+    Green = 0x00FF00,
+    Red = 0xFF0000,
+};
+
+enum class MessageIcon { None, Exclamation };
+
+// What one run is asked to do.
+struct RunSettings {
+    int16_t port = 1;       // the serial layer's table slot, 1..4
+    std::string device;     // the device opened; empty: "COM" + port
+    std::string portName;   // how messages name the port; empty: "COM" + port
+    BaudReading baud = readBaudText("9600");
+    bool lowerCase = false; // a lower-case echo passes (changeable during the run)
+
+    std::string deviceName() const { return device.empty() ? "COM" + std::to_string(port) : device; }
+    std::string shownName() const { return portName.empty() ? "COM" + std::to_string(port) : portName; }
+};
+
+enum class Verdict { RateTooLow, OpenFailed, Pass, Fail, Aborted };
+
+// What one run did.  Times are -1 when the run did not get that far (or was
+// aborted, when the window shows none).
+struct RunResult {
+    Verdict verdict = Verdict::RateTooLow;
+    serial::CommError openError;  // why CommOpen failed
+    std::string message;          // the message shown, if any
+    int32_t baud = 0;             // the whole rate the thresholds used
+    int32_t sent = 0;
+    int32_t received = 0;
+    int64_t sendMs = -1;          // time to hand the pattern to the system (Label6)
+    int64_t lastReadMs = -1;      // time of the last read as shown (Label14)
+    int32_t lineTimeMs = 0;       // MinTransmitTime of the rate
+    int64_t timeoutMs = 0;
+    std::string receivedText;
+    // For a FAIL: where the echo differs from the expected answer.
+    EchoDiff diff;
+    // When the first echoed byte was read, in ms since the first write: the
+    // round trip of one byte through the line and the far end.
+    std::optional<double> firstByteMs;
+    // The rate the echo came back at (invalid when too little came back).
+    LineRateEstimate lineRate;
+    uint32_t lineErrors = 0;      // serial::commflags met by the reads (where the system reports them)
+    serial::LineErrorCounts lineErrorCounts; // how many of each the driver counted during the run
+    bool portLost = false;        // the device went away during the transfer
+    serial::CommError transferError; // the failure that ended it
+};
+
+// The four counters of the window.
+struct RunTally {
+    int64_t passes = 0;
+    int64_t failures = 0;
+    int64_t bytesSent = 0;
+    int64_t bytesReceived = 0;
+};
+
+// How far a run has got, as the live display shows it.
+struct RunProgress {
+    int32_t sentCount = 0;    // SentCount
+    std::string receivedText; // ReceivedText: the bytes back so far
+};
+
+// Stages of a run at which its view changes its controls.
+enum class RunStage {
+    Preparing,    // the port is open: the controls locked, the focus parked
+    Transferring, // port status "OPEN", no Move in the window menu, live display on
+    Collected,    // the last read is done: live display off
+    Closed,       // the port is closed: status "CLOSE", the controls back, Abort off
+    Finished,     // the standard window menu is back
+};
+
+// What a run needs from whoever shows it.  Every call shows its change at
+// once (the run holds the thread; nothing repaints between its steps).
+class RunView {
+public:
+    virtual ~RunView() = default;
+
+    // The figures of the last run go: times, verdict, byte counts, received data.
+    virtual void showCleared() = 0;
+    // A modal message with one OK button and the application title.
+    virtual void showMessage(const std::string &text, MessageIcon icon) = 0;
+    virtual void showStage(RunStage stage) = 0;
+    // A time as soon as it is known: result.sendMs, then result.lastReadMs
+    // (-1: not known yet).
+    virtual void showTimes(const RunResult &result) = 0;
+    // The end of a judged or wound-up transfer: byte counts, received data
+    // and, when judged, the verdict and the tally.
+    virtual void showResult(const RunResult &result, const RunTally &tally) = 0;
+    // After an abort nothing of the run stays on screen but the reason.
+    virtual void showAborted(const std::string &reason) = 0;
+    // Lets pending events run once and returns.
+    virtual void yield() = 0;
+    // A close that was deferred until the run ended happens now.
+    virtual void closeWindow() = 0;
+};
+
+// Flags written by event handlers that run inside the run's yields (abort
+// button, minimise, close requests) and read by the run between its steps.
+struct RunFlags {
+    bool AbortRequested = false;
+    bool ClosePending = false;
+    int32_t CloseAttempts = 0;
+    std::string AbortMessage;
+};
+
+class EchoTestRun {
+public:
+    EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock);
+    ~EchoTestRun();
+
+    // One whole run (a click of Rebounce).
+    RunResult run(const RunSettings &settings);
+
+    // A transfer is in progress: from just before the first byte is sent
+    // until the port is closed again.
+    bool isRunning() const { return running_; }
+    // Inside run() at all, from the reset of the figures to the end.
+    bool isActive() const { return active_; }
+
+    // The abort button, a minimise: the run stops at its next check.
+    void requestAbort(const std::string &message);
+    // A close request of the window.  True: the window may close now (no
+    // run, or the third request of one); false: the run stops at its next
+    // check and closes the window itself when it has ended.
+    bool requestClose();
+    // The window has gone in the middle of a run: the run stops at its next
+    // check and shows nothing any more.
+    void detachView();
+    // The check box: which echo passes, also during a run.
+    void setLowerCase(bool lowerCase) { settings_.lowerCase = lowerCase; }
+
+    RunFlags &flags() { return flags_; }
+    const RunFlags &flags() const { return flags_; }
+    const RunTally &tally() const { return tally_; }
+    void clearTally() { tally_ = {}; }
+    // Read by the live display.
+    const RunProgress &progress() const { return progress_; }
+
+    // The pure rules of the run.
+    static int64_t timeoutExtraMs(int32_t baud);
+    // The message for a failed open, chosen by CommOpen's number.
+    static std::string openFailureMessage(const serial::CommError &error, const std::string &portName,
+                                          const std::string &rate, MessageIcon &icon);
+    static std::string expectedText(bool lowerCase);
+
+private:
+    struct Transfer; // the state of the run between opening and closing
+
+    bool aborted() const { return flags_.AbortRequested; }
+    RunResult start(const RunSettings &settings);
+    bool open(RunResult &result);
+    void prepare(Transfer &transfer);
+    void send(Transfer &transfer, RunResult &result);
+    void collect(Transfer &transfer, RunResult &result);
+    void judge(Transfer &transfer, RunResult &result);
+    void finish(Transfer &transfer, RunResult &result);
+    bool read(Transfer &transfer, RunResult &result);
+    bool noteTransferFailure(RunResult &result);
+    PortNames portNames() const;
+
+    serial::modCOMM &comm_;
+    RunView &attachedView_;
+    RunView *view_; // attachedView_, or one that shows nothing once the window has gone
+    TimerClock &clock_;
+    RunSettings settings_;
+    RunFlags flags_;
+    RunTally tally_;
+    RunProgress progress_;
+    bool running_ = false;
+    bool active_ = false;
+};
+
+} // namespace echotest

@@ -1,0 +1,80 @@
+#include "engine/port_fault_messages.h"
+
+#include "serial/comm_error.h"
+
+namespace echotest {
+
+namespace {
+
+const char kCrLf[] = "\r\n";
+
+// The window names its port COMn; a run given a device names that.  The
+// node the system reached follows where it differs (COMn mapped on Linux).
+std::string displayName(const serial::SystemCause &cause, const PortNames &names)
+{
+    const std::string &name = names.deviceName.empty() ? names.comName : names.deviceName;
+    if (cause.devicePath.empty() || cause.devicePath == name)
+        return name;
+    return name + " (" + cause.devicePath + ")";
+}
+
+std::string permissionMessage(const serial::SystemCause &cause, const PortNames &names)
+{
+    std::string message = "No permission to open " + displayName(cause, names) + "!    " + kCrLf;
+    message += "(" + (cause.systemText.empty() ? std::string("Permission denied") : cause.systemText) + ".)";
+    message += kCrLf;
+    message += kCrLf;
+    if (cause.ownerGroupIsRoot || cause.ownerGroup.empty()) {
+        message += "Only root may open this device as it is set up; ask the administrator for access.";
+        return message;
+    }
+    message += "The device belongs to the group " + cause.ownerGroup + ". Add your user to it:" + kCrLf;
+    message += "    sudo usermod -aG " + cause.ownerGroup + " $USER" + kCrLf;
+    message += "then log out and log in again.";
+    return message;
+}
+
+} // namespace
+
+std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &names)
+{
+    using Kind = serial::SystemCause::Kind;
+    switch (cause.kind) {
+    case Kind::Permission:
+        return permissionMessage(cause, names);
+    case Kind::Held:
+        // Without a name the window's own "already open" message says it all.
+        if (cause.holderProgram.empty() && cause.holderPid == 0)
+            return {};
+        return names.comName + " already open!    " + kCrLf + "(In use by another program: " +
+            (cause.holderProgram.empty() ? std::string("unknown") : cause.holderProgram) + ", pid " +
+            std::to_string(cause.holderPid) + ").";
+    case Kind::NotSerial:
+        return withSystemText(displayName(cause, names) + " is not a serial port!    ", cause.systemText);
+    case Kind::RegularFile:
+        return displayName(cause, names) + " is a regular file, not a serial port!    ";
+    case Kind::Directory:
+        return displayName(cause, names) + " is a directory, not a serial port!    ";
+    case Kind::Lost:
+    case Kind::None:
+        break;
+    }
+    return {};
+}
+
+std::string withSystemText(std::string message, const std::string &systemText)
+{
+    if (systemText.empty())
+        return message;
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+        message.pop_back();
+    return message + kCrLf + "(" + systemText + ")";
+}
+
+std::string lostPortMessage(const serial::SystemCause &cause, const PortNames &names, const std::string &report)
+{
+    return withSystemText(displayName(cause, names) + " was disconnected or hung up during the test!    " + kCrLf + report,
+                          cause.systemText);
+}
+
+} // namespace echotest
