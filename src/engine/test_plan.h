@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace echotest {
 
@@ -61,5 +62,10 @@ struct Frame {
     // The largest byte value the data bits carry.
     unsigned maxByte() const { return (1u << dataBits) - 1u; }
 };
+
+// Reads "8N1", "7E1", "8O1", "7O2", "5N1", "8N1.5" (case-insensitive
+// parity letter): data bits 5..8, parity N/E/O/M/S, stop bits 1, 1.5 or 2.
+// The flow control is left as none.  nullopt for anything else.
+std::optional<Frame> parseFrame(std::string_view text);
 
 } // namespace echotest
