@@ -189,9 +189,9 @@ public:
 private:
     struct PortState {
         CommTimeouts timeouts{};
-        linuxtty::LineCounters counters{};
+        LineErrorCounts counters{};
         bool hasCounters = false;
-        linuxtty::LineCounters atOpen{}; // the driver's counts when we took the port
+        LineErrorCounts atOpen{}; // the driver's counts when we took the port
         std::string path;
         bool isTerminal = false;
         bool regularFile = false;
@@ -470,7 +470,7 @@ bool LinuxCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
             return failLost(0, state.path, gone);
     }
 
-    linuxtty::LineCounters now;
+    LineErrorCounts now;
     if (!linuxtty::getLineCounters(fd, now))
         return true;
     std::lock_guard lock(mutex_);
@@ -483,7 +483,7 @@ bool LinuxCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
             errors |= commflags::overrun;
         if (now.parity != before.parity)
             errors |= commflags::rxParity;
-        if (now.frame != before.frame)
+        if (now.framing != before.framing)
             errors |= commflags::frame;
         if (now.breaks != before.breaks)
             errors |= commflags::breakSeen;
@@ -498,11 +498,11 @@ bool LinuxCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &coun
     PortState state;
     if (!lookup(handle, &state) || !state.hasCounters)
         return false;
-    linuxtty::LineCounters now;
+    LineErrorCounts now;
     if (!linuxtty::getLineCounters(static_cast<int>(handle), now))
         return false;
     // The counters run on from the driver's start; only ours count.
-    counts.framing = now.frame - state.atOpen.frame;
+    counts.framing = now.framing - state.atOpen.framing;
     counts.overrun = now.overrun - state.atOpen.overrun;
     counts.bufferOverrun = now.bufferOverrun - state.atOpen.bufferOverrun;
     counts.parity = now.parity - state.atOpen.parity;
