@@ -95,10 +95,22 @@ std::string systemPath(const fs::path &root, const fs::path &inside)
     return "/" + inside.lexically_relative(root).generic_string();
 }
 
+bool isLink(const fs::path &path)
+{
+    std::error_code ec;
+    return fs::is_symlink(path, ec);
+}
+
+bool pathExists(const fs::path &path)
+{
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
 // A path with its last component's links followed, inside the tree.
 fs::path followLinks(const fs::path &root, fs::path path)
 {
-    for (int step = 0; step < kMaxLinks && fs::is_symlink(path); ++step)
+    for (int step = 0; step < kMaxLinks && isLink(path); ++step)
         path = resolveLink(root, path);
     return path;
 }
@@ -140,7 +152,7 @@ int masterIndex(const std::string &processDir, const char *fd)
 std::optional<fs::path> ancestorWith(fs::path device, const fs::path &devicesRoot, const char *attribute)
 {
     for (int step = 0; step < kMaxParentSteps && device.string().size() > devicesRoot.string().size(); ++step) {
-        if (fs::exists(device / attribute))
+        if (pathExists(device / attribute))
             return device;
         device = device.parent_path();
     }
@@ -152,7 +164,7 @@ std::optional<fs::path> ancestorWith(fs::path device, const fs::path &devicesRoo
 std::string hardwareDriver(fs::path device, const fs::path &devicesRoot)
 {
     for (int step = 0; step < kMaxParentSteps && device.string().size() > devicesRoot.string().size(); ++step) {
-        if (fs::is_symlink(device / "driver") && linkName(device / "subsystem") != kSerialCoreBus)
+        if (isLink(device / "driver") && linkName(device / "subsystem") != kSerialCoreBus)
             return linkName(device / "driver");
         device = device.parent_path();
     }
@@ -266,10 +278,18 @@ std::string LinuxDeviceTree::ttyOf(const std::string &devicePath) const
 {
     if (devicePath.empty())
         return {};
-    const fs::path node = followLinks(root_, inTree(devicePath));
+    fs::path node;
+    if (live_) {
+        // Every link on the way, as the open itself follows them.
+        char resolved[PATH_MAX];
+        if (!::realpath(devicePath.c_str(), resolved))
+            return {};
+        node = resolved;
+    } else {
+        node = followLinks(root_, inTree(devicePath));
+    }
     const std::string name = node.filename().string();
-    std::error_code ec;
-    if (name.empty() || !fs::exists(fs::path(root_) / "sys/class/tty" / name, ec))
+    if (name.empty() || !pathExists(fs::path(root_) / "sys/class/tty" / name))
         return {};
     return name;
 }
@@ -286,7 +306,7 @@ TtyHardware LinuxDeviceTree::hardwareOf(const std::string &tty) const
 
     if (!device.empty())
         hardware.driver = hardwareDriver(device, devicesRoot);
-    if (fs::exists(ttyDir / "type")) {
+    if (pathExists(ttyDir / "type")) {
         const int type = std::atoi(readAttribute(ttyDir / "type").c_str());
         hardware.uartFitted = type == 0 ? UartFitted::No : UartFitted::Yes;
         hardware.uartType = uartTypeName(type);
