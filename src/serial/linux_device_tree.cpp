@@ -92,7 +92,7 @@ fs::path resolveLink(const fs::path &root, const fs::path &link)
 // The system path of a path inside the tree: "/dev/ttyUSB0".
 std::string systemPath(const fs::path &root, const fs::path &inside)
 {
-    return "/" + inside.lexically_relative(root).generic_string();
+    return (fs::path("/") / inside.lexically_relative(root)).generic_string();
 }
 
 bool isLink(const fs::path &path)
