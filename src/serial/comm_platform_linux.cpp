@@ -163,7 +163,7 @@ int remainingMs(Clock::time_point deadline)
     return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
 }
 
-class LinuxCommPlatform : public CommPlatform {
+class PosixCommPlatform : public CommPlatform {
 public:
     CommHandle createFile(const std::string &deviceName) override;
     bool setupComm(CommHandle handle, std::uint32_t inQueue, std::uint32_t outQueue) override;
@@ -210,7 +210,7 @@ private:
     std::map<int, PortState> ports_;
 };
 
-bool LinuxCommPlatform::lookup(CommHandle handle, PortState *copy)
+bool PosixCommPlatform::lookup(CommHandle handle, PortState *copy)
 {
     std::lock_guard lock(mutex_);
     const auto it = ports_.find(static_cast<int>(handle));
@@ -221,7 +221,7 @@ bool LinuxCommPlatform::lookup(CommHandle handle, PortState *copy)
     return true;
 }
 
-CommHandle LinuxCommPlatform::createFile(const std::string &deviceName)
+CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
 {
     const std::string path = LinuxDeviceTree::devicePathFor(deviceName);
     if (path.empty()) {
@@ -289,7 +289,7 @@ CommHandle LinuxCommPlatform::createFile(const std::string &deviceName)
     return fd;
 }
 
-bool LinuxCommPlatform::setupComm(CommHandle handle, std::uint32_t, std::uint32_t)
+bool PosixCommPlatform::setupComm(CommHandle handle, std::uint32_t, std::uint32_t)
 {
     PortState state;
     if (!lookup(handle, &state))
@@ -304,7 +304,7 @@ bool LinuxCommPlatform::setupComm(CommHandle handle, std::uint32_t, std::uint32_
     return true; // the driver's queues have fixed sizes
 }
 
-bool LinuxCommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
+bool PosixCommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
 {
     if (!lookup(handle))
         return false;
@@ -317,7 +317,7 @@ bool LinuxCommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
     return true;
 }
 
-bool LinuxCommPlatform::setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts)
+bool PosixCommPlatform::setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts)
 {
     std::lock_guard lock(mutex_);
     const auto it = ports_.find(static_cast<int>(handle));
@@ -327,7 +327,7 @@ bool LinuxCommPlatform::setCommTimeouts(CommHandle handle, const CommTimeouts &t
     return true;
 }
 
-bool LinuxCommPlatform::getCommState(CommHandle handle, Dcb &dcb)
+bool PosixCommPlatform::getCommState(CommHandle handle, Dcb &dcb)
 {
     if (!lookup(handle))
         return false;
@@ -371,14 +371,14 @@ bool LinuxCommPlatform::getCommState(CommHandle handle, Dcb &dcb)
     return true;
 }
 
-bool LinuxCommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
+bool PosixCommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
 {
     if (!parseCommMode(mode, dcb))
         return failWith(winerr::invalidParameter);
     return true;
 }
 
-bool LinuxCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
+bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
 {
     PortState state;
     if (!lookup(handle, &state))
@@ -452,7 +452,7 @@ bool LinuxCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
     return true;
 }
 
-bool LinuxCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued)
+bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued)
 {
     PortState state;
     if (!lookup(handle, &state))
@@ -493,7 +493,7 @@ bool LinuxCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
     return true;
 }
 
-bool LinuxCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &counts)
+bool PosixCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &counts)
 {
     PortState state;
     if (!lookup(handle, &state) || !state.hasCounters)
@@ -510,7 +510,7 @@ bool LinuxCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &coun
     return true;
 }
 
-LinuxCommPlatform::Wait LinuxCommPlatform::waitReadable(int fd, int timeoutMs, const char **goneText)
+PosixCommPlatform::Wait PosixCommPlatform::waitReadable(int fd, int timeoutMs, const char **goneText)
 {
     pollfd p{fd, POLLIN, 0};
     int result = 0;
@@ -529,7 +529,7 @@ LinuxCommPlatform::Wait LinuxCommPlatform::waitReadable(int fd, int timeoutMs, c
     return Wait::Ready;
 }
 
-bool LinuxCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
+bool PosixCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
                                  CommOverlapped &)
 {
     bytesRead = 0;
@@ -579,7 +579,7 @@ bool LinuxCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t 
     return true; // a time-out is a short read, not a failure
 }
 
-bool LinuxCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent)
+bool PosixCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent)
 {
     unsent = 0;
     std::uint32_t rate = 0;
@@ -609,7 +609,7 @@ bool LinuxCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool has
     }
 }
 
-bool LinuxCommPlatform::writeFile(CommHandle handle, const char *data, std::uint32_t count,
+bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint32_t count,
                                   std::uint32_t &bytesWritten, CommOverlapped &)
 {
     bytesWritten = 0;
@@ -655,7 +655,7 @@ bool LinuxCommPlatform::writeFile(CommHandle handle, const char *data, std::uint
     return true;
 }
 
-bool LinuxCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
+bool PosixCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
                                             bool)
 {
     // Transfers here complete before they return, so there is never
@@ -666,7 +666,7 @@ bool LinuxCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &o
     return true;
 }
 
-bool LinuxCommPlatform::closeHandle(CommHandle handle)
+bool PosixCommPlatform::closeHandle(CommHandle handle)
 {
     PortState state;
     {
@@ -691,12 +691,12 @@ bool LinuxCommPlatform::closeHandle(CommHandle handle)
     return true;
 }
 
-std::uint32_t LinuxCommPlatform::formatMessage(std::uint32_t code, char *buffer, std::uint32_t size)
+std::uint32_t PosixCommPlatform::formatMessage(std::uint32_t code, char *buffer, std::uint32_t size)
 {
     return copyMessageText(windowsErrorText(code), buffer, size);
 }
 
-void LinuxCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
+void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
 {
     if (!lookup(handle))
         return;
@@ -709,7 +709,7 @@ void LinuxCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
 
 CommPlatform &systemCommPlatform()
 {
-    static LinuxCommPlatform platform;
+    static PosixCommPlatform platform;
     return platform;
 }
 
