@@ -32,7 +32,10 @@ std::vector<Setting> stm32Settings(double clock, double baud, const echotest::Fr
     const int wordBits = frame.dataBits + (frame.parity == echotest::Frame::Parity::None ? 0 : 1);
     for (const bool over8 : {false, true}) {
         const int factor = over8 ? 2 : 1;
-        const auto div = detail::nearestInRange(factor * clock / baud, 16, 0xFFFF);
+        // By 8, the nearest even divider: twice the nearest whole half.
+        const auto half = over8 ? detail::nearestInRange(clock / baud, 8, 0x7FFF) : std::nullopt;
+        const auto div = over8 ? (half ? std::optional<long long>(*half * 2) : std::nullopt)
+                               : detail::nearestInRange(clock / baud, 16, 0xFFFF);
         if (!div)
             continue;
         const auto u = static_cast<unsigned long>(*div);
