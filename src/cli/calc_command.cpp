@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "calculator/number_text.h"
+#include "calculator/uart_family.h"
 #include "calculator/ubrr.h"
 #include "cli/exit_status.h"
 #include "cli/uart_commands.h"
@@ -96,7 +97,8 @@ void addCalcCommand(CLI::App &app, int &exitStatus)
                                       "Oscillator frequency in Hz (required without --uart)");
     command->add_option("--baud", options->baud, "Requested baud rate")->required();
     auto *uart = command->add_option("--uart", options->uart,
-                                     "Another UART family: registers, rate, error and verdict for every mode");
+                                     "Another UART family (" + calculator::uart::familyNames()
+                                         + "): registers, rate, error and verdict for every mode");
     command->add_option("--frame", options->frame, "Frame the verdict of --uart is for (default 8N1)")->needs(uart);
     command->add_flag("--json", options->json, "JSON output");
     command->callback([options, clock, &exitStatus] {

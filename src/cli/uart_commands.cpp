@@ -138,7 +138,8 @@ std::string endText(const uart::End &end)
 
 ordered_json endJson(const uart::End &end)
 {
-    ordered_json object = {{"family", end.family->name}, {"clock", end.clock}};
+    ordered_json object = {{"family", end.family->name},
+                           {"clock", end.clock > 0.0 ? ordered_json(end.clock) : ordered_json(nullptr)}};
     object["setting"] = settingJson(end.setting);
     return object;
 }
@@ -283,8 +284,12 @@ int runUartCalc(const std::string &familyName, const std::string &clockText, con
             addJudgement(item, uart::judge(setting.errorPercent, setting.tolerance.recommended));
             list.push_back(item);
         }
-        ordered_json answer = {{"family", family.name}, {"title", family.title}, {"source", family.source},
-                               {"clock", clock},        {"baud", baud},         {"frame", frame.name()},
+        ordered_json answer = {{"family", family.name},
+                               {"title", family.title},
+                               {"source", family.source},
+                               {"clock", clock > 0.0 ? ordered_json(clock) : ordered_json(nullptr)},
+                               {"baud", baud},
+                               {"frame", frame.name()},
                                {"settings", list}};
         answer["best"] = best ? ordered_json(*best) : ordered_json(nullptr);
         out << answer.dump() << '\n';
@@ -320,14 +325,16 @@ void addLinkCommand(CLI::App &app, int &exitStatus)
         bool json = false;
     };
     auto options = std::make_shared<Options>();
-    auto *command = app.add_subcommand("link", "Both ends of a line: settings, true rates, mismatch and verdict");
-    command->add_option("--a", options->a, "One end: FAMILY[:CLOCK[:MODE]], e.g. avr:16000000 or avr:16000000:U2X=1")
+    auto *command = app.add_subcommand(
+        "link", "Both ends of a line: settings, true rates, mismatch and verdict (exit 1 when out)");
+    command->add_option("--a", options->a,
+                        "One end: FAMILY[:CLOCK[:MODE]], e.g. avr:16000000 or avr:16000000:U2X=1; families: "
+                            + calculator::uart::familyNames())
         ->required();
     command->add_option("--b", options->b, "The other end, e.g. ftdi")->required();
     command->add_option("--baud", options->baud, "Requested baud rate")->required();
     command->add_option("--frame", options->frame, "Frame, e.g. 8N1, 8E1, 7O2")->capture_default_str();
     command->add_flag("--json", options->json, "JSON output");
-    command->footer("Families: " + calculator::uart::familyNames() + ". Exit 1 when the verdict is out.");
     command->callback([options, &exitStatus] {
         exitStatus = runLink(options->a, options->b, options->baud, options->frame, options->json, std::cout, std::cerr);
     });
