@@ -1,9 +1,9 @@
 // Classic AVR USART (ATmega, ATtiny with a USART): the calculator's own
 // arithmetic, in single precision as the window has it (ubrr.cpp), and the
 // receiver's error tolerance from the datasheet.
-// Source: ATmega48A/PA/88A/PA/168A/PA/328/P datasheet (DS40002061A),
-// 20.3.1 "Internal Clock Generation" and 20.8.3 "Asynchronous Operational
-// Range", Tables 20-2 and 20-3.
+// Source: ATmega48A/PA/88A/PA/168A/PA/328/P datasheet (DS40002061A), the
+// USART's baud rate equations and 20.8.3 "Asynchronous Operational Range",
+// Tables 20-2 and 20-3.
 #include "calculator/uart_family.h"
 
 #include "calculator/ubrr.h"
@@ -84,7 +84,7 @@ const Family &avrFamily()
 {
     static const Family family{
         "avr", "AVR USART (ATmega; UBRRn, U2Xn)",
-        "ATmega328P datasheet DS40002061A, 20.3.1 and Tables 20-2/20-3",
+        "ATmega328P datasheet DS40002061A, baud rate equations and Tables 20-2/20-3",
         ClockKind::Crystal, 0.0, 20e6, true, avrSettings};
     return family;
 }

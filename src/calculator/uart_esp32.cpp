@@ -3,8 +3,8 @@
 // computes the divisor in sixteenths as (clock x 16) / rate, truncated, so
 // the rate obtained is never below the request.  The receiver's sampling is
 // not documented; 16x is assumed.
-// Source: ESP32 Technical Reference Manual, 13.3.3 "Baud Rate" and
-// UART_CLKDIV_REG; ESP-IDF hal/esp32/include/hal/uart_ll.h
+// Source: ESP32 Technical Reference Manual, UART chapter (baud rate
+// generation, UART_CLKDIV_REG); ESP-IDF hal/esp32/include/hal/uart_ll.h
 // (uart_ll_set_baudrate).
 #include "calculator/uart_family.h"
 
@@ -33,7 +33,7 @@ const Family &esp32Family()
 {
     static const Family family{
         "esp32", "ESP32 UART (APB clock / (CLKDIV + FRAG/16))",
-        "ESP32 Technical Reference Manual 13.3.3; ESP-IDF uart_ll_set_baudrate",
+        "ESP32 Technical Reference Manual, UART_CLKDIV_REG; ESP-IDF uart_ll_set_baudrate",
         ClockKind::Internal, 80e6, 0.0, true, esp32Settings};
     return family;
 }

@@ -7,7 +7,8 @@
 // bit 17 set; below 1200 baud they fall back to the 3 MHz base.
 // The divisor is the nearest eighth, as the Linux ftdi_sio driver rounds.
 // Source: FTDI application note AN232B-05 "Configuring FT232R, FT2232 and
-// FT232B Baud Rates", sections 2-4; FT2232H datasheet DS_FT2232H, 4.8.
+// FT232B Baud Rates"; FT2232H datasheet (baud rate generator); Linux
+// drivers/usb/serial/ftdi_sio.c for the rounding and the H chips' bit 17.
 #include "calculator/uart_family.h"
 
 #include <array>
@@ -80,7 +81,7 @@ const Family &ftdiHFamily()
 {
     static const Family family{
         "ftdi-h", "FTDI FT232H/FT2232H/FT4232H (12 MHz / (n + k/8))",
-        "FTDI AN232B-05; FT2232H datasheet, 4.8",
+        "FTDI AN232B-05; FT2232H datasheet; Linux ftdi_sio",
         ClockKind::Internal, 12e6, 0.0, false, ftdiHSettings};
     return family;
 }

@@ -2,8 +2,8 @@
 // table, and the rate each gives differs from its name (115200 runs at
 // 115942).  A request gets the entry nearest to it.  The receiver's
 // sampling is not documented; 16x is assumed.
-// Source: nRF52840 Product Specification v1.7, 6.33 UART, register
-// BAUDRATE (values and "actual rate").
+// Source: nRF52840 Product Specification, UART chapter, register BAUDRATE
+// (its values and their "actual rate").
 #include "calculator/uart_family.h"
 
 #include <array>

@@ -3,8 +3,9 @@
 // them is set and by 4 (n + 1) with both; n is 8 bits wide without BRG16.
 // n is the nearest whole number to Fosc / (divider x rate) - 1, as the
 // datasheets' worked example and baud tables have it.
-// Source: PIC16(L)F1938/9 datasheet DS41574, 25.4 "EUSART Baud Rate
-// Generator", Table 25-3 and Table 25-5; PIC18F46J11 Example 20-1.
+// Source: PIC16(L)F1938/9 datasheet DS41574, "EUSART Baud Rate Generator
+// (BRG)", its baud rate formulas and Table 25-5; PIC18F46J11 datasheet,
+// Example 20-1.
 #include "calculator/uart_family.h"
 
 namespace calculator::uart {
@@ -50,7 +51,7 @@ const Family &picFamily()
 {
     static const Family family{
         "pic", "PIC EUSART (SPBRGH:SPBRG, BRGH, BRG16)",
-        "PIC16(L)F1938/9 datasheet DS41574, 25.4 and Tables 25-3/25-5",
+        "PIC16(L)F1938/9 datasheet DS41574, EUSART Baud Rate Generator, Table 25-5",
         ClockKind::Crystal, 0.0, 64e6, true, picSettings};
     return family;
 }

@@ -3,10 +3,11 @@
 // number and at least 16.  With OVER8 = 1 the low nibble is shifted right
 // by one into BRR[2:0] and BRR[3] stays clear.  The older parts (F1, F4)
 // write the same register as a mantissa and a 4- or 3-bit fraction.
-// Source: STM32 reference manuals RM0440 (37.5.7 "USART baud rate
-// generation", examples 1 and 2) and RM0008 (Table 192, 72 MHz); the
-// receiver's tolerance from RM0351 36.5.5, Table 194 (BRR[3:0] = 0000,
-// ONEBIT = 0).
+// Source: STM32 reference manuals RM0440 (37.5.7, "How to derive USARTDIV
+// from USART_BRR register values", examples 1 and 2), RM0390 (error
+// calculation tables for programmed baud rates) and RM0008 (the 72 MHz
+// table); the receiver's tolerance from RM0351 36.5.5, Table 194
+// (BRR[3:0] = 0000, ONEBIT = 0).
 #include "calculator/uart_family.h"
 
 namespace calculator::uart {
@@ -60,7 +61,7 @@ const Family &stm32Family()
 {
     static const Family family{
         "stm32", "STM32 USART (USARTDIV, BRR, OVER8)",
-        "STM32 reference manuals RM0440 37.5.7, RM0008 27.3.4, RM0351 36.5.5",
+        "STM32 reference manuals RM0440 37.5.7, RM0390, RM0008; tolerance RM0351 36.5.5 Table 194",
         ClockKind::Crystal, 0.0, 0.0, true, stm32Settings};
     return family;
 }

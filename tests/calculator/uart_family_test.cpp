@@ -57,7 +57,7 @@ TEST_P(GoldenTest, MatchesTheDocumentation)
 INSTANTIATE_TEST_SUITE_P(
     Stm32, GoldenTest,
     ::testing::Values(
-        // RM0008 Table 192 (72 MHz): 115.2 KBps, USARTDIV 39.0625.
+        // RM0008, error table for 72 MHz: 115.2 KBps, USARTDIV 39.0625.
         Golden{"RM0008_72MHz_115200", "stm32", 72e6, 115200, "OVER8=0", "BRR", "0x0271", 115200, 0.01},
         // RM0440 37.5.7 Example 1: 9600 baud at 8 MHz, both oversamplings.
         Golden{"RM0440_Ex1_Over16", "stm32", 8e6, 9600, "OVER8=0", "BRR", "0x0341", 9603.8, 0.1},
@@ -158,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         Golden{"Ch340_2M", "ch340", 0, 2e6, "", "prescaler", "2", 2e6, 1e-6},
         // By hand: 12e6 / 1024 / 256 = 45.8 is the slowest; 50 -> 234.4 -> 234 -> 50.08.
         Golden{"Ch340_50", "ch340", 0, 50, "", "divisor", "234", 50.08, 0.01},
-        // ATmega328P Table 20-7 (16 MHz): 9600 -> 103 (0.2 %), 115200 -> 8 (-3.5 %) and 16 (2.1 %).
+        // ATmega328P, examples of UBRRn settings (16 MHz): 9600 -> 103 (0.2 %),
+        // 115200 -> 8 (-3.5 %) and 16 (2.1 %).
         Golden{"Avr_16MHz_9600", "avr", 16e6, 9600, "U2X=0", "UBRRn", "103", 9615.38, 0.01},
         Golden{"Avr_16MHz_115200", "avr", 16e6, 115200, "U2X=0", "UBRRn", "8", 111111.11, 0.01},
         Golden{"Avr_16MHz_115200_U2X", "avr", 16e6, 115200, "U2X=1", "UBRRnL", "16", 117647.06, 0.01},
