@@ -42,6 +42,15 @@ _rebounce_cli()
             COMPREPLY=($(compgen -W "300 1200 2400 4800 9600 14400 19200 38400 57600 115200 230400 250000 460800 500000 921600 1000000" -- "$cur"))
             return
             ;;
+        --uart | --a | --b)
+            # The families, as link --help lists them after "families:".
+            COMPREPLY=($(compgen -W "$(_rebounce_cli_help "$program" link | sed -n 's/.*families: //p' | tr -d ',')" -- "$cur"))
+            return
+            ;;
+        --frame)
+            COMPREPLY=($(compgen -W "8N1 8E1 8O1 8N2 7E1 7O1 7N1" -- "$cur"))
+            return
+            ;;
         --clock)
             COMPREPLY=($(compgen -W "1000000 1843200 3686400 4000000 7372800 8000000 11059200 12000000 14745600 16000000 18432000 20000000" -- "$cur"))
             return
