@@ -142,6 +142,15 @@ ordered_json lineErrorsJson(const serial::LineErrorCounts &c)
             {"break", c.breaks}};
 }
 
+// The last read that went through; null when the port went before any did
+// (an aborted run keeps its -1, as its send_ms does).
+ordered_json lastReadJson(const RunResult &result)
+{
+    if (result.lastReadAtMs)
+        return *result.lastReadAtMs;
+    return result.portLost ? ordered_json(nullptr) : ordered_json(result.lastReadMs);
+}
+
 ordered_json runJson(int run, const std::string &port, const RunResult &result, const std::string &message)
 {
     ordered_json line = {
@@ -153,7 +162,7 @@ ordered_json runJson(int run, const std::string &port, const RunResult &result, 
         {"sent", result.sent},
         {"received", result.received},
         {"send_ms", result.sendMs},
-        {"last_read_ms", result.lastReadMs},
+        {"last_read_ms", lastReadJson(result)},
         {"min_transmit_ms", result.lineTimeMs},
         {"timeout_ms", result.timeoutMs},
         {"received_text", bytesAsUtf8(result.receivedText)},
@@ -206,7 +215,8 @@ std::string runText(int run, const std::string &port, const RunResult &result)
     std::string text = "Run " + std::to_string(run) + ": " + verdictOf(result.verdict) + "  " + port + " at "
         + std::to_string(result.baud) + " baud  sent " + std::to_string(result.sent) + "/1000  received "
         + std::to_string(result.received) + "/1000  send " + std::to_string(result.sendMs) + " ms  last read "
-        + std::to_string(result.lastReadMs) + " ms  (line time " + std::to_string(result.lineTimeMs)
+        + (result.lastReadAtMs ? std::to_string(*result.lastReadAtMs) + " ms" : std::string("none"))
+        + "  (line time " + std::to_string(result.lineTimeMs)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
     if (result.verdict == Verdict::Fail)
         text += "\n" + failureDetail(result);

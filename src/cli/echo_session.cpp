@@ -16,8 +16,8 @@ echotest::RunSample sampleOf(const echotest::RunResult &result, double startSeco
     sample.extraBytes = result.diff.extraBytes;
     sample.errorPositions = result.diff.errorPositions;
     sample.firstByteMs = result.firstByteMs;
-    if (result.lastReadMs >= 0)
-        sample.lastReadMs = static_cast<double>(result.lastReadMs);
+    if (result.lastReadAtMs)
+        sample.lastReadMs = static_cast<double>(*result.lastReadAtMs);
     sample.lineRate = result.lineRate;
     const serial::LineErrorCounts &c = result.lineErrorCounts;
     sample.lineErrors = {c.framing, c.overrun, c.parity, c.breaks, c.bufferOverrun};
