@@ -426,8 +426,11 @@ TEST_F(EchoCommandTest, InterruptAbortsThroughTheAbortPath)
 {
     startPlug();
     echo.baud = "300"; // a run takes over half a minute: the interrupt lands mid-run
-    std::thread interrupter([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::thread interrupter([this] {
+        // Once the plug has bytes of the run, however long the start took.
+        for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             plug->bytesReceived() == 0 && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ::kill(::getpid(), SIGINT);
     });
     const int status = run();

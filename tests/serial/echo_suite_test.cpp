@@ -251,7 +251,8 @@ TEST_P(PlugLetGo, PendingAnswersAreDropped)
     modCOMM comm;
     ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(300))) << report(comm);
     ASSERT_EQ(40, comm.CommWrite(1, std::string(40, 'S')));
-    std::this_thread::sleep_for(100ms); // the plug has taken them in
+    for (const auto end = Clock::now() + 10s; plug.bytesReceived() < 40 && Clock::now() < end;)
+        std::this_thread::sleep_for(1ms); // until the plug has taken them in
     if (byClosing) {
         ASSERT_EQ(0, comm.CommClose(1));
         std::this_thread::sleep_for(100ms);
@@ -342,9 +343,10 @@ double echoMilliseconds(std::uint32_t rate)
 TEST_P(PlugTiming, ThousandBytesTakeTheirTimeOnTheLine)
 {
     const auto &c = GetParam();
-    // A busy machine can only make a run slower; a few tries absorb that.
+    // A busy machine can only make a run slower; tries absorb that (the
+    // first in time ends the test).
     double best = -1;
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
         const double ms = echoMilliseconds(c.rate);
         ASSERT_GE(ms, 0) << "echo incomplete";
         EXPECT_GE(ms, c.expectedMs * (1 - c.tolerance)) << "faster than the line allows";
