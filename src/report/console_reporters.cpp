@@ -87,7 +87,8 @@ std::string runText(const RunRecord &record)
     std::string text = run + verdictText(result.verdict) + "  " + record.port.name + " at "
         + std::to_string(result.baud) + " baud  sent " + std::to_string(result.sent) + of + "  received "
         + std::to_string(result.received) + of + "  send " + std::to_string(result.sendMs) + " ms  last read "
-        + std::to_string(result.lastReadMs) + " ms  (line time " + std::to_string(result.lineTimeMs)
+        + (result.lastReadAtMs ? std::to_string(*result.lastReadAtMs) + " ms" : std::string("none"))
+        + "  (line time " + std::to_string(result.lineTimeMs)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
     if (result.verdict == Verdict::Fail)
         text += "\n    " + failureText(result);

@@ -39,7 +39,13 @@ const std::vector<RunField> &runFields()
         {"sent", {}, [](const RunRecord &r) -> Value { return r.result.sent; }},
         {"received", {}, [](const RunRecord &r) -> Value { return r.result.received; }},
         {"send_ms", {}, [](const RunRecord &r) -> Value { return r.result.sendMs; }},
-        {"last_read_ms", {}, [](const RunRecord &r) -> Value { return r.result.lastReadMs; }},
+        // The last read that went through; null when the port went before
+        // any did (an aborted run keeps its -1, as its send_ms does).
+        {"last_read_ms", {}, [](const RunRecord &r) -> Value {
+             if (r.result.lastReadAtMs)
+                 return *r.result.lastReadAtMs;
+             return r.result.portLost ? Value(ordered_json(nullptr)) : Value(r.result.lastReadMs);
+         }},
         {"min_transmit_ms", {}, [](const RunRecord &r) -> Value { return r.result.lineTimeMs; }},
         {"timeout_ms", {}, [](const RunRecord &r) -> Value { return r.result.timeoutMs; }},
         {"received_text", {}, [](const RunRecord &r) -> Value { return bytesAsUtf8(r.result.receivedText); }},
