@@ -87,7 +87,7 @@ std::string runText(const RunRecord &record)
     std::string text = run + verdictText(result.verdict) + "  " + record.port.name + " at "
         + std::to_string(result.baud) + " baud  sent " + std::to_string(result.sent) + of + "  received "
         + std::to_string(result.received) + of + "  send " + std::to_string(result.sendMs) + " ms  last read "
-        + (result.lastReadAtMs ? std::to_string(*result.lastReadAtMs) + " ms" : std::string("none"))
+        + (reportedLastReadMs(result) ? std::to_string(*reportedLastReadMs(result)) + " ms" : std::string("none"))
         + "  (line time " + std::to_string(result.lineTimeMs)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
     if (result.verdict == Verdict::Fail)

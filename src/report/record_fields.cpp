@@ -29,6 +29,15 @@ Value firstError(const RunRecord &r)
 
 } // namespace
 
+std::optional<int64_t> reportedLastReadMs(const echotest::RunResult &result)
+{
+    if (result.lastReadAtMs)
+        return result.lastReadAtMs;
+    if (result.portLost)
+        return std::nullopt;
+    return result.lastReadMs;
+}
+
 const std::vector<RunField> &runFields()
 {
     static const std::vector<RunField> fields = {
@@ -42,9 +51,8 @@ const std::vector<RunField> &runFields()
         // The last read that went through; null when the port went before
         // any did (an aborted run keeps its -1, as its send_ms does).
         {"last_read_ms", {}, [](const RunRecord &r) -> Value {
-             if (r.result.lastReadAtMs)
-                 return *r.result.lastReadAtMs;
-             return r.result.portLost ? Value(ordered_json(nullptr)) : Value(r.result.lastReadMs);
+             const std::optional<int64_t> ms = reportedLastReadMs(r.result);
+             return ms ? Value(*ms) : Value(ordered_json(nullptr));
          }},
         {"min_transmit_ms", {}, [](const RunRecord &r) -> Value { return r.result.lineTimeMs; }},
         {"timeout_ms", {}, [](const RunRecord &r) -> Value { return r.result.timeoutMs; }},
