@@ -52,6 +52,20 @@ TEST_F(LinkTest, AvrAt16MHzAgainstFtdiIsOutAndTheBaudRateCrystalFixesIt)
     EXPECT_EQ(nullptr, fixOf(result, 'A', "mode"));
 }
 
+TEST_F(LinkTest, AMarginalLinkGetsTheNearestCrystalThatIsOk)
+{
+    // 20 MHz: UBRR 10 -> 113636.36; A hears 115384.62 / 113636.36 - 1 = +1.54 %
+    // against 2.0 %: 0.46 left, under a quarter: marginal.
+    // 19.6608 MHz is nearer but only marginal itself (U2X=1, UBRR 20 ->
+    // 117028.57, A hears -1.40 % of 1.5 %); 18.432 MHz is exact: OK.
+    const auto result = link({avr, 20e6, ""}, {ftdi, 0, ""}, 115200);
+    EXPECT_EQ(uart::Verdict::Marginal, result.overall.verdict);
+    EXPECT_NEAR(0.462, result.overall.marginPercent, 1e-3);
+    const uart::Fix *crystal = fixOf(result, 'A', "crystal");
+    ASSERT_NE(nullptr, crystal);
+    EXPECT_EQ(18432000.0, crystal->changed.clock);
+}
+
 TEST_F(LinkTest, AvrAt14M7456AgainstFtdiIsOk)
 {
     // A: exactly 115200; the adapter's +0.16 % leaves 2.0 - 0.16 = 1.84 on A's side.
