@@ -13,7 +13,7 @@ namespace uart = calculator::uart;
 class LinkTest : public ::testing::Test
 {
 protected:
-    uart::LinkResult link(uart::EndSpec a, uart::EndSpec b, double baud, const char *frame = "8N1")
+    uart::LinkResult link(uart::EndChoice a, uart::EndChoice b, double baud, const char *frame = "8N1")
     {
         return uart::analyseLink(a, b, baud, *echotest::parseFrame(frame), uart::standardCrystals());
     }
