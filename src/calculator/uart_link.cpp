@@ -19,9 +19,9 @@ std::string modeKey(std::string_view mode)
     return key;
 }
 
-double clockOf(const EndSpec &spec)
+double clockOf(const EndChoice &choice)
 {
-    return spec.clock > 0.0 ? spec.clock : spec.family->defaultClock;
+    return choice.clock > 0.0 ? choice.clock : choice.family->defaultClock;
 }
 
 std::optional<Setting> settingFor(const Family &family, double clock, double baud, const echotest::Frame &frame,
@@ -125,7 +125,7 @@ void findFixes(LinkResult &result, std::span<const double> crystals)
 
 } // namespace
 
-LinkResult analyseLink(const EndSpec &a, const EndSpec &b, double baud, const echotest::Frame &frame,
+LinkResult analyseLink(const EndChoice &a, const EndChoice &b, double baud, const echotest::Frame &frame,
                        std::span<const double> crystals)
 {
     LinkResult result;
@@ -134,7 +134,7 @@ LinkResult analyseLink(const EndSpec &a, const EndSpec &b, double baud, const ec
     const auto settingA = settingFor(*a.family, clockOf(a), baud, frame, a.mode);
     const auto settingB = settingFor(*b.family, clockOf(b), baud, frame, b.mode);
     if (!settingA || !settingB) {
-        const EndSpec &failed = settingA ? b : a;
+        const EndChoice &failed = settingA ? b : a;
         result.error = std::string(settingA ? "B" : "A") + " (" + std::string(failed.family->name) + ") cannot make "
                        + detail::trimmed(baud, 3) + " baud"
                        + (failed.mode.empty() ? std::string() : " in mode " + failed.mode);

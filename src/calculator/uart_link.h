@@ -13,7 +13,7 @@ namespace calculator::uart {
 // One end as the user names it: a family, its clock (0: the family's
 // default) and optionally one of its modes ("U2X=0"; empty: the mode
 // nearest to the request, as the calculator chooses).
-struct EndSpec
+struct EndChoice
 {
     const Family *family = nullptr;
     double clock = 0.0;
@@ -63,7 +63,7 @@ struct LinkResult
 // for fixes: another mode of either end, a divisor aimed at the other end's
 // true rate, and for a crystal-clocked end the nearest of `crystals` that
 // makes the link OK.
-LinkResult analyseLink(const EndSpec &a, const EndSpec &b, double baud, const echotest::Frame &frame,
+LinkResult analyseLink(const EndChoice &a, const EndChoice &b, double baud, const echotest::Frame &frame,
                        std::span<const double> crystals);
 
 // Standard crystal and oscillator frequencies in Hz, ascending: the

@@ -2,7 +2,7 @@
 // table, and the rate each gives differs from its name (115200 runs at
 // 115942).  A request gets the entry nearest to it.  The receiver's
 // sampling is not documented; 16x is assumed.
-// Source: nRF52840 Product Specification, UART chapter, register BAUDRATE
+// Source: nRF52840 datasheet (Nordic PS), UART chapter, register BAUDRATE
 // (its values and their "actual rate").
 #include "calculator/uart_family.h"
 
@@ -50,7 +50,7 @@ const Family &nrf52Family()
 {
     static const Family family{
         "nrf52", "Nordic nRF52 UART (BAUDRATE table)",
-        "nRF52840 Product Specification, UART register BAUDRATE",
+        "nRF52840 datasheet (Nordic PS), UART register BAUDRATE",
         ClockKind::Internal, 0.0, 0.0, false, nrf52Settings};
     return family;
 }

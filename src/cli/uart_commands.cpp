@@ -110,7 +110,7 @@ std::vector<double> rates(const std::vector<std::string> &texts, const std::stri
 }
 
 // "avr:16000000", "avr:16000000:U2X=0", "ftdi".
-uart::EndSpec endNamed(const std::string &text, const std::string &what)
+uart::EndChoice endNamed(const std::string &text, const std::string &what)
 {
     const auto first = text.find(':');
     const std::string name = text.substr(0, first);
@@ -155,8 +155,8 @@ ordered_json receptionJson(const uart::Reception &reception)
 int runLink(const std::string &a, const std::string &b, const std::string &baudText, const std::string &frameText,
             bool json, std::ostream &out, std::ostream &err)
 {
-    const uart::EndSpec endA = endNamed(a, "--a");
-    const uart::EndSpec endB = endNamed(b, "--b");
+    const uart::EndChoice endA = endNamed(a, "--a");
+    const uart::EndChoice endB = endNamed(b, "--b");
     const double baud = positiveNumber(baudText, "--baud");
     const echotest::Frame frame = frameNamed(frameText);
     const uart::LinkResult link = uart::analyseLink(endA, endB, baud, frame, uart::standardCrystals());

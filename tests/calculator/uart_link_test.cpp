@@ -13,7 +13,7 @@ namespace uart = calculator::uart;
 class LinkTest : public ::testing::Test
 {
 protected:
-    uart::LinkResult link(uart::EndSpec a, uart::EndSpec b, double baud, const char *frame = "8N1")
+    uart::LinkResult link(uart::EndChoice a, uart::EndChoice b, double baud, const char *frame = "8N1")
     {
         return uart::analyseLink(a, b, baud, *echotest::parseFrame(frame), uart::standardCrystals());
     }
@@ -50,6 +50,20 @@ TEST_F(LinkTest, AvrAt16MHzAgainstFtdiIsOutAndTheBaudRateCrystalFixesIt)
     EXPECT_EQ("27", divisor->changed.setting.fields[0].value);
     // U2X = 1 gives 117647.06, which A hears at -1.92 % against 1.5 %: no fix.
     EXPECT_EQ(nullptr, fixOf(result, 'A', "mode"));
+}
+
+TEST_F(LinkTest, AMarginalLinkGetsTheNearestCrystalThatIsOk)
+{
+    // 20 MHz: UBRR 10 -> 113636.36; A hears 115384.62 / 113636.36 - 1 = +1.54 %
+    // against 2.0 %: 0.46 left, under a quarter: marginal.
+    // 19.6608 MHz is nearer but only marginal itself (U2X=1, UBRR 20 ->
+    // 117028.57, A hears -1.40 % of 1.5 %); 18.432 MHz is exact: OK.
+    const auto result = link({avr, 20e6, ""}, {ftdi, 0, ""}, 115200);
+    EXPECT_EQ(uart::Verdict::Marginal, result.overall.verdict);
+    EXPECT_NEAR(0.462, result.overall.marginPercent, 1e-3);
+    const uart::Fix *crystal = fixOf(result, 'A', "crystal");
+    ASSERT_NE(nullptr, crystal);
+    EXPECT_EQ(18432000.0, crystal->changed.clock);
 }
 
 TEST_F(LinkTest, AvrAt14M7456AgainstFtdiIsOk)
