@@ -162,6 +162,8 @@ ordered_json runJson(int run, const std::string &port, const RunResult &result, 
         line["message"] = message;
     if (result.firstByteMs)
         line["first_byte_ms"] = *result.firstByteMs;
+    if (result.networkRoundTripMs)
+        line["network_round_trip_ms"] = std::round(*result.networkRoundTripMs * 1000.0) / 1000.0;
     line["line_rate"] = lineRateJson(result.lineRate, result.baud);
     line["line_errors"] = lineErrorsJson(result.lineErrorCounts);
     if (result.verdict == Verdict::Fail) {
@@ -208,6 +210,8 @@ std::string runText(int run, const std::string &port, const RunResult &result)
         + std::to_string(result.received) + "/1000  send " + std::to_string(result.sendMs) + " ms  last read "
         + std::to_string(result.lastReadMs) + " ms  (line time " + std::to_string(result.lineTimeMs)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
+    if (result.networkRoundTripMs)
+        text += "  network round trip " + fixed(*result.networkRoundTripMs, 1) + " ms";
     if (result.verdict == Verdict::Fail)
         text += "\n" + failureDetail(result);
     return text;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <vector>
 #include <iterator>
 
@@ -202,8 +203,10 @@ bool EchoTestRun::open(RunResult &result)
 {
     const std::string mode = "baud=" + settings_.baud.text + " parity=N data=8 stop=1";
     const int32_t opened = comm_.CommOpen(settings_.port, settings_.deviceName(), mode);
-    if (opened == 0)
+    if (opened == 0) {
+        result.networkRoundTripMs = comm_.networkRoundTripMs(settings_.port);
         return true;
+    }
     result.verdict = Verdict::OpenFailed;
     result.openError = comm_.lastError();
     result.openError.number = opened;
@@ -285,6 +288,9 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
         view_->showTimes(result);
     }
     result.timeoutMs = std::max<int64_t>(transfer.elapsed, result.lineTimeMs) + timeoutExtraMs(result.baud);
+    // Over a network the last echoed byte comes a round trip later.
+    if (result.networkRoundTripMs)
+        result.timeoutMs += static_cast<int64_t>(std::ceil(*result.networkRoundTripMs));
 
     while (!result.portLost && transfer.elapsed < result.timeoutMs && !aborted()) {
         if (!read(transfer, result))
