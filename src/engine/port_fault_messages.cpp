@@ -80,7 +80,7 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
                               cause.systemText);
     case Kind::NoAnswer:
         return withSystemText(openedName(names) + ": the port server at " + cause.devicePath +
-                                  " did not answer the line settings!    ",
+                                  " did not take the line settings!    ",
                               cause.systemText);
     case Kind::Lost:
     case Kind::None:

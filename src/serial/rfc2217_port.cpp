@@ -197,6 +197,15 @@ RemoteFailure Rfc2217Port::lost() const
     return failure;
 }
 
+// ser2net closes a connection at once when it cannot open its device (held
+// by another client, gone), often after a line of text saying why.
+RemoteFailure Rfc2217Port::closedEarly() const
+{
+    const std::string said = printable(earlyText_);
+    return fault(SystemCause::Kind::NoAnswer, serial::winerr::deviceNotConnected,
+                 "the server closed the connection" + (said.empty() ? std::string() : " saying \"" + said + "\""));
+}
+
 bool Rfc2217Port::open(RemoteFailure &failure)
 {
     net::NetError error;
@@ -252,7 +261,7 @@ bool Rfc2217Port::open(RemoteFailure &failure)
     roundTripMs_ = std::chrono::duration<double, std::milli>(Clock::now() - asked).count();
     if (!answered(cpc::setBaudRate)) {
         if (closed_) {
-            failure = lost();
+            failure = closedEarly();
             return false;
         }
         failure = fault(SystemCause::Kind::NoAnswer, serial::winerr::semTimeout,
@@ -307,7 +316,7 @@ bool Rfc2217Port::configure(const Dcb &dcb, RemoteFailure &failure)
     pumpUntil(allAnswered, limits_.answerMs);
     if (!allAnswered()) {
         if (closed_) {
-            failure = lost();
+            failure = closedEarly();
             return false;
         }
         std::uint8_t missing = cpc::setBaudRate;
@@ -360,6 +369,7 @@ bool Rfc2217Port::configure(const Dcb &dcb, RemoteFailure &failure)
         return false;
     }
     dcb_ = dcb;
+    configured_ = true;
     return true;
 }
 
@@ -513,7 +523,7 @@ bool Rfc2217Port::pumpOnce(int timeoutMs)
         data.clear();
         events.clear();
         decoder_.feed(std::string_view(buffer, static_cast<std::size_t>(n)), data, events);
-        if (!comPortAccepted_ && earlyText_.size() < 256)
+        if (!configured_ && earlyText_.size() < 256)
             earlyText_ += data;
         if (inboxAt_ > 0 && inboxAt_ == inbox_.size()) {
             inbox_.clear();

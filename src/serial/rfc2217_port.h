@@ -121,6 +121,7 @@ private:
     bool pumpOnce(int timeoutMs);
     bool answered(std::uint8_t command) const;
     RemoteFailure lost() const;
+    RemoteFailure closedEarly() const;
     RemoteFailure fault(SystemCause::Kind kind, std::uint32_t error, const std::string &text) const;
     void noteInboxSize();
 
@@ -136,6 +137,7 @@ private:
     std::string earlyText_; // what a server that closed at once had said first
     std::string outbox_;    // answers to the server, sent when no send is under way
     bool sending_ = false;
+    bool configured_ = false;
 
     bool comPortAccepted_ = false;
     bool comPortRefused_ = false;
