@@ -37,6 +37,7 @@ check "echo options" offers "echo --" --port --device --baud --runs --json --low
 check "no options of another subcommand" offers_not "echo --" --clock
 check "options after a flag" offers "echo --json --" --runs
 check "port numbers" offers "echo --port ''" 1 2 3 4
+check "a port on another machine" offers "echo --device r" rfc2217://
 check "baud rates by prefix" offers "calc --clock 16000000 --baud 96" 9600
 check "a value we cannot guess offers nothing" offers_nothing "echo --runs ''"
 touch "$dest/ttyFAKE0"

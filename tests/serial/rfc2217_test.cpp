@@ -348,6 +348,7 @@ struct RateCase {
     const char *name;
     std::uint32_t answer;
     bool refused;
+    friend void PrintTo(const RateCase &c, std::ostream *os) { *os << c.name; }
 };
 
 class Rfc2217RateAnswer : public ::testing::TestWithParam<RateCase> {};

@@ -39,6 +39,7 @@ public:
     const std::string &errorText() const { return error_; }
     std::uint16_t port(std::size_t line) const { return ports_.at(line); }
     std::string url(std::size_t line) const { return "rfc2217://127.0.0.1:" + std::to_string(port(line)); }
+    pid_t pid() const { return pid_; }
 
 private:
     bool startOnce();
