@@ -88,8 +88,8 @@ TEST_F(RemotePorts, PassAtSeveralRatesWithTheRateOnTheFarLine)
         view.onYield = [&] { farRate = plugs[0]->lineRate(); };
         echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
         echotest::RunSettings settings;
-        settings.device = server->url(0);
-        settings.baud = echotest::readBaudText(baud);
+        settings.plan.sendPort.device = server->url(0);
+        settings.plan.baud = echotest::readBaudText(baud);
         const echotest::RunResult result = engine.run(settings);
         EXPECT_EQ(echotest::Verdict::Pass, result.verdict) << baud << ": " << view.lastMessage();
         EXPECT_EQ(std::stoul(baud), farRate) << baud;

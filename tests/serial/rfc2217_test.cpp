@@ -333,9 +333,9 @@ RunOutcome runAgainst(CommPlatform &platform, const std::string &device, const c
     echotest::HeadlessView view;
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
     echotest::RunSettings settings;
-    settings.device = device;
-    settings.portName = device;
-    settings.baud = echotest::readBaudText(baud);
+    settings.plan.sendPort.device = device;
+    settings.plan.sendPort.portName = device;
+    settings.plan.baud = echotest::readBaudText(baud);
     const auto start = Clock::now();
     RunOutcome outcome;
     outcome.result = engine.run(settings);
