@@ -4,7 +4,9 @@
 // the network round trips, the last read minus the line time and the
 // processor time of the tester and of ser2net.  Pseudo-terminals only; run
 // it through tools/guard.sh as root.
-//   bench_remote_ports [ports=32] [runs=5] [baud=115200]
+//   bench_remote_ports [ports=32] [runs=5] [baud=115200] [instant]
+// "instant": the plugs answer at once instead of at the line's pace, which
+// leaves the run its whole line time for the network and the machine.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -61,7 +63,10 @@ int main(int argc, char **argv)
         std::printf("skipped: %s\n", why.c_str());
         return 0;
     }
-    bench::PlugHost host(ports, {});
+    const bool instant = argc > 4 && std::string(argv[4]) == "instant";
+    serial::EchoPlugOptions plugOptions;
+    plugOptions.lineTiming = !instant;
+    bench::PlugHost host(ports, plugOptions);
     if (static_cast<int>(host.paths().size()) != ports) {
         std::printf("could not start %d plugs\n", ports);
         return 1;
@@ -99,6 +104,9 @@ int main(int argc, char **argv)
     std::istringstream text(out.str());
     for (std::string line; std::getline(text, line);) {
         const auto object = nlohmann::json::parse(line);
+        if (object["type"] == "error")
+            std::printf("  %s: %s\n", object["port"].get<std::string>().c_str(),
+                        object["message"].get<std::string>().c_str());
         if (object["type"] != "run")
             continue;
         ++total;
@@ -109,13 +117,16 @@ int main(int argc, char **argv)
                         object["port"].get<std::string>().c_str(), object["verdict"].get<std::string>().c_str(),
                         object["received"].get<int>(), object["last_read_ms"].get<int>(),
                         object["timeout_ms"].get<int>(), object.value("wrong_bytes", 0) ? ", wrong bytes" : "");
+        if (object["verdict"] != "PASS" && object.contains("message"))
+            std::printf("    %s\n", object["message"].get<std::string>().c_str());
         lateness.push_back(object["last_read_ms"].get<int>() - object["min_transmit_ms"].get<int>());
         if (object.contains("network_round_trip_ms"))
             roundTrips.push_back(object["network_round_trip_ms"].get<double>());
     }
-    std::printf("%d remote ports (one ser2net, RFC 2217 on the loopback) at %s baud, %d runs each: %d of %d runs PASS "
-                "(exit %d) in %.1f s\n",
-                ports, baud, runs, passes, total, status, wall.count());
+    std::printf("%d remote ports (one ser2net, RFC 2217 on the loopback, plugs %s) at %s baud, %d runs each: %d of %d "
+                "runs PASS (exit %d) in %.1f s\n",
+                ports, instant ? "answering at once" : "paced at the line's rate", baud, runs, passes, total, status,
+                wall.count());
     std::printf("  network round trip at open: median %.2f ms, worst %.2f ms\n", at(roundTrips, 0.5),
                 roundTrips.empty() ? 0.0 : *std::max_element(roundTrips.begin(), roundTrips.end()));
     std::printf("  last read minus line time: median %d ms, 99%% %d ms, worst %d ms\n", at(lateness, 0.5),
