@@ -19,6 +19,7 @@ packages=(
   libjs-chart.js                               # the plotting library built into the soak report
   libxml2-utils                                # xmllint: the JUnit output is validated against its schema
   chromium                                     # a real browser that loads the report page in the tests
+  ser2net                                      # an RFC 2217 port server the remote-port tests start themselves
 )
 
 missing=()
@@ -32,4 +33,30 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# ser2net's package ships a configuration that serves /dev/ttyS0 and
+# /dev/ttyS1 (the console on many machines) and would start it as a
+# service.  No service may start while we install (policy-rc.d says so for
+# the time of the install, unless the machine has one already), and the
+# service stays off afterwards: the tests start their own ser2net with a
+# configuration of their own.
+policy=/usr/sbin/policy-rc.d
+own_policy=""
+if [[ " ${missing[*]} " == *" ser2net "* ]] && [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\n# installing rebounce-test dependencies: no service starts\nexit 101\n' | $sudo tee "$policy" >/dev/null
+  $sudo chmod 755 "$policy"
+  own_policy=yes
+fi
+status=0
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+[ -n "$own_policy" ] && $sudo rm -f "$policy"
+if [[ " ${missing[*]} " == *" ser2net "* ]]; then
+  # Stopped where systemd runs, and not started at the next boot either
+  # (disable works without a running systemd too).
+  if [ -d /run/systemd/system ]; then
+    $sudo systemctl disable --now ser2net.service >/dev/null 2>&1 || true
+  elif command -v systemctl >/dev/null 2>&1; then
+    $sudo systemctl disable ser2net.service >/dev/null 2>&1 || true
+  fi
+fi
+exit $status

@@ -35,7 +35,12 @@ _rebounce_cli()
             ;;
         --device)
             local IFS=$'\n'
-            COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
+            if [[ $cur == r* ]]; then
+                COMPREPLY=($(compgen -W "rfc2217://" -- "$cur"))
+                compopt -o nospace 2>/dev/null
+            else
+                COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
+            fi
             return
             ;;
         --baud | --board-rate)

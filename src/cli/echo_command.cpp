@@ -193,7 +193,8 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
     where->add_option("--port", options->ports, "COM port 1..4 (REBOUNCE_COMn maps it on Linux); repeat to test several")
         ->check(CLI::Range(1, 4));
     where->add_option("--device", options->devices,
-                      "Any serial device: /dev/ttyUSB0, a pseudo-terminal, COM7; repeat to test several at once")
+                      "Any serial device: /dev/ttyUSB0, a pseudo-terminal, COM7, a port served over RFC 2217 "
+                      "(rfc2217://HOST:PORT, e.g. by ser2net); repeat to test several at once")
         ->check(CLI::Validator(checkDeviceText, "DEVICE"));
     where->require_option(1, 0);
     command->add_option("--baud", options->baud, "Baud rate (any integer the driver takes)")

@@ -3,12 +3,17 @@
 #include <algorithm>
 #include <cctype>
 
+#include "serial/rfc2217_port.h"
+
 namespace cli {
 
 std::string checkDeviceText(const std::string &text)
 {
     if (std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c); }))
         return "the device name is empty";
+    serial::RemoteAddress address;
+    if (serial::isRfc2217Name(text) && !serial::parseRfc2217Name(text, address))
+        return "a port on another machine is named rfc2217://HOST:PORT (port 1 to 65535)";
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <vector>
 #include <iterator>
 
@@ -217,8 +218,12 @@ bool EchoTestRun::open(RunResult &result)
 bool EchoTestRun::openPort(const PlanPort &port, RunResult &result)
 {
     const int32_t opened = comm_.CommOpen(port.port, port.deviceName(), settings_.plan.modeText());
-    if (opened == 0)
+    if (opened == 0) {
+        // A port on another machine: the longer round trip of the two ports.
+        if (const std::optional<double> roundTrip = comm_.networkRoundTripMs(port.port))
+            result.networkRoundTripMs = std::max(result.networkRoundTripMs.value_or(0.0), *roundTrip);
         return true;
+    }
     result.verdict = Verdict::OpenFailed;
     result.openError = comm_.lastError();
     result.openError.number = opened;
@@ -303,6 +308,9 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
         view_->showTimes(result);
     }
     result.timeoutMs = std::max<int64_t>(transfer.elapsed, result.lineTimeMs) + timeoutExtraMs(result.baud);
+    // Over a network the last echoed byte comes a round trip later.
+    if (result.networkRoundTripMs)
+        result.timeoutMs += static_cast<int64_t>(std::ceil(*result.networkRoundTripMs));
 
     while (!result.portLost && transfer.elapsed < result.timeoutMs && !aborted()) {
         if (!read(transfer, result))

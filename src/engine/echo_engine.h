@@ -86,6 +86,9 @@ struct RunResult {
     LineRateEstimate lineRate;
     uint32_t lineErrors = 0;      // serial::commflags met by the reads (where the system reports them)
     serial::LineErrorCounts lineErrorCounts; // how many of each the driver counted during the run
+    // A port on another machine: the network round trip measured when it
+    // was opened (the run's time-out allows for it); none for a local port.
+    std::optional<double> networkRoundTripMs;
     bool portLost = false;        // the device went away during the transfer
     serial::CommError transferError; // the failure that ended it
 };

@@ -19,6 +19,20 @@ std::string displayName(const serial::SystemCause &cause, const PortNames &names
     return name + " (" + cause.devicePath + ")";
 }
 
+std::string openedName(const PortNames &names)
+{
+    return names.deviceName.empty() ? names.comName : names.deviceName;
+}
+
+// "host" of "host:port" or "[v6]:port".
+std::string hostOf(const std::string &hostAndPort)
+{
+    std::string host = hostAndPort.substr(0, hostAndPort.rfind(':'));
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return host;
+}
+
 std::string permissionMessage(const serial::SystemCause &cause, const PortNames &names)
 {
     std::string message = "No permission to open " + displayName(cause, names) + "!    " + kCrLf;
@@ -56,6 +70,19 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
         return displayName(cause, names) + " is a regular file, not a serial port!    ";
     case Kind::Directory:
         return displayName(cause, names) + " is a directory, not a serial port!    ";
+    case Kind::HostNotFound:
+        return withSystemText(openedName(names) + ": the host " + hostOf(cause.devicePath) + " cannot be found!    ",
+                              cause.systemText);
+    case Kind::Unreachable:
+        return withSystemText(openedName(names) + ": no connection to " + cause.devicePath + "!    ", cause.systemText);
+    case Kind::NotRfc2217:
+        return withSystemText(openedName(names) + ": " + cause.devicePath + " is not an RFC 2217 port server!    " +
+                                  kCrLf + "(A raw TCP port or another service. The test was not run.)",
+                              cause.systemText);
+    case Kind::NoAnswer:
+        return withSystemText(openedName(names) + ": the port server at " + cause.devicePath +
+                                  " did not take the line settings!    ",
+                              cause.systemText);
     case Kind::Lost:
     case Kind::None:
         break;

@@ -90,6 +90,8 @@ std::string runText(const RunRecord &record)
         + (reportedLastReadMs(result) ? std::to_string(*reportedLastReadMs(result)) + " ms" : std::string("none"))
         + "  (line time " + std::to_string(result.lineTimeMs)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
+    if (result.networkRoundTripMs)
+        text += "  network round trip " + fixed(*result.networkRoundTripMs, 1) + " ms";
     if (result.verdict == Verdict::Fail)
         text += "\n    " + failureText(result);
     return text;

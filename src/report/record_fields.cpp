@@ -63,6 +63,13 @@ const std::vector<RunField> &runFields()
         {"first_byte_ms", {}, [](const RunRecord &r) -> Value {
              return r.result.firstByteMs ? Value(*r.result.firstByteMs) : Value();
          }},
+        // A port on another machine: the network round trip measured at
+        // open, beside the line figures, so a slow link is not read as a
+        // slow port.
+        {"network_round_trip_ms", {}, [](const RunRecord &r) -> Value {
+             return r.result.networkRoundTripMs ? Value(std::round(*r.result.networkRoundTripMs * 1000.0) / 1000.0)
+                                                : Value();
+         }},
         {"line_rate", {"baud", "uncertainty", "differs"}, [](const RunRecord &r) -> Value {
              return lineRateJson(r.result.lineRate, r.result.baud);
          }},

@@ -22,6 +22,11 @@ struct SystemCause {
         RegularFile, // a plain file
         Directory,
         Lost,        // the device went away or the far end hung up mid-transfer
+        // A port on another machine (devicePath: "HOST:PORT"):
+        HostNotFound, // the host's name does not resolve
+        Unreachable,  // no connection: refused, timed out, no route
+        NotRfc2217,   // something answers there, but not a port server
+        NoAnswer,     // the port server did not answer the line settings
     };
     Kind kind = Kind::None;
     int systemError = 0;       // errno (0 for a hang-up seen by poll)

@@ -165,9 +165,15 @@ public:
     // The cause beside the calling thread's last failed call; Kind::None
     // where the platform knows nothing more than the Windows number.
     virtual SystemCause lastCause() const { return {}; }
+    // The network round trip to a port on another machine, as measured
+    // when it was opened; false for a local port.
+    virtual bool networkRoundTrip(CommHandle, double &) { return false; }
 };
 
 // The platform of the machine the program runs on (one static instance).
 CommPlatform &systemCommPlatform();
+// The platform every port name goes through: local devices to
+// systemCommPlatform(), "rfc2217://HOST:PORT" to ports on other machines.
+CommPlatform &portCommPlatform();
 
 } // namespace serial

@@ -308,6 +308,15 @@ LineErrorCounts modCOMM::lineErrorCounts(std::int16_t port)
     return flagCounts_[static_cast<std::size_t>(port - firstPort)];
 }
 
+std::optional<double> modCOMM::networkRoundTripMs(std::int16_t port)
+{
+    const PortRecord &record = portRecord(port);
+    double milliseconds = 0.0;
+    if (record.IsOpen && platform_.networkRoundTrip(record.Handle, milliseconds))
+        return milliseconds;
+    return std::nullopt;
+}
+
 std::uint32_t modCOMM::lineErrorsSeen(std::int16_t port) const
 {
     if (port < firstPort || port > lastPort)

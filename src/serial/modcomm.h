@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace serial {
@@ -36,7 +37,7 @@ inline constexpr CommTimeouts commTimeouts{0xFFFFFFFFu, 0, 1000, 1000, 0};
 
 class modCOMM {
 public:
-    explicit modCOMM(CommPlatform &platform = systemCommPlatform());
+    explicit modCOMM(CommPlatform &platform = portCommPlatform());
 
     // Opens deviceName ("COM1".."COM4") as port and applies mode
     // ("baud=9600 parity=N data=8 stop=1").  0 = open and configured,
@@ -64,6 +65,9 @@ public:
     // The line errors met on an open port since it was opened: the driver's
     // own counts where it keeps them, else the reads that met each kind.
     LineErrorCounts lineErrorCounts(std::int16_t port);
+    // The network round trip of an open port on another machine, measured
+    // when it was opened; none for a local port.
+    std::optional<double> networkRoundTripMs(std::int16_t port);
 
     // Waits up to timeoutMs for input on an open port; returns at once if
     // bytes are queued or the port is not open.  Lets a polling caller rest

@@ -53,6 +53,9 @@ public:
     std::uint64_t bytesReceived() const;
     std::uint64_t bytesSent() const;
     bool hungUp() const;
+    // The rate the line is set to now, as the program (or a port server
+    // between) set it on the pair; 0 when there is no pair.
+    std::uint32_t lineRate() const;
 
 private:
     struct Impl;

@@ -171,6 +171,15 @@ std::uint64_t VirtualEchoPlug::bytesReceived() const { return impl_->received; }
 std::uint64_t VirtualEchoPlug::bytesSent() const { return impl_->sent; }
 bool VirtualEchoPlug::hungUp() const { return impl_->hungUp; }
 
+std::uint32_t VirtualEchoPlug::lineRate() const
+{
+    std::uint32_t rate = 0;
+    const int master = impl_->master;
+    if (master < 0 || linuxtty::getLineRate(master, rate) != 0)
+        return 0;
+    return rate;
+}
+
 void VirtualEchoPlug::Impl::run()
 {
     std::deque<Scheduled> outgoing;

@@ -27,4 +27,6 @@ std::uint64_t VirtualEchoPlug::bytesReceived() const { return 0; }
 std::uint64_t VirtualEchoPlug::bytesSent() const { return 0; }
 bool VirtualEchoPlug::hungUp() const { return false; }
 
+std::uint32_t VirtualEchoPlug::lineRate() const { return 0; }
+
 } // namespace serial

@@ -37,6 +37,7 @@ check "echo options" offers "echo --" --port --device --baud --runs --json --low
 check "no options of another subcommand" offers_not "echo --" --clock
 check "options after a flag" offers "echo --json --" --runs
 check "port numbers" offers "echo --port ''" 1 2 3 4
+check "a port on another machine" offers "echo --device r" rfc2217://
 check "baud rates by prefix" offers "calc --clock 16000000 --baud 96" 9600
 check "UART families" offers "link --a ''" avr avr-dx stm32 pic 16550 ftdi ch340 cp210x esp32 nrf52
 check "UART families by prefix" offers "calc --uart ft" ftdi ftdi-h

@@ -225,7 +225,7 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
     ASSERT_EQ(4u, rows.size()) << "a header and the three runs; the port that did not open has no run";
     const std::vector<std::string> &header = rows[0];
     EXPECT_EQ("run,verdict,port,baud,sent,received,send_ms,last_read_ms,min_transmit_ms,timeout_ms,received_text,"
-              "message,first_byte_ms,line_rate.baud,line_rate.uncertainty,line_rate.differs,line_errors.framing,"
+              "message,first_byte_ms,network_round_trip_ms,line_rate.baud,line_rate.uncertainty,line_rate.differs,line_errors.framing,"
               "line_errors.overrun,line_errors.parity,line_errors.break,wrong_bytes,missing_bytes,extra_bytes,"
               "first_error.position,first_error.expected,first_error.received,error_positions",
               report::csvHeader());
@@ -242,7 +242,7 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
     EXPECT_EQ("2", fail["line_errors.overrun"]);
     EXPECT_EQ("82", fail["first_error.expected"]);
     EXPECT_EQ("17 40 41", fail["error_positions"]);
-    EXPECT_EQ("", rows[1][20]) << "no failure fields for a PASS";
+    EXPECT_EQ("", rows[1][21]) << "no failure fields for a PASS";
 }
 
 TEST(CsvCell, QuotesOnlyWhatNeedsIt)
