@@ -55,6 +55,8 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
         return displayName(cause, names) + " is a regular file, not a serial port!    ";
     case Kind::Directory:
         return displayName(cause, names) + " is a directory, not a serial port!    ";
+    case Kind::FrameRefused:
+        return withSystemText(displayName(cause, names) + " cannot run the frame asked for!    ", cause.systemText);
     case Kind::Lost:
     case Kind::None:
         break;

@@ -22,6 +22,7 @@ struct SystemCause {
         RegularFile, // a plain file
         Directory,
         Lost,        // the device went away or the far end hung up mid-transfer
+        FrameRefused, // the driver refused the frame asked for, or runs another (systemText says which)
     };
     Kind kind = Kind::None;
     int systemError = 0;       // errno (0 for a hang-up seen by poll)

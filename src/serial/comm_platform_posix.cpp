@@ -20,6 +20,7 @@
 #include <grp.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -383,6 +384,8 @@ private:
         linuxtty::LineCounters atOpen{}; // the driver's counts when we took the port
         std::string path;
         bool isTerminal = false;
+        bool isPseudoTerminal = false;
+        std::optional<Dcb> frameSet; // the frame setCommState gave a pseudo-terminal
         bool regularFile = false;
         bool exclusiveIsOurs = false; // clear at close only the exclusive mode we set
         linuxtty::SavedLine saved;    // put back at close
@@ -394,6 +397,7 @@ private:
     enum class Wait { Ready, TimedOut, Gone };
     Wait waitReadable(int fd, int timeoutMs, const char **goneText = nullptr);
     bool drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent);
+    bool applyPseudoTerminalFrame(CommHandle handle, const termios &tio, Dcb &state);
 
     std::mutex mutex_;
     std::map<int, PortState> ports_;
@@ -458,6 +462,7 @@ CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
     state.path = path;
     state.regularFile = S_ISREG(st.st_mode);
     state.isTerminal = ::isatty(fd);
+    state.isPseudoTerminal = rdev != 0 && ptyIndex(rdev) >= 0;
     if (state.isTerminal) {
         // ... the exclusive mode of the tty keeps everyone but root out; root
         // passes it, so ask before taking the port ...
@@ -551,6 +556,8 @@ bool PosixCommPlatform::getCommState(CommHandle handle, Dcb &dcb)
     state.dsrSensitivity = false;
     state.outX = tio.c_iflag & IXON;
     state.inX = tio.c_iflag & IXOFF;
+    if (!applyPseudoTerminalFrame(handle, tio, state))
+        return false;
     int lines = 0;
     const bool haveLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
     state.dtrControl = !haveLines || (lines & TIOCM_DTR) ? Dcb::LineEnable : Dcb::LineDisable;
@@ -605,6 +612,10 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
         tio.c_iflag |= IXON;
     if (dcb.inX)
         tio.c_iflag |= IXOFF;
+    // Check the parity of what comes in: a driver that counts parity
+    // errors otherwise passes the bytes on as if they were sound.
+    if (dcb.parity != Dcb::NoParity)
+        tio.c_iflag |= INPCK;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0)
@@ -638,6 +649,38 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
     ::ioctl(fd, dcb.dtrControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &dtr);
     if (dcb.rtsControl != Dcb::LineHandshake)
         ::ioctl(fd, dcb.rtsControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &rts);
+    if (state.isPseudoTerminal) {
+        std::lock_guard lock(mutex_);
+        ports_[fd].frameSet = dcb;
+    }
+    return true;
+}
+
+// A pseudo-terminal's driver has no line to frame: it carries whole bytes
+// and states 8 data bits without parity whatever it was given, yet keeps the
+// rest (stop bits, odd or mark parity, the input parity check).  What it
+// keeps is read back from the driver; its data bits and whether parity is
+// on are the ones set through this handle, if they agree with what it kept.
+bool PosixCommPlatform::applyPseudoTerminalFrame(CommHandle handle, const termios &tio, Dcb &state)
+{
+    PortState port;
+    if (!lookup(handle, &port))
+        return false;
+    if (!port.isPseudoTerminal || !port.frameSet)
+        return true;
+    const Dcb &set = *port.frameSet;
+    const bool parityKept = set.parity == Dcb::NoParity || (tio.c_iflag & INPCK);
+    if (!parityKept)
+        return true;
+    state.byteSize = set.byteSize;
+    if (set.parity != Dcb::NoParity) {
+        if (tio.c_cflag & CMSPAR)
+            state.parity = (tio.c_cflag & PARODD) ? Dcb::MarkParity : Dcb::SpaceParity;
+        else
+            state.parity = (tio.c_cflag & PARODD) ? Dcb::OddParity : Dcb::EvenParity;
+    }
+    if (tio.c_cflag & CSTOPB)
+        state.stopBits = state.byteSize == 5 ? Dcb::One5StopBits : Dcb::TwoStopBits;
     return true;
 }
 

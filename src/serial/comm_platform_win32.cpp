@@ -82,6 +82,8 @@ void fromDcb(const Dcb &dcb, DCB &system)
     system.ByteSize = dcb.byteSize;
     system.Parity = dcb.parity;
     system.StopBits = dcb.stopBits;
+    // Check the parity of what comes in whenever the frame has parity.
+    system.fParity = dcb.parity != Dcb::NoParity;
     system.fOutxCtsFlow = dcb.outxCtsFlow;
     system.fOutxDsrFlow = dcb.outxDsrFlow;
     system.fDtrControl = dcb.dtrControl;

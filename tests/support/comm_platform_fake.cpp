@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace serial {
 
@@ -177,9 +178,11 @@ bool FakeCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
         return false;
     if (!checkHandle(handle))
         return false;
-    if (dcb.baudRate == 0)
+    if (dcb.baudRate == 0 || refusedFrames_.count({dcb.byteSize, dcb.parity}))
         return fail(winerr::invalidParameter);
     state_ = applied_ = dcb;
+    if (runningFrame_)
+        std::tie(state_.byteSize, state_.parity) = *runningFrame_;
     return true;
 }
 

@@ -77,6 +77,10 @@ public:
     // What lastCause() reports beside every failure (the POSIX platform's
     // account of it); nothing by default, as on Windows.
     void setFailureCause(SystemCause cause) { cause_ = std::move(cause); }
+    // A driver that refuses a frame (setCommState fails with 87) ...
+    void refuseFrame(std::uint8_t byteSize, std::uint8_t parity) { refusedFrames_.insert({byteSize, parity}); }
+    // ... or takes any and runs these data bits and parity instead.
+    void runFrame(std::uint8_t byteSize, std::uint8_t parity) { runningFrame_ = {byteSize, parity}; }
     // Devices createFile refuses with 2, as a missing port.
     void addMissingDevice(const std::string &name) { missing_.insert(name); }
 
@@ -144,6 +148,8 @@ private:
     Dcb state_{9600, 8, Dcb::NoParity, Dcb::OneStopBit};
     Dcb applied_{};
     std::optional<Pending> pending_;
+    std::set<std::pair<std::uint8_t, std::uint8_t>> refusedFrames_;
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> runningFrame_;
     SystemCause cause_;
 };
 
