@@ -4,6 +4,7 @@
 
 #include "serial/comm_mode.h"
 #include "serial/comm_platform.h"
+#include "serial/linux_rs485.h"
 #include "serial/linux_termios2.h"
 
 #include <algorithm>
@@ -373,6 +374,7 @@ public:
     std::uint32_t getLastError() const override { return lastError; }
     SystemCause lastCause() const override { return lastCauseValue; }
     bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
+    bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
 
@@ -389,6 +391,7 @@ private:
         bool regularFile = false;
         bool exclusiveIsOurs = false; // clear at close only the exclusive mode we set
         linuxtty::SavedLine saved;    // put back at close
+        linuxtty::SavedRs485 savedRs485; // likewise, once the RS-485 mode was set
     };
 
     // Only descriptors this platform opened are ever touched: a stale or
@@ -725,6 +728,28 @@ bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
     return true;
 }
 
+bool PosixCommPlatform::setRs485(CommHandle handle, const Rs485Mode &mode)
+{
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    linuxtty::SavedRs485 saved = state.savedRs485;
+    linuxtty::SavedRs485 found;
+    const int error = linuxtty::setRs485(static_cast<int>(handle), mode, found);
+    if (error != 0) {
+        // A driver without the mode answers ENOTTY (a pseudo-terminal, most
+        // USB adapters) or takes the call and keeps it off.
+        SystemCause cause = causeOf(SystemCause::Kind::None, error, state.path);
+        if (error == EOPNOTSUPP)
+            cause.systemText = "the driver keeps its RS-485 mode off";
+        return failWith(winerr::invalidFunction, std::move(cause));
+    }
+    std::lock_guard lock(mutex_);
+    // Only the setting found before our first change is put back.
+    ports_[static_cast<int>(handle)].savedRs485 = saved.valid ? saved : found;
+    return true;
+}
+
 bool PosixCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &counts)
 {
     PortState state;
@@ -915,6 +940,7 @@ bool PosixCommPlatform::closeHandle(CommHandle handle)
     // its exclusive mode, which only we had set.
     if (state.isTerminal)
         linuxtty::restoreLine(fd, state.saved);
+    linuxtty::restoreRs485(fd, state.savedRs485);
     if (state.exclusiveIsOurs)
         ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);

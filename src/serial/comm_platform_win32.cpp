@@ -152,6 +152,28 @@ public:
         return SetCommState(toHandle(handle), &system) != 0;
     }
 
+    // Windows' own RS-485 switch is RTS toggled around each send; delays and
+    // RTS after sending need the adapter vendor's tools.
+    bool setRs485(CommHandle handle, const Rs485Mode &mode) override
+    {
+        if (!mode.rtsOnSend || mode.delayBeforeSendMs != 0 || mode.delayAfterSendMs != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        DCB system{};
+        system.DCBlength = sizeof system;
+        if (!GetCommState(toHandle(handle), &system))
+            return false;
+        system.fRtsControl = RTS_CONTROL_TOGGLE;
+        if (!SetCommState(toHandle(handle), &system))
+            return false;
+        if (!GetCommState(toHandle(handle), &system) || system.fRtsControl != RTS_CONTROL_TOGGLE) {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return false;
+        }
+        return true;
+    }
+
     bool clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued) override
     {
         DWORD flags = 0;

@@ -229,6 +229,18 @@ std::int32_t modCOMM::recordFrameRefused(const Dcb &asked, const std::string &an
     return lastErrorNumber_;
 }
 
+std::int32_t modCOMM::CommSetRs485(std::int16_t port, const Rs485Mode &mode)
+{
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        if (!platform_.setRs485(handle, mode))
+            return RecordLastError("CommSetRs485");
+        return 0;
+    } catch (...) {
+        return recordCurrentException("CommSetRs485");
+    }
+}
+
 std::int32_t modCOMM::CommClose(std::int16_t port)
 {
     try {

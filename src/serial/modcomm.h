@@ -52,6 +52,11 @@ public:
     // takes and then reads back otherwise, is 87 at SetCommState with the
     // cause FrameRefused saying which.
     std::int32_t CommOpen(std::int16_t port, const std::string &deviceName, const std::string &mode);
+    // Turns on the driver's RS-485 mode of an open port (RTS drives the
+    // transceiver while sending); the driver's setting comes back at close.
+    // 0 = on; 9 = port outside 1..4; 6 = not open; 1 = the driver has no
+    // RS-485 mode (LastErrorCause says what the system answered).
+    std::int32_t CommSetRs485(std::int16_t port, const Rs485Mode &mode);
     // 0 = closed or was not open; 9 = port outside 1..4; else the error number.
     std::int32_t CommClose(std::int16_t port);
     // Reads what is queued (at least wanted bytes are asked for, at most 1024);

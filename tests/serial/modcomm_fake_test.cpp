@@ -146,6 +146,25 @@ TEST_F(ModCommFake, AFrameIsAppliedOrRefusedNeverRunOtherwise)
     EXPECT_EQ(SystemCause::Kind::None, comm.LastErrorCause().kind);
 }
 
+// RS-485: on where the driver has the mode, until the port closes; refused
+// with 1 where it has none; never on a port that is not open.
+TEST_F(ModCommFake, Rs485IsSetWhereTheDriverHasItAndGoesAtClose)
+{
+    const Rs485Mode mode{true, false, 2, 3};
+    ASSERT_EQ(0, comm.CommOpen(1, "COM1", mode9600));
+    EXPECT_EQ(1, comm.CommSetRs485(1, mode));
+    EXPECT_EQ("CommSetRs485", comm.LastErrorSource());
+    EXPECT_FALSE(fake.rs485Mode());
+
+    fake.setRs485Support(true);
+    EXPECT_EQ(0, comm.CommSetRs485(1, mode));
+    EXPECT_EQ(mode, fake.rs485Mode().value_or(Rs485Mode{}));
+    ASSERT_EQ(0, comm.CommClose(1));
+    EXPECT_FALSE(fake.rs485Mode()) << "the driver's setting must come back at close";
+    EXPECT_EQ(6, comm.CommSetRs485(1, mode));
+    EXPECT_EQ(9, comm.CommSetRs485(5, mode));
+}
+
 // Parity and framing errors the driver reports during reads are counted.
 TEST_F(ModCommFake, ParityAndFramingErrorsAreCounted)
 {

@@ -181,6 +181,19 @@ TEST_F(PtyPort, EachFrameIsSetAndReadBack)
     }
 }
 
+// A pseudo-terminal has no RS-485 mode: refused with the system's answer,
+// and the port stays usable.
+TEST_F(PtyPort, Rs485IsRefusedOnAPseudoTerminal)
+{
+    ASSERT_EQ(0, comm.CommOpen(1, pty.path(), mode9600)) << report(comm);
+    EXPECT_EQ(1, comm.CommSetRs485(1, Rs485Mode{}));
+    EXPECT_EQ("CommSetRs485", comm.LastErrorSource());
+    EXPECT_EQ(ENOTTY, comm.LastErrorCause().systemError);
+    EXPECT_EQ(pty.path(), comm.LastErrorCause().devicePath);
+    EXPECT_EQ(1, comm.CommWrite(1, "x"));
+    EXPECT_EQ(0, comm.CommClose(1));
+}
+
 struct BadModeCase {
     const char *name;
     const char *mode;

@@ -23,6 +23,7 @@ const char *commCallName(CommCall call)
     case CommCall::WriteFile: return "WriteFile";
     case CommCall::GetOverlappedResult: return "GetOverlappedResult";
     case CommCall::CloseHandle: return "CloseHandle";
+    case CommCall::SetRs485: return "SetRs485";
     case CommCall::WaitForInput: return "WaitForInput";
     }
     return "?";
@@ -261,6 +262,20 @@ bool FakeCommPlatform::closeHandle(CommHandle handle)
     if (!checkHandle(handle))
         return false;
     open_.erase(handle);
+    rs485_.reset(); // the driver's own setting is back
+    return true;
+}
+
+bool FakeCommPlatform::setRs485(CommHandle handle, const Rs485Mode &mode)
+{
+    calls_.push_back({CommCall::SetRs485, handle, mode.delayBeforeSendMs, {}});
+    if (scriptedFailure(CommCall::SetRs485))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    if (!rs485Supported_)
+        return fail(winerr::invalidFunction);
+    rs485_ = mode;
     return true;
 }
 
