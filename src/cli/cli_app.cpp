@@ -4,6 +4,7 @@
 
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
+#include "cli/pair_command.h"
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
 #include "cli/program_info.h"
@@ -22,6 +23,7 @@ int run(int argc, char **argv)
     addCalcCommand(app, exitStatus);
     addRatesCommand(app, exitStatus);
     addPlugCommand(app, exitStatus);
+    addPairCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);
 
     try {
