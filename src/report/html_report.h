@@ -3,19 +3,21 @@
 // port and three plots per port (last-read times, runs over time with the
 // failures marked, where in the pattern the errors fell).  The plotting
 // library is built into the program, so the page needs no network.
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 #include "engine/run_statistics.h"
 
-namespace cli {
+namespace report {
 
 struct ReportPort {
     std::string name;       // the device as the user named it
     std::string baud;       // the requested rate as given
     double requestedBaud = 0;
-    double lineTimeMs = 0;  // 1000 bytes at that rate
+    double lineTimeMs = 0;  // the pattern's line time at that rate
+    int32_t patternLength = 1000;
     const echotest::RunStatistics *statistics = nullptr;
 };
 
@@ -30,4 +32,4 @@ void writeHtmlReport(std::ostream &out, const ReportInfo &info, const std::vecto
 // The version of the plotting library the page embeds.
 extern const char kChartJsVersion[];
 
-} // namespace cli
+} // namespace report

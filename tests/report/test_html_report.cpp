@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/html_report.h"
+#include "report/html_report.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 echotest::RunStatistics soakWithFaults()
 {
-    echotest::RunStatistics stats;
+    echotest::RunStatistics stats(1000);
     for (int run = 0; run < 200; ++run) {
         echotest::RunSample s;
         s.startSeconds = run * 0.1;
@@ -37,8 +37,8 @@ echotest::RunStatistics soakWithFaults()
 std::string reportOf(const echotest::RunStatistics &stats, const std::string &name)
 {
     std::ostringstream page;
-    cli::writeHtmlReport(page, {"2026-12-08 09:00:00", 20.0, "test"},
-                         {{name, "115200", 115200, 86.8, &stats}});
+    report::writeHtmlReport(page, {"2026-12-08 09:00:00", 20.0, "test"},
+                            {{name, "115200", 115200, 86.8, 1000, &stats}});
     return page.str();
 }
 
@@ -74,7 +74,7 @@ TEST(HtmlReport, NeedsNoNetworkAndEscapesWhatTheUserNamed)
     EXPECT_EQ(std::string::npos, page.find("<ttyUSB0>"));
     // The device name reaches the plot data, but cannot end the script early.
     EXPECT_EQ(std::string::npos, page.find("&</script>\""));
-    EXPECT_NE(std::string::npos, page.find("Chart.js " + std::string(cli::kChartJsVersion)));
+    EXPECT_NE(std::string::npos, page.find("Chart.js " + std::string(report::kChartJsVersion)));
     EXPECT_NE(std::string::npos, page.find("<td>4</td>"));  // failures
 }
 

@@ -1,11 +1,13 @@
-#include "cli/html_report.h"
+#include "report/html_report.h"
+
+#include "report/record_fields.h"
 
 #include <cstdio>
 #include <ostream>
 
 #include <nlohmann/json.hpp>
 
-namespace cli {
+namespace report {
 
 extern const char kChartJsSource[]; // generated from the library's minified build
 
@@ -44,13 +46,6 @@ std::string scriptSafe(const std::string &json)
     return out;
 }
 
-std::string fixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 ordered_json plotData(const ReportPort &port)
 {
     const echotest::RunStatistics &s = *port.statistics;
@@ -64,6 +59,7 @@ ordered_json plotData(const ReportPort &port)
                           {"failures", bucket.failures},
                           {"worst_last_read_ms", bucket.worstLastReadMs}});
     return {{"name", port.name},
+            {"pattern_length", port.patternLength},
             {"last_read_histogram", histogram},
             {"over_time", series},
             {"errors_at_position", s.errorsAtPosition()}};
@@ -88,12 +84,10 @@ void writeSummary(std::ostream &out, const ReportPort &port)
     row("Bytes compared", std::to_string(s.bytesCompared()));
     row("Wrong / missing / extra bytes", std::to_string(s.wrongBytes()) + " / " + std::to_string(s.missingBytes())
             + " / " + std::to_string(s.extraBytes()));
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.3g", s.byteErrorRate());
-    row("Byte error rate", rate);
+    row("Byte error rate", rateText(s.byteErrorRate()));
     row("First byte back (min / median / 99 % / max)", times(s.firstByte()));
     row("Last read (min / median / 99 % / max)", times(s.lastRead()));
-    row("Line time of 1000 bytes", fixed(port.lineTimeMs, 1) + " ms");
+    row("Line time of " + std::to_string(port.patternLength) + " bytes", fixed(port.lineTimeMs, 1) + " ms");
     const echotest::LineRateEstimate line = s.lineRate();
     if (line.valid) {
         std::string text = fixed(line.baud, 0) + " baud +/- " + fixed(line.uncertainty, 0);
@@ -103,10 +97,12 @@ void writeSummary(std::ostream &out, const ReportPort &port)
     } else {
         row("Line rate measured", "-");
     }
-    const echotest::LineErrorCounts &e = s.lineErrors();
-    row("Line errors (framing / overrun / parity / break)", std::to_string(e.framing) + " / "
-            + std::to_string(e.overrun + e.bufferOverrun) + " / " + std::to_string(e.parity) + " / "
-            + std::to_string(e.breaks));
+    std::string names, counts;
+    for (const LineErrorKind &kind : lineErrorKinds(s.lineErrors())) {
+        names += (names.empty() ? "" : " / ") + std::string(kind.name);
+        counts += (counts.empty() ? "" : " / ") + std::to_string(kind.count);
+    }
+    row("Line errors (" + names + ")", counts);
     out << "</table>\n";
 }
 
@@ -150,7 +146,7 @@ report.ports.forEach((port, i) => {
       datasets: [{ label: 'errors', data: port.errors_at_position, backgroundColor: '#d62728',
                    barPercentage: 1.0, categoryPercentage: 1.0 }]
     },
-    options: { plugins: { title: { display: true, text: 'Errors by position in the 1000 bytes' },
+    options: { plugins: { title: { display: true, text: 'Errors by position in the ' + port.pattern_length + ' bytes' },
                           legend: { display: false } },
                scales: { x: { title: { display: true, text: 'byte position' } }, y: { beginAtZero: true } } }
   });
@@ -198,4 +194,4 @@ void writeHtmlReport(std::ostream &out, const ReportInfo &info, const std::vecto
     out << "</body>\n</html>\n";
 }
 
-} // namespace cli
+} // namespace report
