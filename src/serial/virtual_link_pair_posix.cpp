@@ -187,30 +187,33 @@ struct VirtualLinkPair::Impl {
                     timeoutMs = std::min(timeoutMs, static_cast<int>(std::clamp<long long>(wait, 1, 200)));
                 }
             }
-            pollfd fds[3] = {{wakeRead, POLLIN, 0}, {sides[0].master, POLLIN, 0}, {sides[1].master, POLLIN, 0}};
-            // A side nobody holds reports a hang-up at once: look at it
-            // without waiting, then wait on the rest.
-            for (int i = 0; i < 2; ++i) {
-                const bool open = heldNow(sides[i]);
-                if (sides[i].open && !open) {
-                    // What was on the wire to a port let go of is gone.
-                    sides[i].incoming.clear();
-                    ::tcflush(sides[i].master, TCIOFLUSH);
-                }
-                sides[i].open = open;
-                if (!open)
-                    fds[i + 1].fd = -1;
+            for (Side &side : sides) {
+                const bool open = heldNow(side);
+                if (side.open && !open)
+                    side.incoming.clear(); // what was on the wire to a port let go of is gone
+                side.open = open;
             }
+            pollfd fds[3] = {{wakeRead, POLLIN, 0}, {sides[0].master, POLLIN, 0}, {sides[1].master, POLLIN, 0}};
             if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR)
                 return;
             if (fds[0].revents)
                 return;
+            bool readAny = false;
             for (int i = 0; i < 2; ++i) {
-                if (fds[i + 1].fd < 0 || !(fds[i + 1].revents & POLLIN))
+                if (!(fds[i + 1].revents & POLLIN))
                     continue;
                 const ssize_t n = ::read(sides[i].master, buffer, sizeof buffer);
-                if (n > 0)
+                if (n > 0) {
                     carry(i, buffer, static_cast<std::size_t>(n));
+                    readAny = true;
+                }
+            }
+            // A side nobody holds reports a hang-up without end: rest a
+            // moment instead of spinning on it.
+            if (!readAny && ((fds[1].revents | fds[2].revents) & POLLHUP)) {
+                pollfd wake{wakeRead, POLLIN, 0};
+                if (::poll(&wake, 1, idlePollMs) > 0)
+                    return;
             }
         }
     }
