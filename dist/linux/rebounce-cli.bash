@@ -42,8 +42,13 @@ _rebounce_cli()
             COMPREPLY=($(compgen -W "300 1200 2400 4800 9600 14400 19200 38400 57600 115200 230400 250000 460800 500000 921600 1000000" -- "$cur"))
             return
             ;;
+        --uart | --a | --b)
+            # The families, as link --help lists them after "families:".
+            COMPREPLY=($(compgen -W "$(_rebounce_cli_help "$program" link | sed -n 's/.*families: //p' | tr -d ',')" -- "$cur"))
+            return
+            ;;
         --frame)
-            COMPREPLY=($(compgen -W "8N1 7E1 8E1 8O1 7O1 7O2 8N2 5N1 6N1 7N1 8M1 8S1" -- "$cur"))
+            COMPREPLY=($(compgen -W "8N1 7E1 8E1 8O1 7O1 7O2 7N1 8N2 5N1 6N1 8M1 8S1" -- "$cur"))
             return
             ;;
         --flow)

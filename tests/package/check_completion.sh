@@ -30,7 +30,7 @@ offers() { # offers "<words>" <expected word>...
 offers_nothing() { [ -z "$(eval "complete_words rebounce-cli $1")" ]; }
 offers_not() { ! offers "$@" 2>/dev/null; }
 
-check "subcommands" offers "''" echo calc rates plug ports
+check "subcommands" offers "''" echo calc rates link clocks plug ports
 check "subcommand by prefix" offers "ca" calc
 check "top-level options" offers "--" --help --version
 check "echo options" offers "echo --" --port --device --baud --runs --json --lowercase --no-progress
@@ -41,12 +41,15 @@ check "baud rates by prefix" offers "calc --clock 16000000 --baud 96" 9600
 check "frames" offers "echo --frame 7" 7E1 7O2
 check "flow control" offers "echo --flow ''" none rtscts xonxoff
 check "pattern forms" offers "echo --pattern ''" spec counting all-bytes random hex: file:
+check "UART families" offers "link --a ''" avr avr-dx stm32 pic 16550 ftdi ch340 cp210x esp32 nrf52
+check "UART families by prefix" offers "calc --uart ft" ftdi ftdi-h
+check "frames of a link" offers "link --frame 8" 8N1 8E1
 check "a value we cannot guess offers nothing" offers_nothing "echo --runs ''"
 touch "$dest/ttyFAKE0"
 check "device paths are files" offers "echo --device $dest/ttyF" "$dest/ttyFAKE0"
 # Every option a subcommand's --help lists is offered: the completion
 # reads --help, so a change of its layout must not lose options.
-for sub in echo calc rates plug pair ports; do
+for sub in echo calc rates link clocks plug pair ports; do
   listed=$(rebounce-cli "$sub" --help | sed -n 's/^  \(--[a-z0-9-]*\).*/\1/p')
   # shellcheck disable=SC2086
   check "every option of $sub --help" offers "$sub --" $listed
