@@ -223,8 +223,11 @@ std::string padded(std::string text, std::size_t width, bool right = false)
 void SweepTableReporter::begin(const echotest::SeriesInfo &, const std::vector<echotest::ReportedPort> &ports)
 {
     rows_.clear();
-    for (const echotest::ReportedPort &port : ports)
-        rows_.push_back({port});
+    for (const echotest::ReportedPort &port : ports) {
+        Row row;
+        row.port = port;
+        rows_.push_back(std::move(row));
+    }
 }
 
 void SweepTableReporter::reportRun(const RunRecord &record)
