@@ -33,7 +33,7 @@ _rebounce_cli()
             COMPREPLY=($(compgen -W "1 2 3 4" -- "$cur"))
             return
             ;;
-        --device)
+        --device | --to)
             local IFS=$'\n'
             if [[ $cur == r* ]]; then
                 COMPREPLY=($(compgen -W "rfc2217://" -- "$cur"))
@@ -53,7 +53,23 @@ _rebounce_cli()
             return
             ;;
         --frame)
-            COMPREPLY=($(compgen -W "8N1 8E1 8O1 8N2 7E1 7O1 7N1" -- "$cur"))
+            COMPREPLY=($(compgen -W "8N1 7E1 8E1 8O1 7O1 7O2 7N1 8N2 5N1 6N1 8M1 8S1" -- "$cur"))
+            return
+            ;;
+        --flow)
+            COMPREPLY=($(compgen -W "none rtscts xonxoff" -- "$cur"))
+            return
+            ;;
+        --pattern)
+            COMPREPLY=($(compgen -W "spec 0x55 0xAA counting all-bytes random random: hex: file:" -- "$cur"))
+            return
+            ;;
+        --sweep)
+            COMPREPLY=($(compgen -W "300..921600 9600,19200,38400,57600,115200 9600..4000000" -- "$cur"))
+            return
+            ;;
+        --dead)
+            COMPREPLY=($(compgen -W "a-to-b b-to-a" -- "$cur"))
             return
             ;;
         --clock)

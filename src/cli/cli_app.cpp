@@ -4,6 +4,7 @@
 
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
+#include "cli/pair_command.h"
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
 #include "cli/program_info.h"
@@ -25,6 +26,7 @@ int run(int argc, char **argv)
     addLinkCommand(app, exitStatus);
     addClocksCommand(app, exitStatus);
     addPlugCommand(app, exitStatus);
+    addPairCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);
 
     try {

@@ -12,6 +12,8 @@
 #include "cli/exit_status.h"
 #include "cli/terminal.h"
 #include "engine/echo_runner.h"
+#include "engine/pattern_forms.h"
+#include "engine/rate_sweep.h"
 #include "report/console_reporters.h"
 #include "report/file_reporters.h"
 #include "report/record_fields.h"
@@ -48,24 +50,92 @@ int exitStatusOf(SeriesOutcome outcome)
     return kExitUsage;
 }
 
-// The plan of every port given: the classic test at the rate given.
-std::vector<echotest::RunSettings> portsOf(const EchoOptions &options)
+// The plans of every port given, and the lane each runs in: a port's
+// rates and directions run one after the other, the ports side by side.
+// Empty with the reason in error for a plan that cannot run.
+struct Plans {
+    std::vector<echotest::RunSettings> settings;
+    std::vector<int> lanes;
+};
+
+std::optional<Plans> plansOf(const EchoOptions &options, std::string &error)
 {
-    std::vector<echotest::RunSettings> ports;
-    const auto add = [&](int port, const std::string &device) {
-        echotest::RunSettings settings;
-        settings.plan.baud = echotest::readBaudText(options.baud);
-        settings.plan.sendPort.port = static_cast<int16_t>(port);
-        settings.plan.sendPort.device = device;
-        settings.plan.sendPort.portName = device; // "COM" + n unless a device is named
-        settings.lowerCase = options.lowerCase;
-        ports.push_back(std::move(settings));
-    };
+    std::string why;
+    const auto pattern = echotest::makePattern({options.pattern, options.length, options.chunk}, why);
+    if (!pattern) {
+        error = "--pattern: " + why;
+        return std::nullopt;
+    }
+    auto frame = echotest::parseFrame(options.frame);
+    if (!frame) {
+        error = "--frame: '" + options.frame + "' is no frame (data bits 5-8, parity N/E/O/M/S, stop bits 1, 1.5 or 2)";
+        return std::nullopt;
+    }
+    frame->flow = options.flow == "rtscts" ? echotest::Frame::Flow::RtsCts
+        : options.flow == "xonxoff"        ? echotest::Frame::Flow::XonXoff
+                                           : echotest::Frame::Flow::None;
+    // Refused before anything is opened: a frame that cannot carry the
+    // pattern would fail every byte, or pass a masked pattern.
+    if (const auto mismatch = echotest::patternFrameMismatch(*pattern, *frame)) {
+        error = "--pattern " + pattern->name + " does not fit --frame " + frame->name() + ": " + *mismatch;
+        return std::nullopt;
+    }
+    std::vector<std::string> rates{options.baud};
+    if (!options.sweep.empty()) {
+        const auto swept = echotest::parseSweep(options.sweep, why);
+        if (!swept) {
+            error = why;
+            return std::nullopt;
+        }
+        rates.clear();
+        for (const std::uint32_t rate : *swept)
+            rates.push_back(std::to_string(rate));
+    }
+    std::vector<echotest::PlanPort> senders;
     for (const int port : options.ports)
-        add(port, {});
+        senders.push_back({static_cast<int16_t>(port), {}, {}});
     for (const std::string &device : options.devices)
-        add(1, device);
-    return ports;
+        senders.push_back({1, device, device}); // "COM" + n unless a device is named
+    if (!options.to.empty() && options.to.size() != senders.size()) {
+        error = "--to: give one listening port for each sending port (" + std::to_string(senders.size()) + " sending, "
+            + std::to_string(options.to.size()) + " listening)";
+        return std::nullopt;
+    }
+    if (options.bothWays && options.to.empty()) {
+        error = "--both-ways needs --to";
+        return std::nullopt;
+    }
+
+    Plans plans;
+    for (std::size_t i = 0; i < senders.size(); ++i) {
+        std::vector<std::pair<echotest::PlanPort, std::optional<echotest::PlanPort>>> directions;
+        if (options.to.empty()) {
+            directions.push_back({senders[i], std::nullopt});
+        } else {
+            // The listening port takes another slot of the session's layer.
+            const echotest::PlanPort listen{static_cast<int16_t>(senders[i].port % 4 + 1), options.to[i], options.to[i]};
+            directions.push_back({senders[i], listen});
+            if (options.bothWays)
+                directions.push_back({listen, senders[i]});
+        }
+        for (const std::string &rate : rates) {
+            for (const auto &[send, listen] : directions) {
+                echotest::RunSettings settings;
+                settings.plan.pattern = *pattern;
+                settings.plan.frame = *frame;
+                settings.plan.baud = echotest::readBaudText(rate);
+                settings.plan.sendPort = send;
+                settings.plan.listenPort = listen;
+                if (options.rs485)
+                    settings.plan.rs485 = serial::Rs485Mode{true, false, options.rs485DelayBeforeMs,
+                                                            options.rs485DelayAfterMs};
+                settings.lowerCase = options.lowerCase;
+                plans.settings.push_back(std::move(settings));
+                plans.lanes.push_back(static_cast<int>(i));
+            }
+        }
+    }
+    return plans;
 }
 
 // The live display: one run's progress at the pace of the window's live
@@ -134,10 +204,16 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
 {
     installInterruptHandler();
     Output output(out, err);
-    std::vector<echotest::RunSettings> ports = portsOf(options);
-    if (ports.empty())
+    std::string error;
+    std::optional<Plans> plans = plansOf(options, error);
+    if (!plans) {
+        output.message(error);
         return kExitUsage;
-    echotest::EchoRunner runner(std::move(ports), {options.runs, options.runsGiven, options.duration});
+    }
+    if (plans->settings.empty())
+        return kExitUsage;
+    echotest::EchoRunner runner(std::move(plans->settings), {options.runs, options.runsGiven, options.duration},
+                                std::move(plans->lanes));
     runner.abortRequested = interruptRequested;
 
     report::MessageReporter messages([&output](const std::string &line) { output.message(line); });
@@ -149,6 +225,11 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
     else
         console = std::make_unique<report::TextReporter>(print);
     runner.addReporter(*console);
+    std::unique_ptr<report::SweepTableReporter> sweepTable;
+    if (!options.sweep.empty()) {
+        sweepTable = std::make_unique<report::SweepTableReporter>(print, options.json);
+        runner.addReporter(*sweepTable);
+    }
 
     std::vector<std::unique_ptr<report::FileReporter>> files;
     if (!options.junit.empty())
@@ -216,6 +297,46 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
     command->add_option("--junit", options->junit, "Write JUnit XML to this file: a test suite per port, a test case per run");
     command->add_option("--csv", options->csv, "Write CSV to this file: a header, then a row per run with the JSON run fields");
     command->add_flag("!--no-progress", options->progress, "No live progress on the terminal");
+    command->add_option("--pattern", options->pattern,
+                        "What is sent: spec (ABCDEFGHIJ repeated, the default), 0xNN, counting, all-bytes, "
+                        "random[:SEED], hex:BYTES or file:PATH");
+    command->add_option("--length", options->length,
+                        "Bytes sent (default 1000; all-bytes 256, hex: and file: their own); the pattern repeats or is cut")
+        ->check(CLI::Range(std::size_t{1}, echotest::kMaxPatternLength));
+    command->add_option("--chunk", options->chunk, "Bytes handed to the system at a time (default 10)")
+        ->check(CLI::Range(1, 1 << 20));
+    command->add_option("--frame", options->frame, "Data bits, parity and stop bits: 8N1 (default), 7E1, 8E1, 8O1, 7O2, 5N1")
+        ->check(CLI::Validator(
+            [](const std::string &text) {
+                return echotest::parseFrame(text) ? std::string()
+                                                  : std::string("expected data bits 5-8, parity N/E/O/M/S and stop "
+                                                                "bits 1, 1.5 or 2, as in 8N1 or 7E1");
+            },
+            "FRAME"));
+    command->add_option("--flow", options->flow, "Flow control: none (default), rtscts or xonxoff")
+        ->check(CLI::Validator(
+            [](const std::string &text) {
+                return text == "none" || text == "rtscts" || text == "xonxoff"
+                    ? std::string() : std::string("expected none, rtscts or xonxoff");
+            },
+            "FLOW"));
+    command->add_flag("--rs485", options->rs485, "Turn on the driver's RS-485 mode (RTS on while sending)");
+    command->add_option("--rs485-delay-before", options->rs485DelayBeforeMs, "RS-485: ms of RTS before sending");
+    command->add_option("--rs485-delay-after", options->rs485DelayAfterMs, "RS-485: ms of RTS after sending");
+    command->add_option("--to", options->to,
+                        "Two ports: listen on this port for what is sent on --device/--port (one --to per sender, "
+                        "in order); nothing may come back on the sender")
+        ->check(CLI::Validator(checkDeviceText, "DEVICE"));
+    command->add_flag("--both-ways", options->bothWays, "With --to: also send on the --to port and listen on the sender");
+    command->add_option("--sweep", options->sweep,
+                        "Run the plan at each rate: a list (9600,19200,115200) or a span of the standard rates "
+                        "(300..921600); ends with a table")
+        ->check(CLI::Validator(
+            [](const std::string &text) {
+                std::string error;
+                return echotest::parseSweep(text, error) ? std::string() : error;
+            },
+            "RATES"));
     command->callback([options, duration, runs, &exitStatus] {
         options->runsGiven = runs->count() > 0;
         if (!duration->empty())

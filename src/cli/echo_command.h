@@ -26,6 +26,18 @@ struct EchoOptions {
     std::string junit;       // JUnit XML to write, if any
     std::string csv;         // CSV to write, if any
     bool progress = true;    // live progress on standard error when it is a terminal
+    // The plan beyond the classic test.
+    std::string pattern = "spec";         // spec, 0xNN, counting, all-bytes, random[:SEED], hex:, file:
+    std::optional<std::size_t> length;    // none: the pattern's own length
+    int chunk = 10;
+    std::string frame = "8N1";
+    std::string flow = "none";            // none, rtscts, xonxoff
+    bool rs485 = false;
+    unsigned rs485DelayBeforeMs = 0;
+    unsigned rs485DelayAfterMs = 0;
+    std::vector<std::string> to;          // two ports: where each sender's bytes are listened for
+    bool bothWays = false;                // ... and the reverse direction too
+    std::string sweep;                    // rates to run the plan at, one after the other
 };
 
 // "90s", "10m", "1h", "1h30m", "250ms" or plain seconds; none for anything else.

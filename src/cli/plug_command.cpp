@@ -8,8 +8,30 @@
 
 #include "cli/exit_status.h"
 #include "cli/terminal.h"
+#include "engine/test_plan.h"
 
 namespace cli {
+
+namespace {
+
+serial::Dcb boardFrame(const echotest::Frame &frame)
+{
+    serial::Dcb dcb;
+    dcb.byteSize = static_cast<std::uint8_t>(frame.dataBits);
+    switch (frame.parity) {
+    case echotest::Frame::Parity::None: dcb.parity = serial::Dcb::NoParity; break;
+    case echotest::Frame::Parity::Odd: dcb.parity = serial::Dcb::OddParity; break;
+    case echotest::Frame::Parity::Even: dcb.parity = serial::Dcb::EvenParity; break;
+    case echotest::Frame::Parity::Mark: dcb.parity = serial::Dcb::MarkParity; break;
+    case echotest::Frame::Parity::Space: dcb.parity = serial::Dcb::SpaceParity; break;
+    }
+    dcb.stopBits = frame.stopBits == echotest::Frame::StopBits::One ? serial::Dcb::OneStopBit
+        : frame.stopBits == echotest::Frame::StopBits::OneAndHalf ? serial::Dcb::One5StopBits
+                                                                  : serial::Dcb::TwoStopBits;
+    return dcb;
+}
+
+} // namespace
 
 int runPlug(const serial::EchoPlugOptions &options, std::ostream &out, std::ostream &err)
 {
@@ -35,6 +57,7 @@ void addPlugCommand(CLI::App &app, int &exitStatus)
         std::vector<std::size_t> corrupts;
         std::vector<std::size_t> hangUp;
         std::vector<std::size_t> adds;
+        std::string frame;
     };
     auto options = std::make_shared<Options>();
     auto *command = app.add_subcommand("plug", "Host a virtual echo plug; prints its device path first");
@@ -50,8 +73,20 @@ void addPlugCommand(CLI::App &app, int &exitStatus)
                         "Pace the line at this rate whatever rate the program sets (a driver running another rate)");
     command->add_option("--fault-period", options->plug.faultPeriod,
                         "Repeat the fault positions with this period (1000: in every run of the echo test)");
+    command->add_option("--frame", options->frame,
+                        "Frame of the board (8N1, 7E1, ...); a line set to another frame is answered as a UART would");
     command->callback([options, &exitStatus] {
         serial::EchoPlugOptions plug = options->plug;
+        if (!options->frame.empty()) {
+            const auto frame = echotest::parseFrame(options->frame);
+            if (!frame) {
+                std::cerr << "--frame: '" << options->frame
+                          << "' is no frame (data bits 5-8, parity N/E/O/M/S, stop bits 1, 1.5 or 2: 8N1, 7E1)\n";
+                exitStatus = kExitUsage;
+                return;
+            }
+            plug.boardFrame = boardFrame(*frame);
+        }
         plug.dropAt.insert(options->drops.begin(), options->drops.end());
         plug.corruptAt.insert(options->corrupts.begin(), options->corrupts.end());
         for (const std::size_t at : options->adds)

@@ -57,6 +57,7 @@ struct EchoTestRun::Transfer {
     int64_t elapsed = 0;
     FineClock::time_point firstWrite;
     std::vector<Arrival> arrivals; // every read that brought echoed bytes
+    std::string backOnSender;      // two ports: what the sender read
     std::optional<int64_t> lastReadAt; // when the last read that went through was made
 };
 
@@ -209,9 +210,29 @@ bool EchoTestRun::open(RunResult &result)
 {
     if (!openPort(settings_.plan.sendPort, result))
         return false;
-    if (listenSlot() == sendSlot() || openPort(*settings_.plan.listenPort, result))
-        return true;
+    if (listenSlot() == sendSlot() || openPort(*settings_.plan.listenPort, result)) {
+        if (!settings_.plan.rs485 || (setRs485(settings_.plan.sendPort, result) &&
+                                      (listenSlot() == sendSlot() || setRs485(*settings_.plan.listenPort, result))))
+            return true;
+        if (listenSlot() != sendSlot())
+            comm_.CommClose(listenSlot());
+    }
     comm_.CommClose(sendSlot());
+    return false;
+}
+
+// The driver's RS-485 mode, or why the port has none (as a failed open).
+bool EchoTestRun::setRs485(const PlanPort &port, RunResult &result)
+{
+    const int32_t set = comm_.CommSetRs485(port.port, *settings_.plan.rs485);
+    if (set == 0)
+        return true;
+    result.verdict = Verdict::OpenFailed;
+    result.openError = comm_.lastError();
+    result.openError.number = set;
+    result.message = withSystemText(port.shownName() + " has no RS-485 mode (its driver refused it)!    ",
+                                    result.openError.cause.systemText);
+    view_->showMessage(result.message, MessageIcon::Exclamation);
     return false;
 }
 
@@ -256,6 +277,12 @@ void EchoTestRun::prepare(Transfer &transfer)
 // A read of up to one chunk; false when the port has gone.
 bool EchoTestRun::read(Transfer &transfer, RunResult &result)
 {
+    if (listenSlot() != sendSlot()) {
+        std::string back;
+        if (comm_.CommRead(sendSlot(), back, kReadChunk) < 0 && noteTransferFailure(result))
+            return false;
+        transfer.backOnSender += back;
+    }
     if (comm_.CommRead(listenSlot(), transfer.chunk, kReadChunk) < 0 && noteTransferFailure(result))
         return false;
     transfer.lastReadAt = transfer.stopWatch->Elapsed();
@@ -352,9 +379,14 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     result.sent = progress_.sentCount;
     result.received = static_cast<int32_t>(transfer.received.size());
     result.receivedText = transfer.received;
+    result.backOnSender = transfer.backOnSender;
     if (!transfer.arrivals.empty())
         result.firstByteMs = transfer.arrivals.front().ms;
     result.lineRate = estimateLineRate(transfer.arrivals, kArrivalResolutionMs);
+    // The estimate counts 10 bits a byte; the frame may have more or fewer.
+    const double bitsScale = settings_.plan.frame.bitsPerCharacter() / 10.0;
+    result.lineRate.baud *= bitsScale;
+    result.lineRate.uncertainty *= bitsScale;
     result.lineErrors = comm_.lineErrorsSeen(listenSlot());
     result.lineErrorCounts = comm_.lineErrorCounts(listenSlot());
     if (aborted()) {
@@ -364,7 +396,7 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     tally_.bytesSent += result.sent;
     tally_.bytesReceived += result.received;
     const std::string expected = settings_.plan.expectedEcho(settings_.lowerCase);
-    if (!result.portLost && result.receivedText == expected) {
+    if (!result.portLost && result.receivedText == expected && result.backOnSender.empty()) {
         result.verdict = Verdict::Pass;
         ++tally_.passes;
     } else {

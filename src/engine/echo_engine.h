@@ -91,6 +91,9 @@ struct RunResult {
     std::optional<double> networkRoundTripMs;
     bool portLost = false;        // the device went away during the transfer
     serial::CommError transferError; // the failure that ended it
+    // Sending on one port and listening on another: what came back on the
+    // sender, where nothing should (a crossed or shorted pair).
+    std::string backOnSender;
 };
 
 // The four counters of the window.
@@ -198,6 +201,7 @@ private:
     RunResult start(const RunSettings &settings);
     bool open(RunResult &result);
     bool openPort(const PlanPort &port, RunResult &result);
+    bool setRs485(const PlanPort &port, RunResult &result);
     int16_t sendSlot() const;
     int16_t listenSlot() const;
     void prepare(Transfer &transfer);

@@ -31,10 +31,16 @@ struct EchoRunner::Port {
     std::string error; // why it stopped early
 };
 
-EchoRunner::EchoRunner(std::vector<RunSettings> ports, SeriesLimits limits) : limits_(limits)
+EchoRunner::EchoRunner(std::vector<RunSettings> ports, SeriesLimits limits, std::vector<int> lanes)
+    : limits_(limits), lanes_(std::move(lanes))
 {
     for (RunSettings &settings : ports)
         ports_.push_back(std::make_unique<Port>(std::move(settings), [this] { return aborting(); }));
+    if (lanes_.size() != ports_.size()) {
+        lanes_.resize(ports_.size());
+        for (std::size_t i = 0; i < lanes_.size(); ++i)
+            lanes_[i] = -1 - static_cast<int>(i); // each its own
+    }
 }
 
 EchoRunner::~EchoRunner() = default;
@@ -105,11 +111,24 @@ void EchoRunner::runPorts()
         const TestPlan &plan = ports_.front()->reported.plan;
         ports_.front()->session.onProgress = [this, &plan](const RunProgress &progress) { onProgress(progress, plan); };
     }
-    std::atomic<size_t> running{ports_.size()};
+    // One thread per lane: the ports of a lane one after the other.
+    std::vector<std::vector<Port *>> lanes;
+    std::vector<int> laneIds;
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        const auto found = std::find(laneIds.begin(), laneIds.end(), lanes_[i]);
+        if (found == laneIds.end()) {
+            laneIds.push_back(lanes_[i]);
+            lanes.push_back({ports_[i].get()});
+        } else {
+            lanes[static_cast<std::size_t>(found - laneIds.begin())].push_back(ports_[i].get());
+        }
+    }
+    std::atomic<size_t> running{lanes.size()};
     std::vector<std::thread> threads;
-    for (const auto &port : ports_) {
-        threads.emplace_back([this, &port, &running] {
-            testPort(*port);
+    for (const auto &lane : lanes) {
+        threads.emplace_back([this, &lane, &running] {
+            for (Port *port : lane)
+                testPort(*port);
             --running;
         });
     }

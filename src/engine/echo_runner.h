@@ -31,7 +31,11 @@ struct SeriesLimits {
 
 class EchoRunner {
 public:
-    EchoRunner(std::vector<RunSettings> ports, SeriesLimits limits);
+    // Ports run side by side, except that ports given the same lane number
+    // run one after the other, in the order given (the rates of a sweep,
+    // the two directions of a link: the same devices in turn).  No lanes:
+    // every port its own.
+    EchoRunner(std::vector<RunSettings> ports, SeriesLimits limits, std::vector<int> lanes = {});
     ~EchoRunner();
     EchoRunner(const EchoRunner &) = delete;
     EchoRunner &operator=(const EchoRunner &) = delete;
@@ -75,6 +79,7 @@ private:
 
     std::vector<std::unique_ptr<Port>> ports_;
     SeriesLimits limits_;
+    std::vector<int> lanes_;
     std::vector<RunReporter *> reporters_;
     std::mutex reportMutex_; // one reporter call at a time
     std::atomic<bool> abort_{false};

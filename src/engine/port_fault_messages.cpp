@@ -83,6 +83,8 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
         return withSystemText(openedName(names) + ": the port server at " + cause.devicePath +
                                   " did not take the line settings!    ",
                               cause.systemText);
+    case Kind::FrameRefused:
+        return withSystemText(displayName(cause, names) + " cannot run the frame asked for!    ", cause.systemText);
     case Kind::Lost:
     case Kind::None:
         break;

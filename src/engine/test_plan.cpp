@@ -35,7 +35,8 @@ std::string TestPlan::modeText() const
 {
     const char *stop = frame.stopBits == Frame::StopBits::One ? "1" : frame.stopBits == Frame::StopBits::OneAndHalf ? "1.5" : "2";
     return "baud=" + baud.text + " parity=" + static_cast<char>(frame.parity) + " data=" + std::to_string(frame.dataBits)
-        + " stop=" + stop;
+        + " stop=" + stop
+        + (frame.flow == Frame::Flow::RtsCts ? " octs=on rts=hs" : frame.flow == Frame::Flow::XonXoff ? " xon=on" : "");
 }
 
 std::string TestPlan::expectedEcho(bool lowerCase) const

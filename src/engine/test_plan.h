@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "engine/baud_selection.h"
+#include "serial/comm_platform.h"
 
 namespace echotest {
 
@@ -90,6 +91,8 @@ struct TestPlan {
     PlanPort sendPort;
     // Where the echo comes back; none: on the port it was sent on.
     std::optional<PlanPort> listenPort;
+    // The drivers' RS-485 mode on the ports (a half-duplex pair); none: off.
+    std::optional<serial::Rs485Mode> rs485;
 
     const PlanPort &listensOn() const { return listenPort ? *listenPort : sendPort; }
     int32_t patternLength() const { return static_cast<int32_t>(pattern.length()); }
@@ -97,7 +100,8 @@ struct TestPlan {
     // frame (MinTransmitTime for the classic plan).
     int32_t lineTimeMs() const { return minTransmitTime(baud.value, patternLength(), frame.bitsPerCharacter()); }
     // The device-control text the port is opened with:
-    // "baud=9600 parity=N data=8 stop=1".
+    // "baud=9600 parity=N data=8 stop=1", with " octs=on rts=hs" or
+    // " xon=on" for flow control.
     std::string modeText() const;
     // The answer that passes: the pattern, or its lower-case form.
     std::string expectedEcho(bool lowerCase) const;

@@ -92,6 +92,13 @@ std::string runText(const RunRecord &record)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
     if (result.networkRoundTripMs)
         text += "  network round trip " + fixed(*result.networkRoundTripMs, 1) + " ms";
+    // Beyond the classic test the line names what was run.
+    const echotest::TestPlan &plan = record.port.plan;
+    if (plan.listenPort)
+        text += "  listening on " + plan.listenPort->shownName();
+    if (plan.pattern.name != "spec" || plan.patternLength() != 1000 || plan.pattern.chunkSize != 10 ||
+        !(plan.frame == echotest::Frame{}) || plan.rs485)
+        text += "  pattern " + plan.pattern.name + "  frame " + frameText(plan) + (plan.rs485 ? "  RS-485" : "");
     if (result.verdict == Verdict::Fail)
         text += "\n    " + failureText(result);
     return text;
@@ -174,6 +181,105 @@ void JsonLinesReporter::reportPortEnd(const PortEnd &end)
 {
     sink_(summaryJson(end).dump());
     sink_(statisticsJson(end).dump());
+}
+
+} // namespace report
+
+namespace report {
+
+namespace {
+
+bool samePlanPort(const echotest::ReportedPort &a, const echotest::ReportedPort &b)
+{
+    return a.name == b.name && a.plan.baud.text == b.plan.baud.text && a.plan.sendPort == b.plan.sendPort &&
+        a.plan.listenPort == b.plan.listenPort;
+}
+
+int severity(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Pass: return 0;
+    case Verdict::Fail: return 1;
+    case Verdict::RateTooLow: return 2;
+    case Verdict::OpenFailed: return 3;
+    case Verdict::Aborted: return 4;
+    }
+    return 4;
+}
+
+std::string link(const echotest::ReportedPort &port)
+{
+    return port.plan.listenPort ? port.plan.sendPort.shownName() + " -> " + port.plan.listenPort->shownName()
+                                : port.name;
+}
+
+std::string padded(std::string text, std::size_t width, bool right = false)
+{
+    if (text.size() < width)
+        text = right ? std::string(width - text.size(), ' ') + text : text + std::string(width - text.size(), ' ');
+    return text;
+}
+
+} // namespace
+
+void SweepTableReporter::begin(const echotest::SeriesInfo &, const std::vector<echotest::ReportedPort> &ports)
+{
+    rows_.clear();
+    for (const echotest::ReportedPort &port : ports) {
+        Row row;
+        row.port = port;
+        rows_.push_back(std::move(row));
+    }
+}
+
+void SweepTableReporter::reportRun(const RunRecord &record)
+{
+    for (Row &row : rows_) {
+        if (!samePlanPort(row.port, record.port))
+            continue;
+        ++row.runs;
+        if (severity(record.result.verdict) > severity(row.verdict))
+            row.verdict = record.result.verdict;
+        row.overLineTimeMs.reset();
+        if (record.result.lastReadMs >= 0)
+            row.overLineTimeMs = record.result.lastReadMs - record.result.lineTimeMs;
+        row.lineRate = record.result.lineRate;
+        return;
+    }
+}
+
+void SweepTableReporter::finish(const echotest::SeriesInfo &)
+{
+    if (json_) {
+        ordered_json rows = ordered_json::array();
+        for (const Row &row : rows_) {
+            ordered_json line = {{"port", row.port.name}};
+            if (row.port.plan.listenPort)
+                line["listen_port"] = row.port.plan.listenPort->shownName();
+            line["baud"] = row.port.plan.baud.wholeRate;
+            line["verdict"] = row.runs ? verdictText(row.verdict) : "NOT RUN";
+            line["runs"] = row.runs;
+            line["last_read_minus_line_time_ms"] = row.overLineTimeMs ? ordered_json(*row.overLineTimeMs) : nullptr;
+            line["line_rate"] = row.lineRate.valid ? ordered_json(row.lineRate.baud) : nullptr;
+            rows.push_back(std::move(line));
+        }
+        sink_(ordered_json{{"type", "sweep"}, {"rows", rows}}.dump());
+        return;
+    }
+    std::size_t width = 4;
+    for (const Row &row : rows_)
+        width = std::max(width, link(row.port).size());
+    sink_("Sweep: " + padded("port", width) + "  " + padded("rate", 8, true) + "  " + padded("verdict", 11)
+          + "  last read - line time  measured line rate");
+    for (const Row &row : rows_) {
+        std::string over = "-";
+        if (row.overLineTimeMs)
+            over = (*row.overLineTimeMs >= 0 ? "+" : "") + std::to_string(*row.overLineTimeMs) + " ms";
+        const std::string rate = row.lineRate.valid ? fixed(row.lineRate.baud, 0) + " baud" : "-";
+        sink_("       " + padded(link(row.port), width) + "  " + padded(row.port.plan.baud.text, 8, true) + "  "
+              + padded(row.runs ? verdictText(row.verdict) : "NOT RUN", 11) + "  " + padded(over, 21, true) + "  "
+              + rate);
+    }
 }
 
 } // namespace report

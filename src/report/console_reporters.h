@@ -3,6 +3,7 @@
 // and JSON Lines.  Each writes whole lines to a sink (the command line's
 // standard output or standard error).
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "engine/run_reporter.h"
@@ -50,6 +51,30 @@ public:
 
 private:
     LineSink sink_;
+};
+
+// The end of a sweep: a row per port and rate with its verdict (the worst
+// of its runs), the last run's last read minus the line time and the line
+// rate measured in it; a table for a person, or one "sweep" JSON object.
+class SweepTableReporter final : public echotest::RunReporter {
+public:
+    SweepTableReporter(LineSink sink, bool json) : sink_(std::move(sink)), json_(json) {}
+    void begin(const echotest::SeriesInfo &info, const std::vector<echotest::ReportedPort> &ports) override;
+    void reportRun(const echotest::RunRecord &record) override;
+    void reportPortEnd(const echotest::PortEnd &) override {}
+    void finish(const echotest::SeriesInfo &info) override;
+
+private:
+    struct Row {
+        echotest::ReportedPort port;
+        int runs = 0;
+        echotest::Verdict verdict = echotest::Verdict::Pass;
+        std::optional<int64_t> overLineTimeMs;
+        echotest::LineRateEstimate lineRate;
+    };
+    LineSink sink_;
+    bool json_;
+    std::vector<Row> rows_;
 };
 
 // The texts of the text reporter, one call each.

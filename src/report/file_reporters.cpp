@@ -193,7 +193,7 @@ void JunitReporter::begin(const echotest::SeriesInfo &info, const std::vector<ec
         suite.name = port.name;
         suite.properties = "    <properties>\n"
                                     "      <property name=\"baud\" value=\"" + xmlEscaped(port.plan.baud.text) + "\"/>\n"
-                                    "      <property name=\"frame\" value=\"" + port.plan.frame.name() + "\"/>\n"
+                                    "      <property name=\"frame\" value=\"" + frameText(port.plan) + "\"/>\n"
                                     "      <property name=\"pattern\" value=\"" + xmlEscaped(port.plan.pattern.name) + "\"/>\n"
                                     "    </properties>\n";
     }
@@ -275,7 +275,8 @@ void HtmlReporter::finish(const echotest::SeriesInfo &info)
     for (const Port &p : ports_) {
         const echotest::TestPlan &plan = p.port.plan;
         ports.push_back({p.port.name, plan.baud.text, static_cast<double>(plan.baud.wholeRate),
-                         static_cast<double>(plan.lineTimeMs()), plan.patternLength(), &p.statistics});
+                         static_cast<double>(plan.lineTimeMs()), plan.patternLength(), &p.statistics,
+                         plan.pattern.name, frameText(plan), plan.listenPort ? plan.listenPort->shownName() : ""});
     }
     open();
     writeHtmlReport(out(), {localTime(info.startedAt, "%Y-%m-%d %H:%M:%S"), info.seconds, version_}, ports);

@@ -87,6 +87,10 @@ void writeSummary(std::ostream &out, const ReportPort &port)
     row("Byte error rate", rateText(s.byteErrorRate()));
     row("First byte back (min / median / 99 % / max)", times(s.firstByte()));
     row("Last read (min / median / 99 % / max)", times(s.lastRead()));
+    row("Pattern", port.pattern);
+    row("Frame", port.frame);
+    if (!port.listenPort.empty())
+        row("Listened for on", port.listenPort);
     row("Line time of " + std::to_string(port.patternLength) + " bytes", fixed(port.lineTimeMs, 1) + " ms");
     const echotest::LineRateEstimate line = s.lineRate();
     if (line.valid) {

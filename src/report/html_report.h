@@ -19,6 +19,9 @@ struct ReportPort {
     double lineTimeMs = 0;  // the pattern's line time at that rate
     int32_t patternLength = 1000;
     const echotest::RunStatistics *statistics = nullptr;
+    std::string pattern = "spec"; // the pattern's name
+    std::string frame = "8N1";    // the frame's name, with its flow control
+    std::string listenPort;       // two ports: where the echo was listened for
 };
 
 struct ReportInfo {

@@ -85,6 +85,18 @@ const std::vector<RunField> &runFields()
         {"error_positions", {}, [](const RunRecord &r) -> Value {
              return failed(r) ? Value(r.result.diff.errorPositions) : Value();
          }},
+        {"pattern", {}, [](const RunRecord &r) -> Value { return r.port.plan.pattern.name; }},
+        {"pattern_length", {}, [](const RunRecord &r) -> Value { return r.port.plan.patternLength(); }},
+        {"chunk", {}, [](const RunRecord &r) -> Value { return r.port.plan.pattern.chunkSize; }},
+        {"frame", {}, [](const RunRecord &r) -> Value { return frameText(r.port.plan); }},
+        {"listen_port", {}, [](const RunRecord &r) -> Value {
+             return r.port.plan.listenPort ? Value(r.port.plan.listenPort->shownName()) : Value();
+         }},
+        {"back_on_sender", {}, [](const RunRecord &r) -> Value {
+             return r.port.plan.listenPort && r.result.verdict != Verdict::OpenFailed
+                 ? Value(r.result.backOnSender.size()) : Value();
+         }},
+        {"rs485", {}, [](const RunRecord &r) -> Value { return r.port.plan.rs485 ? Value(true) : Value(); }},
     };
     return fields;
 }
@@ -150,7 +162,17 @@ std::string failureText(const echotest::RunResult &result)
     }
     if (result.lineErrorCounts.total() > 0)
         text += "; line errors: " + lineErrorsText(result.lineErrorCounts);
+    if (!result.backOnSender.empty())
+        text += "; " + std::to_string(result.backOnSender.size()) + " bytes came back on the sending port, first "
+            + byteText(static_cast<unsigned char>(result.backOnSender.front())) + " (a crossed or shorted pair?)";
     return text;
+}
+
+std::string frameText(const echotest::TestPlan &plan)
+{
+    using Flow = echotest::Frame::Flow;
+    const Flow flow = plan.frame.flow;
+    return plan.frame.name() + (flow == Flow::RtsCts ? " rtscts" : flow == Flow::XonXoff ? " xonxoff" : "");
 }
 
 std::string fixed(double value, int decimals)

@@ -59,6 +59,8 @@ ordered_json lineRateJson(const echotest::LineRateEstimate &rate, double request
 // first at byte 17: expected 'R' (0x52), got 'r' (0x72)", with the line
 // errors where there were any.
 std::string failureText(const echotest::RunResult &result);
+// The frame as records name it: "8N1", "7E1 rtscts", "8N2 xonxoff".
+std::string frameText(const echotest::TestPlan &plan);
 
 // Number formats.
 std::string fixed(double value, int decimals); // "12.50"

@@ -27,6 +27,7 @@ struct SystemCause {
         Unreachable,  // no connection: refused, timed out, no route
         NotRfc2217,   // something answers there, but not a port server
         NoAnswer,     // the port server did not answer the line settings
+        FrameRefused, // the driver refused the frame asked for, or runs another (systemText says which)
     };
     Kind kind = Kind::None;
     int systemError = 0;       // errno (0 for a hang-up seen by poll)

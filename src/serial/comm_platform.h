@@ -122,6 +122,17 @@ struct CommOverlapped {
     void *event = nullptr;
 };
 
+// The RS-485 mode of a driver that drives a half-duplex pair: RTS on while
+// sending (or after it), with optional delays around the send.
+struct Rs485Mode {
+    bool rtsOnSend = true;        // false: RTS on after sending instead
+    bool receiveDuringSend = false;
+    std::uint32_t delayBeforeSendMs = 0;
+    std::uint32_t delayAfterSendMs = 0;
+
+    friend bool operator==(const Rs485Mode &, const Rs485Mode &) = default;
+};
+
 class CommPlatform {
 public:
     virtual ~CommPlatform() = default;
@@ -162,6 +173,10 @@ public:
     // false where the driver keeps no counts (the caller then counts the
     // clearCommError flags instead).
     virtual bool lineErrorCounts(CommHandle, LineErrorCounts &) { return false; }
+    // Turns the driver's RS-485 mode on for an open port; the driver's own
+    // setting comes back at closeHandle.  Fails with 1 (and the system's
+    // cause) where the driver has no such mode.
+    virtual bool setRs485(CommHandle handle, const Rs485Mode &mode) = 0;
     // The cause beside the calling thread's last failed call; Kind::None
     // where the platform knows nothing more than the Windows number.
     virtual SystemCause lastCause() const { return {}; }

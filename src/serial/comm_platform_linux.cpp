@@ -6,6 +6,7 @@
 #include "serial/comm_platform.h"
 #include "serial/errno_mapping.h"
 #include "serial/linux_device_tree.h"
+#include "serial/linux_rs485.h"
 #include "serial/linux_termios2.h"
 
 #include <algorithm>
@@ -17,10 +18,12 @@
 #include <grp.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -183,6 +186,7 @@ public:
     std::uint32_t getLastError() const override { return lastError; }
     SystemCause lastCause() const override { return lastCauseValue; }
     bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
+    bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
 
@@ -194,9 +198,12 @@ private:
         LineErrorCounts atOpen{}; // the driver's counts when we took the port
         std::string path;
         bool isTerminal = false;
+        bool isPseudoTerminal = false;
+        std::optional<Dcb> frameSet; // the frame setCommState gave a pseudo-terminal
         bool regularFile = false;
         bool exclusiveIsOurs = false; // clear at close only the exclusive mode we set
         linuxtty::SavedLine saved;    // put back at close
+        linuxtty::SavedRs485 savedRs485; // likewise, once the RS-485 mode was set
     };
 
     // Only descriptors this platform opened are ever touched: a stale or
@@ -205,6 +212,7 @@ private:
     enum class Wait { Ready, TimedOut, Gone };
     Wait waitReadable(int fd, int timeoutMs, const char **goneText = nullptr);
     bool drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent);
+    bool applyPseudoTerminalFrame(CommHandle handle, const termios &tio, Dcb &state);
 
     std::mutex mutex_;
     std::map<int, PortState> ports_;
@@ -269,6 +277,8 @@ CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
     state.path = path;
     state.regularFile = S_ISREG(st.st_mode);
     state.isTerminal = ::isatty(fd);
+    // Pseudo-terminal slaves are majors 136..143.
+    state.isPseudoTerminal = rdev != 0 && ::major(rdev) >= 136 && ::major(rdev) <= 143;
     if (state.isTerminal) {
         // ... the exclusive mode of the tty keeps everyone but root out; root
         // passes it, so ask before taking the port ...
@@ -362,6 +372,8 @@ bool PosixCommPlatform::getCommState(CommHandle handle, Dcb &dcb)
     state.dsrSensitivity = false;
     state.outX = tio.c_iflag & IXON;
     state.inX = tio.c_iflag & IXOFF;
+    if (!applyPseudoTerminalFrame(handle, tio, state))
+        return false;
     int lines = 0;
     const bool haveLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
     state.dtrControl = !haveLines || (lines & TIOCM_DTR) ? Dcb::LineEnable : Dcb::LineDisable;
@@ -416,6 +428,10 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
         tio.c_iflag |= IXON;
     if (dcb.inX)
         tio.c_iflag |= IXOFF;
+    // Check the parity of what comes in: a driver that counts parity
+    // errors otherwise passes the bytes on as if they were sound.
+    if (dcb.parity != Dcb::NoParity)
+        tio.c_iflag |= INPCK;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0)
@@ -449,6 +465,38 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
     ::ioctl(fd, dcb.dtrControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &dtr);
     if (dcb.rtsControl != Dcb::LineHandshake)
         ::ioctl(fd, dcb.rtsControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &rts);
+    if (state.isPseudoTerminal) {
+        std::lock_guard lock(mutex_);
+        ports_[fd].frameSet = dcb;
+    }
+    return true;
+}
+
+// A pseudo-terminal's driver has no line to frame: it carries whole bytes
+// and states 8 data bits without parity whatever it was given, yet keeps the
+// rest (stop bits, odd or mark parity, the input parity check).  What it
+// keeps is read back from the driver; its data bits and whether parity is
+// on are the ones set through this handle, if they agree with what it kept.
+bool PosixCommPlatform::applyPseudoTerminalFrame(CommHandle handle, const termios &tio, Dcb &state)
+{
+    PortState port;
+    if (!lookup(handle, &port))
+        return false;
+    if (!port.isPseudoTerminal || !port.frameSet)
+        return true;
+    const Dcb &set = *port.frameSet;
+    const bool parityKept = set.parity == Dcb::NoParity || (tio.c_iflag & INPCK);
+    if (!parityKept)
+        return true;
+    state.byteSize = set.byteSize;
+    if (set.parity != Dcb::NoParity) {
+        if (tio.c_cflag & CMSPAR)
+            state.parity = (tio.c_cflag & PARODD) ? Dcb::MarkParity : Dcb::SpaceParity;
+        else
+            state.parity = (tio.c_cflag & PARODD) ? Dcb::OddParity : Dcb::EvenParity;
+    }
+    if (tio.c_cflag & CSTOPB)
+        state.stopBits = state.byteSize == 5 ? Dcb::One5StopBits : Dcb::TwoStopBits;
     return true;
 }
 
@@ -490,6 +538,28 @@ bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
     }
     live.counters = now;
     live.hasCounters = true;
+    return true;
+}
+
+bool PosixCommPlatform::setRs485(CommHandle handle, const Rs485Mode &mode)
+{
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    linuxtty::SavedRs485 saved = state.savedRs485;
+    linuxtty::SavedRs485 found;
+    const int error = linuxtty::setRs485(static_cast<int>(handle), mode, found);
+    if (error != 0) {
+        // A driver without the mode answers ENOTTY (a pseudo-terminal, most
+        // USB adapters) or takes the call and keeps it off.
+        SystemCause cause = causeOf(SystemCause::Kind::None, error, state.path);
+        if (error == EOPNOTSUPP)
+            cause.systemText = "the driver keeps its RS-485 mode off";
+        return failWith(winerr::invalidFunction, std::move(cause));
+    }
+    std::lock_guard lock(mutex_);
+    // Only the setting found before our first change is put back.
+    ports_[static_cast<int>(handle)].savedRs485 = saved.valid ? saved : found;
     return true;
 }
 
@@ -683,6 +753,7 @@ bool PosixCommPlatform::closeHandle(CommHandle handle)
     // its exclusive mode, which only we had set.
     if (state.isTerminal)
         linuxtty::restoreLine(fd, state.saved);
+    linuxtty::restoreRs485(fd, state.savedRs485);
     if (state.exclusiveIsOurs)
         ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);

@@ -82,6 +82,8 @@ void fromDcb(const Dcb &dcb, DCB &system)
     system.ByteSize = dcb.byteSize;
     system.Parity = dcb.parity;
     system.StopBits = dcb.stopBits;
+    // Check the parity of what comes in whenever the frame has parity.
+    system.fParity = dcb.parity != Dcb::NoParity;
     system.fOutxCtsFlow = dcb.outxCtsFlow;
     system.fOutxDsrFlow = dcb.outxDsrFlow;
     system.fDtrControl = dcb.dtrControl;
@@ -148,6 +150,28 @@ public:
             return false;
         fromDcb(dcb, system);
         return SetCommState(toHandle(handle), &system) != 0;
+    }
+
+    // Windows' own RS-485 switch is RTS toggled around each send; delays and
+    // RTS after sending need the adapter vendor's tools.
+    bool setRs485(CommHandle handle, const Rs485Mode &mode) override
+    {
+        if (!mode.rtsOnSend || mode.delayBeforeSendMs != 0 || mode.delayAfterSendMs != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        DCB system{};
+        system.DCBlength = sizeof system;
+        if (!GetCommState(toHandle(handle), &system))
+            return false;
+        system.fRtsControl = RTS_CONTROL_TOGGLE;
+        if (!SetCommState(toHandle(handle), &system))
+            return false;
+        if (!GetCommState(toHandle(handle), &system) || system.fRtsControl != RTS_CONTROL_TOGGLE) {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return false;
+        }
+        return true;
     }
 
     bool clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued) override

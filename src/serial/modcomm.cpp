@@ -34,6 +34,31 @@ std::string toUpperHex(std::uint32_t value)
 
 } // namespace
 
+std::string frameName(const Dcb &dcb)
+{
+    static const char parities[] = "NOEMS";
+    std::string text = std::to_string(dcb.byteSize);
+    text += dcb.parity <= Dcb::SpaceParity ? parities[dcb.parity] : '?';
+    text += dcb.stopBits == Dcb::OneStopBit ? "1" : dcb.stopBits == Dcb::One5StopBits ? "1.5" : "2";
+    if (dcb.outxCtsFlow || dcb.rtsControl == Dcb::LineHandshake)
+        text += " rtscts";
+    if (dcb.outX || dcb.inX)
+        text += " xonxoff";
+    return text;
+}
+
+bool sameFrame(const Dcb &a, const Dcb &b)
+{
+    // A UART's long stop bit is 1.5 bits at 5 data bits and 2 otherwise:
+    // at 5 data bits drivers report either for the one setting.
+    const auto stop = [](const Dcb &d) {
+        return d.byteSize == 5 && d.stopBits == Dcb::TwoStopBits ? std::uint8_t{Dcb::One5StopBits} : d.stopBits;
+    };
+    const auto rtscts = [](const Dcb &d) { return d.outxCtsFlow || d.rtsControl == Dcb::LineHandshake; };
+    return a.byteSize == b.byteSize && a.parity == b.parity && stop(a) == stop(b) && rtscts(a) == rtscts(b) &&
+        a.outX == b.outX && a.inX == b.inX;
+}
+
 modCOMM::modCOMM(CommPlatform &platform) : platform_(platform) {}
 
 void modCOMM::setYield(std::function<void()> yield) { yield_ = std::move(yield); }
@@ -162,13 +187,57 @@ std::int32_t modCOMM::CommOpen(std::int16_t port, const std::string &deviceName,
             return RecordLastError("CommOpen (SetCommTimeouts)");
         if (!platform_.getCommState(record.Handle, record.Dcb))
             return RecordLastError("CommOpen (GetCommState)");
+        const Dcb found = record.Dcb;
         if (!platform_.buildCommDcb(mode, record.Dcb))
             return RecordLastError("CommOpen (BuildCommDCB)");
-        if (!platform_.setCommState(record.Handle, record.Dcb))
-            return RecordLastError("CommOpen (SetCommState)");
+        if (!platform_.setCommState(record.Handle, record.Dcb)) {
+            const std::uint32_t error = platform_.getLastError();
+            const SystemCause cause = platform_.lastCause();
+            if (error == winerr::invalidParameter && !sameFrame(found, record.Dcb)) {
+                // The rate or the frame?  The rate alone, on the frame the
+                // port had, tells them apart.
+                Dcb rateOnly = found;
+                rateOnly.baudRate = record.Dcb.baudRate;
+                if (platform_.setCommState(record.Handle, rateOnly))
+                    return recordFrameRefused(record.Dcb, "the driver refused it");
+            }
+            lastErrorNumber_ = static_cast<std::int32_t>(error);
+            lastErrorSource_ = "CommOpen (SetCommState)";
+            lastErrorCause_ = cause;
+            lastErrorText_ = SystemErrorText(lastErrorNumber_);
+            return lastErrorNumber_;
+        }
+        // Read back, as the rate is: a driver that quietly keeps another
+        // frame would run the test on a line set otherwise than reported.
+        Dcb running = record.Dcb;
+        if (platform_.getCommState(record.Handle, running) && !sameFrame(running, record.Dcb))
+            return recordFrameRefused(record.Dcb, "the driver runs " + frameName(running));
         return 0;
     } catch (...) {
         return recordCurrentException("CommOpen");
+    }
+}
+
+std::int32_t modCOMM::recordFrameRefused(const Dcb &asked, const std::string &answer)
+{
+    lastErrorNumber_ = static_cast<std::int32_t>(winerr::invalidParameter);
+    lastErrorSource_ = "CommOpen (SetCommState)";
+    lastErrorText_ = SystemErrorText(lastErrorNumber_);
+    lastErrorCause_ = {};
+    lastErrorCause_.kind = SystemCause::Kind::FrameRefused;
+    lastErrorCause_.systemText = "asked for " + frameName(asked) + ", " + answer;
+    return lastErrorNumber_;
+}
+
+std::int32_t modCOMM::CommSetRs485(std::int16_t port, const Rs485Mode &mode)
+{
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        if (!platform_.setRs485(handle, mode))
+            return RecordLastError("CommSetRs485");
+        return 0;
+    } catch (...) {
+        return recordCurrentException("CommSetRs485");
     }
 }
 

@@ -35,6 +35,11 @@ inline constexpr std::int32_t internalErrorPortRange = 9;
 // is queued, else waits up to a second; a write may take a second per byte.
 inline constexpr CommTimeouts commTimeouts{0xFFFFFFFFu, 0, 1000, 1000, 0};
 
+// "8N1", "7E1", "5N1.5", with " rtscts" / " xonxoff" where set.
+std::string frameName(const Dcb &dcb);
+// The same data bits, parity, stop bits and flow control.
+bool sameFrame(const Dcb &a, const Dcb &b);
+
 class modCOMM {
 public:
     explicit modCOMM(CommPlatform &platform = portCommPlatform());
@@ -43,8 +48,16 @@ public:
     // ("baud=9600 parity=N data=8 stop=1").  0 = open and configured,
     // -1 = already open here, 9 = port outside 1..4, else the error number
     // of the failed step.  A failure after the device was opened leaves the
-    // port open: call CommClose after every failure other than -1.
+    // port open: call CommClose after every failure other than -1.  A frame
+    // (data bits, parity, stop bits, flow control) the driver refuses, or
+    // takes and then reads back otherwise, is 87 at SetCommState with the
+    // cause FrameRefused saying which.
     std::int32_t CommOpen(std::int16_t port, const std::string &deviceName, const std::string &mode);
+    // Turns on the driver's RS-485 mode of an open port (RTS drives the
+    // transceiver while sending); the driver's setting comes back at close.
+    // 0 = on; 9 = port outside 1..4; 6 = not open; 1 = the driver has no
+    // RS-485 mode (LastErrorCause says what the system answered).
+    std::int32_t CommSetRs485(std::int16_t port, const Rs485Mode &mode);
     // 0 = closed or was not open; 9 = port outside 1..4; else the error number.
     std::int32_t CommClose(std::int16_t port);
     // Reads what is queued (at least wanted bytes are asked for, at most 1024);
@@ -99,6 +112,7 @@ private:
     std::int32_t RecordCommError(const std::string &source, CommHandle handle);
     std::int32_t RecordCommError(const std::string &source, CommHandle handle, std::uint32_t error,
                                  const SystemCause &cause);
+    std::int32_t recordFrameRefused(const Dcb &asked, const std::string &answer);
     void recordInternalFailure(std::int32_t number, const std::string &source, const std::string &text);
     std::int32_t recordCurrentException(const std::string &source);
     PortRecord &checkedRecord(std::int16_t port);

@@ -13,6 +13,8 @@
 #include <set>
 #include <string>
 
+#include "serial/comm_platform.h"
+
 namespace serial {
 
 struct EchoPlugOptions {
@@ -32,7 +34,21 @@ struct EchoPlugOptions {
     // Fault positions repeat with this period (1000: every run of the echo
     // test meets them); 0: positions count from the plug's start.
     std::size_t faultPeriod = 0;
+    // The frame the "board" runs (byteSize, parity, stopBits of the Dcb):
+    // characters the program sends in another frame reach it as its UART
+    // takes them (other bits, parity and framing errors), and its answers
+    // reach the program likewise; a character the program's side would
+    // flag arrives as 0x00, as a driver checking parity passes it on.
+    // None: the board takes any frame.
+    std::optional<Dcb> boardFrame;
 };
+
+// The frame a program set on a line, as the far side of a pseudo-terminal
+// sees it from the line's termios: the stop bits, the parity (a
+// pseudo-terminal's driver drops the parity switch but keeps the input
+// parity check and the odd/mark sense), and the data bits where the driver
+// keeps them; else assumedDataBits.
+Dcb visibleFrame(unsigned cflag, unsigned iflag, std::uint8_t assumedDataBits);
 
 class VirtualEchoPlug {
 public:

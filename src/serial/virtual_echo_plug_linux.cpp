@@ -1,6 +1,7 @@
 #include "serial/virtual_echo_plug.h"
 
 #include "serial/linux_termios2.h"
+#include "serial/uart_frame.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,7 +22,6 @@ namespace serial {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int bitsPerByte = 10; // start bit, 8 data bits, stop bit
 constexpr double boardRateTolerance = 0.05;
 constexpr std::uint32_t fallbackRate = 9600;
 // The line drops this long after the last answer went out, so that a
@@ -50,6 +50,27 @@ struct Scheduled {
 };
 
 } // namespace
+
+Dcb visibleFrame(unsigned cflag, unsigned iflag, std::uint8_t assumedDataBits)
+{
+    Dcb frame;
+    frame.byteSize = assumedDataBits;
+    if (cflag & PARENB) { // a driver that keeps the frame as set
+        static const std::uint8_t sizes[] = {5, 6, 7, 8};
+        const unsigned size = cflag & CSIZE;
+        frame.byteSize = sizes[size == CS5 ? 0 : size == CS6 ? 1 : size == CS7 ? 2 : 3];
+    } else if ((cflag & CSIZE) != CS8) {
+        frame.byteSize = (cflag & CSIZE) == CS5 ? 5 : (cflag & CSIZE) == CS6 ? 6 : 7;
+    }
+    if ((cflag & PARENB) || (iflag & INPCK)) {
+        if (cflag & CMSPAR)
+            frame.parity = (cflag & PARODD) ? Dcb::MarkParity : Dcb::SpaceParity;
+        else
+            frame.parity = (cflag & PARODD) ? Dcb::OddParity : Dcb::EvenParity;
+    }
+    frame.stopBits = (cflag & CSTOPB) ? (frame.byteSize == 5 ? Dcb::One5StopBits : Dcb::TwoStopBits) : Dcb::OneStopBit;
+    return frame;
+}
 
 struct VirtualEchoPlug::Impl {
     EchoPlugOptions options;
@@ -87,6 +108,16 @@ struct VirtualEchoPlug::Impl {
         if (linuxtty::getLineRate(master, rate) != 0 || rate == 0)
             return fallbackRate;
         return rate;
+    }
+
+    // The frame the program set, as far as the pair shows it.
+    Dcb programFrame() const
+    {
+        termios tio{};
+        const std::uint8_t assumed = options.boardFrame ? options.boardFrame->byteSize : 8;
+        if (::tcgetattr(master, &tio) != 0)
+            return visibleFrame(CS8, 0, assumed);
+        return visibleFrame(tio.c_cflag, tio.c_iflag, assumed);
     }
 
     void run();
@@ -282,8 +313,10 @@ void VirtualEchoPlug::Impl::run()
         const std::uint32_t programRate = followRate();
         const std::uint32_t rate = options.pacedRate != 0 ? options.pacedRate : programRate;
         const auto arrivedAt = Clock::now();
+        const Dcb frame = programFrame();
         const auto byteTime = options.lineTiming
-            ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(bitsPerByte) / rate))
+            ? std::chrono::duration_cast<Clock::duration>(
+                  std::chrono::duration<double>(double(bitsPerCharacter(frame)) / rate))
             : Clock::duration::zero();
         const bool wrongRate = options.boardRate != 0 &&
             std::abs(double(rate) - options.boardRate) > boardRateTolerance * options.boardRate;
@@ -303,6 +336,12 @@ void VirtualEchoPlug::Impl::run()
             char byte = buffer[i];
             if (wrongRate)
                 byte = garbled(byte);
+            if (options.boardFrame) {
+                // In at the board's UART, echoed, back in at the program's.
+                const UartCharacter atBoard = passLine(static_cast<unsigned char>(byte), frame, *options.boardFrame);
+                const UartCharacter back = passLine(atBoard.data, *options.boardFrame, frame);
+                byte = static_cast<char>(back.sound() ? back.data : 0u);
+            }
             if (options.lowerCase && byte >= 'A' && byte <= 'Z')
                 byte = static_cast<char>(byte + 32);
             if (options.corruptAt.count(at))

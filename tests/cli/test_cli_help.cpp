@@ -29,7 +29,7 @@ Output runCli(std::vector<const char *> args)
 TEST(CliHelpTest, EveryHelpListsTheExitStatusesAndNoStoredFlagValues)
 {
     const std::vector<std::vector<const char *>> helps = {
-        {"--help"}, {"echo", "--help"}, {"calc", "--help"}, {"rates", "--help"}, {"plug", "--help"}, {"ports", "--help"},
+        {"--help"}, {"echo", "--help"}, {"calc", "--help"}, {"rates", "--help"}, {"plug", "--help"}, {"pair", "--help"}, {"ports", "--help"},
     };
     for (const auto &args : helps) {
         const Output help = runCli(args);

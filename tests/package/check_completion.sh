@@ -39,16 +39,19 @@ check "options after a flag" offers "echo --json --" --runs
 check "port numbers" offers "echo --port ''" 1 2 3 4
 check "a port on another machine" offers "echo --device r" rfc2217://
 check "baud rates by prefix" offers "calc --clock 16000000 --baud 96" 9600
+check "frames" offers "echo --frame 7" 7E1 7O2
+check "flow control" offers "echo --flow ''" none rtscts xonxoff
+check "pattern forms" offers "echo --pattern ''" spec counting all-bytes random hex: file:
 check "UART families" offers "link --a ''" avr avr-dx stm32 pic 16550 ftdi ch340 cp210x esp32 nrf52
 check "UART families by prefix" offers "calc --uart ft" ftdi ftdi-h
-check "frames" offers "link --frame 8" 8N1 8E1
+check "frames of a link" offers "link --frame 8" 8N1 8E1
 check "a value we cannot guess offers nothing" offers_nothing "echo --runs ''"
 touch "$dest/ttyFAKE0"
 check "device paths are files" offers "echo --device $dest/ttyF" "$dest/ttyFAKE0"
 # Every option a subcommand's --help lists is offered: the completion
 # reads --help, so a change of its layout must not lose options.
-for sub in echo calc rates link clocks plug ports; do
-  listed=$(rebounce-cli "$sub" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p')
+for sub in echo calc rates link clocks plug pair ports; do
+  listed=$(rebounce-cli "$sub" --help | sed -n 's/^  \(--[a-z0-9-]*\).*/\1/p')
   # shellcheck disable=SC2086
   check "every option of $sub --help" offers "$sub --" $listed
 done

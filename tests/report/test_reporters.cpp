@@ -2,6 +2,7 @@
 // failure, an abort and a port that could not be opened, and that the
 // formats agree with each other.  The runs themselves are tested in
 // tests/cli against virtual echo plugs.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -155,7 +156,8 @@ TEST(JsonLinesReporter, WritesEachRecordWithItsFieldsInOrder)
     EXPECT_EQ(R"({"type":"run","run":1,"verdict":"PASS","port":"/dev/pts/9","baud":115200,"sent":1000,)"
               R"("received":1000,"send_ms":3,"last_read_ms":88,"min_transmit_ms":87,"timeout_ms":187,)"
               R"("received_text":"ABC","first_byte_ms":0.5,"line_rate":null,)"
-              R"("line_errors":{"framing":0,"overrun":0,"parity":0,"break":0}})",
+              R"("line_errors":{"framing":0,"overrun":0,"parity":0,"break":0},)"
+              R"("pattern":"spec","pattern_length":1000,"chunk":10,"frame":"8N1"})",
               lines[0]);
     const auto fail = nlohmann::json::parse(lines[1]);
     EXPECT_EQ("AB\u00e9", fail["received_text"]); // a byte over 0x7f as its code point
@@ -227,7 +229,8 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
     EXPECT_EQ("run,verdict,port,baud,sent,received,send_ms,last_read_ms,min_transmit_ms,timeout_ms,received_text,"
               "message,first_byte_ms,network_round_trip_ms,line_rate.baud,line_rate.uncertainty,line_rate.differs,line_errors.framing,"
               "line_errors.overrun,line_errors.parity,line_errors.break,wrong_bytes,missing_bytes,extra_bytes,"
-              "first_error.position,first_error.expected,first_error.received,error_positions",
+              "first_error.position,first_error.expected,first_error.received,error_positions,"
+              "pattern,pattern_length,chunk,frame,listen_port,back_on_sender,rs485",
               report::csvHeader());
     std::map<std::string, std::string> fail;
     for (const auto &row : rows)
@@ -242,7 +245,12 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
     EXPECT_EQ("2", fail["line_errors.overrun"]);
     EXPECT_EQ("82", fail["first_error.expected"]);
     EXPECT_EQ("17 40 41", fail["error_positions"]);
-    EXPECT_EQ("", rows[1][21]) << "no failure fields for a PASS";
+    EXPECT_EQ("spec", fail["pattern"]);
+    EXPECT_EQ("8N1", fail["frame"]);
+    EXPECT_EQ("", fail["listen_port"]);
+    const auto wrongBytes = std::find(header.begin(), header.end(), "wrong_bytes") - header.begin();
+    ASSERT_LT(wrongBytes, static_cast<std::ptrdiff_t>(header.size()));
+    EXPECT_EQ("", rows[1][wrongBytes]) << "no failure fields for a PASS";
 }
 
 TEST(CsvCell, QuotesOnlyWhatNeedsIt)

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <atomic>
 #include <cstdio>
 #include <chrono>
@@ -164,6 +166,53 @@ INSTANTIATE_TEST_SUITE_P(
         PlugCase{"BoardRateMatches", instant([](auto &o) { o.boardRate = 9600; }), 9600, "ABC", "ABC"},
         PlugCase{"BoardRateWithinTolerance", instant([](auto &o) { o.boardRate = 9600; }), 9900, "ABC", "ABC"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A board in one frame, a program in another: what comes back is what two
+// UARTs make of it (a character one side flags comes back as 0x00).
+TEST(VirtualEchoPlug, AnswersAsAUartInItsFrame)
+{
+    struct Case {
+        const char *board;
+        const char *programMode;
+        std::string sent;
+        std::string expected;
+    };
+    const auto board = [](std::uint8_t size, std::uint8_t parity, std::uint8_t stop) {
+        Dcb frame;
+        frame.byteSize = size;
+        frame.parity = parity;
+        frame.stopBits = stop;
+        return frame;
+    };
+    const std::map<std::string, Dcb> boards = {
+        {"7E1", board(7, Dcb::EvenParity, Dcb::OneStopBit)},
+        {"7O1", board(7, Dcb::OddParity, Dcb::OneStopBit)},
+        {"8N1", board(8, Dcb::NoParity, Dcb::OneStopBit)},
+        {"8N2", board(8, Dcb::NoParity, Dcb::TwoStopBits)},
+    };
+    const Case cases[] = {
+        {"7E1", "parity=e data=7 stop=1", "ABC", "ABC"},
+        {"7E1", "parity=n data=8 stop=1", "ABC", std::string("\0\0C", 3)},
+        {"8N1", "parity=e data=7 stop=1", "ABC", std::string("\0\0C", 3)},
+        {"7O1", "parity=e data=7 stop=1", "ABC", std::string(3, '\0')},
+        {"8N2", "parity=n data=8 stop=1", "ABC", "ABC"},
+        {"7E1", "parity=e data=7 stop=1", "\xC1", "A"},
+    };
+    for (const Case &c : cases) {
+        EchoPlugOptions options;
+        options.lineTiming = false;
+        options.boardFrame = boards.at(c.board);
+        VirtualEchoPlug plug(options);
+        ASSERT_TRUE(plug.start()) << plug.errorText();
+        modCOMM comm;
+        ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), std::string("baud=9600 ") + c.programMode)) << report(comm);
+        ASSERT_EQ(static_cast<std::int32_t>(c.sent.size()), comm.CommWrite(1, c.sent));
+        std::string received = readFor(comm, 1, c.expected.size(), 3s);
+        received += readFor(comm, 1, 1, 100ms);
+        EXPECT_EQ(c.expected, received) << c.board << " / " << c.programMode;
+        EXPECT_EQ(0, comm.CommClose(1));
+    }
+}
 
 TEST(VirtualEchoPlug, WrongRateGarblesEveryByte)
 {

@@ -104,6 +104,82 @@ TEST_F(ModCommFake, OpenHandsTheSystemTheFixedSettings)
     EXPECT_TRUE(fake.isOpenHandle(comm.portRecord(2).Handle));
 }
 
+// A frame the driver refuses, or takes and then runs otherwise, fails the
+// open with 87 and says so; it never runs on as another frame.
+TEST_F(ModCommFake, AFrameIsAppliedOrRefusedNeverRunOtherwise)
+{
+    ASSERT_EQ(0, comm.CommOpen(1, "COM1", "baud=9600 parity=E data=7 stop=2 octs=on rts=hs"));
+    EXPECT_EQ(7, fake.appliedDcb().byteSize);
+    EXPECT_EQ(Dcb::EvenParity, fake.appliedDcb().parity);
+    EXPECT_EQ(Dcb::TwoStopBits, fake.appliedDcb().stopBits);
+    EXPECT_TRUE(fake.appliedDcb().outxCtsFlow);
+    ASSERT_EQ(0, comm.CommClose(1));
+
+    struct Case {
+        const char *mode;
+        bool refuse; // else the driver runs 8N1 instead
+        const char *said;
+    };
+    const Case cases[] = {
+        {"baud=9600 parity=M data=7 stop=1", true, "asked for 7M1, the driver refused it"},
+        {"baud=9600 parity=E data=7 stop=1", false, "asked for 7E1, the driver runs 8N1"},
+        {"baud=9600 parity=O data=8 stop=2 xon=on", false, "asked for 8O2 xonxoff, the driver runs 8N2 xonxoff"},
+    };
+    for (const Case &c : cases) {
+        FakeCommPlatform driver;
+        modCOMM layer{driver};
+        if (c.refuse)
+            driver.refuseFrame(7, Dcb::MarkParity);
+        else
+            driver.runFrame(8, Dcb::NoParity);
+        EXPECT_EQ(87, layer.CommOpen(1, "COM1", c.mode)) << c.mode;
+        EXPECT_EQ("CommOpen (SetCommState)", layer.LastErrorSource()) << c.mode;
+        EXPECT_EQ(SystemCause::Kind::FrameRefused, layer.LastErrorCause().kind) << c.mode;
+        EXPECT_EQ(c.said, layer.LastErrorCause().systemText) << c.mode;
+        EXPECT_EQ(0, layer.CommClose(1));
+    }
+
+    // A rate the driver refuses stays a refused rate, whatever the frame.
+    fake.refuseFrame(0, 0);
+    fake.script(CommCall::SetCommState, {CommResult::failure(87), CommResult::failure(87)});
+    EXPECT_EQ(87, comm.CommOpen(1, "COM1", "baud=9600 parity=E data=7 stop=1"));
+    EXPECT_EQ(SystemCause::Kind::None, comm.LastErrorCause().kind);
+}
+
+// RS-485: on where the driver has the mode, until the port closes; refused
+// with 1 where it has none; never on a port that is not open.
+TEST_F(ModCommFake, Rs485IsSetWhereTheDriverHasItAndGoesAtClose)
+{
+    const Rs485Mode mode{true, false, 2, 3};
+    ASSERT_EQ(0, comm.CommOpen(1, "COM1", mode9600));
+    EXPECT_EQ(1, comm.CommSetRs485(1, mode));
+    EXPECT_EQ("CommSetRs485", comm.LastErrorSource());
+    EXPECT_FALSE(fake.rs485Mode());
+
+    fake.setRs485Support(true);
+    EXPECT_EQ(0, comm.CommSetRs485(1, mode));
+    EXPECT_EQ(mode, fake.rs485Mode().value_or(Rs485Mode{}));
+    ASSERT_EQ(0, comm.CommClose(1));
+    EXPECT_FALSE(fake.rs485Mode()) << "the driver's setting must come back at close";
+    EXPECT_EQ(6, comm.CommSetRs485(1, mode));
+    EXPECT_EQ(9, comm.CommSetRs485(5, mode));
+}
+
+// Parity and framing errors the driver reports during reads are counted.
+TEST_F(ModCommFake, ParityAndFramingErrorsAreCounted)
+{
+    ASSERT_EQ(0, comm.CommOpen(1, "COM1", "baud=9600 parity=E data=7 stop=1"));
+    std::string received;
+    fake.setLineErrors(commflags::rxParity);
+    comm.CommRead(1, received, 1);
+    fake.setLineErrors(commflags::rxParity | commflags::frame);
+    comm.CommRead(1, received, 1);
+    const LineErrorCounts counts = comm.lineErrorCounts(1);
+    EXPECT_EQ(2u, counts.parity);
+    EXPECT_EQ(1u, counts.framing);
+    EXPECT_EQ(commflags::rxParity | commflags::frame, comm.lineErrorsSeen(1));
+}
+
 TEST_F(ModCommFake, SecondOpenIsRefusedAndKeepsTheHandle)
 {
     ASSERT_EQ(0, comm.CommOpen(1, "COM1", mode9600));

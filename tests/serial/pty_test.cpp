@@ -141,6 +141,59 @@ TEST_P(Rate, AnyRateFromFortyFiveIsSetAndReadBack)
 
 INSTANTIATE_TEST_SUITE_P(Rates, Rate, ::testing::Values(45u, 110u, 9600u, 31250u, 123457u, 3000000u));
 
+// Each frame is set and read back; what the far side of the pair sees is
+// what the driver keeps (a pseudo-terminal always states 8 data bits
+// without parity: the layer reads back the rest and checks parity input).
+TEST_F(PtyPort, EachFrameIsSetAndReadBack)
+{
+    struct Case {
+        const char *mode;
+        std::uint8_t byteSize, parity, stopBits;
+        bool rtscts, xonxoff;
+        tcflag_t masterCflag; // bits of CSTOPB | PARODD | CMSPAR | CRTSCTS the far side sees
+    };
+    const Case cases[] = {
+        {"data=8 parity=n stop=1", 8, Dcb::NoParity, Dcb::OneStopBit, false, false, 0},
+        {"data=7 parity=e stop=1", 7, Dcb::EvenParity, Dcb::OneStopBit, false, false, 0},
+        {"data=8 parity=o stop=1", 8, Dcb::OddParity, Dcb::OneStopBit, false, false, PARODD},
+        {"data=7 parity=o stop=2", 7, Dcb::OddParity, Dcb::TwoStopBits, false, false, PARODD | CSTOPB},
+        {"data=5 parity=n stop=1.5", 5, Dcb::NoParity, Dcb::One5StopBits, false, false, CSTOPB},
+        {"data=6 parity=m stop=1", 6, Dcb::MarkParity, Dcb::OneStopBit, false, false, PARODD | CMSPAR},
+        {"data=8 parity=s stop=2 octs=on rts=hs", 8, Dcb::SpaceParity, Dcb::TwoStopBits, true, false,
+         CMSPAR | CSTOPB | CRTSCTS},
+        {"data=8 parity=n stop=1 xon=on", 8, Dcb::NoParity, Dcb::OneStopBit, false, true, 0},
+    };
+    for (const Case &c : cases) {
+        const std::string mode = std::string("baud=19200 ") + c.mode;
+        ASSERT_EQ(0, comm.CommOpen(1, pty.path(), mode)) << c.mode << ": " << report(comm);
+        Dcb running;
+        ASSERT_TRUE(systemCommPlatform().getCommState(comm.portRecord(1).Handle, running));
+        EXPECT_EQ(c.byteSize, running.byteSize) << c.mode;
+        EXPECT_EQ(c.parity, running.parity) << c.mode;
+        EXPECT_EQ(c.stopBits, running.stopBits) << c.mode;
+        EXPECT_EQ(c.rtscts, running.outxCtsFlow) << c.mode;
+        EXPECT_EQ(c.xonxoff, running.outX && running.inX) << c.mode;
+        termios far{};
+        ASSERT_EQ(0, ::tcgetattr(pty.master(), &far));
+        EXPECT_EQ(c.masterCflag, far.c_cflag & (CSTOPB | PARODD | CMSPAR | CRTSCTS)) << c.mode;
+        EXPECT_EQ(c.parity != Dcb::NoParity, (far.c_iflag & INPCK) != 0) << c.mode;
+        ASSERT_EQ(0, comm.CommClose(1));
+    }
+}
+
+// A pseudo-terminal has no RS-485 mode: refused with the system's answer,
+// and the port stays usable.
+TEST_F(PtyPort, Rs485IsRefusedOnAPseudoTerminal)
+{
+    ASSERT_EQ(0, comm.CommOpen(1, pty.path(), mode9600)) << report(comm);
+    EXPECT_EQ(1, comm.CommSetRs485(1, Rs485Mode{}));
+    EXPECT_EQ("CommSetRs485", comm.LastErrorSource());
+    EXPECT_EQ(ENOTTY, comm.LastErrorCause().systemError);
+    EXPECT_EQ(pty.path(), comm.LastErrorCause().devicePath);
+    EXPECT_EQ(1, comm.CommWrite(1, "x"));
+    EXPECT_EQ(0, comm.CommClose(1));
+}
+
 struct BadModeCase {
     const char *name;
     const char *mode;

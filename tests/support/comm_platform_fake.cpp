@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace serial {
 
@@ -22,6 +23,7 @@ const char *commCallName(CommCall call)
     case CommCall::WriteFile: return "WriteFile";
     case CommCall::GetOverlappedResult: return "GetOverlappedResult";
     case CommCall::CloseHandle: return "CloseHandle";
+    case CommCall::SetRs485: return "SetRs485";
     case CommCall::WaitForInput: return "WaitForInput";
     }
     return "?";
@@ -177,9 +179,11 @@ bool FakeCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
         return false;
     if (!checkHandle(handle))
         return false;
-    if (dcb.baudRate == 0)
+    if (dcb.baudRate == 0 || refusedFrames_.count({dcb.byteSize, dcb.parity}))
         return fail(winerr::invalidParameter);
     state_ = applied_ = dcb;
+    if (runningFrame_)
+        std::tie(state_.byteSize, state_.parity) = *runningFrame_;
     return true;
 }
 
@@ -258,6 +262,20 @@ bool FakeCommPlatform::closeHandle(CommHandle handle)
     if (!checkHandle(handle))
         return false;
     open_.erase(handle);
+    rs485_.reset(); // the driver's own setting is back
+    return true;
+}
+
+bool FakeCommPlatform::setRs485(CommHandle handle, const Rs485Mode &mode)
+{
+    calls_.push_back({CommCall::SetRs485, handle, mode.delayBeforeSendMs, {}});
+    if (scriptedFailure(CommCall::SetRs485))
+        return false;
+    if (!checkHandle(handle))
+        return false;
+    if (!rs485Supported_)
+        return fail(winerr::invalidFunction);
+    rs485_ = mode;
     return true;
 }
 

@@ -31,6 +31,7 @@ enum class CommCall {
     GetOverlappedResult,
     CloseHandle,
     WaitForInput,
+    SetRs485,
 };
 
 const char *commCallName(CommCall call);
@@ -77,6 +78,14 @@ public:
     // What lastCause() reports beside every failure (the POSIX platform's
     // account of it); nothing by default, as on Windows.
     void setFailureCause(SystemCause cause) { cause_ = std::move(cause); }
+    // A driver that refuses a frame (setCommState fails with 87) ...
+    void refuseFrame(std::uint8_t byteSize, std::uint8_t parity) { refusedFrames_.insert({byteSize, parity}); }
+    // ... or takes any and runs these data bits and parity instead.
+    void runFrame(std::uint8_t byteSize, std::uint8_t parity) { runningFrame_ = {byteSize, parity}; }
+    // A driver with an RS-485 mode: setRs485 takes it (else fails with 1);
+    // rs485Mode() is the mode in force, none after the port closed.
+    void setRs485Support(bool supported) { rs485Supported_ = supported; }
+    const std::optional<Rs485Mode> &rs485Mode() const { return rs485_; }
     // Devices createFile refuses with 2, as a missing port.
     void addMissingDevice(const std::string &name) { missing_.insert(name); }
 
@@ -107,6 +116,7 @@ public:
     std::uint32_t getLastError() const override { return lastError_; }
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
+    bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
     void pause(int) override { ++pauses_; } // a fake line needs no rest
     std::size_t pauses() const { return pauses_; }
     SystemCause lastCause() const override { return cause_; }
@@ -144,6 +154,10 @@ private:
     Dcb state_{9600, 8, Dcb::NoParity, Dcb::OneStopBit};
     Dcb applied_{};
     std::optional<Pending> pending_;
+    std::set<std::pair<std::uint8_t, std::uint8_t>> refusedFrames_;
+    bool rs485Supported_ = false;
+    std::optional<Rs485Mode> rs485_;
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> runningFrame_;
     SystemCause cause_;
 };
 
