@@ -4,6 +4,7 @@
 
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
+#include "cli/lines_command.h"
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
 #include "cli/program_info.h"
@@ -21,6 +22,7 @@ int run(int argc, char **argv)
     addEchoCommand(app, exitStatus);
     addCalcCommand(app, exitStatus);
     addRatesCommand(app, exitStatus);
+    addLinesCommand(app, exitStatus);
     addPlugCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);
 

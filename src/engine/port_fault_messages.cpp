@@ -56,6 +56,7 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
     case Kind::Directory:
         return displayName(cause, names) + " is a directory, not a serial port!    ";
     case Kind::Lost:
+    case Kind::NoModemLines: // never met at open: only the line calls report it
     case Kind::None:
         break;
     }

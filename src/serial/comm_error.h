@@ -22,6 +22,7 @@ struct SystemCause {
         RegularFile, // a plain file
         Directory,
         Lost,        // the device went away or the far end hung up mid-transfer
+        NoModemLines, // a device without handshake lines; systemText says what it is
     };
     Kind kind = Kind::None;
     int systemError = 0;       // errno (0 for a hang-up seen by poll)
