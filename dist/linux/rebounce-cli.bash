@@ -42,6 +42,12 @@ _rebounce_cli()
             COMPREPLY=($(compgen -W "300 1200 2400 4800 9600 14400 19200 38400 57600 115200 230400 250000 460800 500000 921600 1000000" -- "$cur"))
             return
             ;;
+        --wiring)
+            # The full loopback plug, without DCD, with RI on DTR, and a
+            # 16550 in its loopback mode.
+            COMPREPLY=($(compgen -W "rts-cts,dtr-dsr,dtr-dcd rts-cts,dtr-dsr rts-cts,dtr-dsr,dtr-dcd,dtr-ri rts-cts,dtr-dsr,out1-ri,out2-dcd" -- "$cur"))
+            return
+            ;;
         --clock)
             COMPREPLY=($(compgen -W "1000000 1843200 3686400 4000000 7372800 8000000 11059200 12000000 14745600 16000000 18432000 20000000" -- "$cur"))
             return

@@ -37,12 +37,12 @@ std::string withoutCarriageReturns(std::string text)
     return text;
 }
 
-// "RTS on, DTR off, CTS on, ..." (RTS, DTR and the inputs; OUT1 and OUT2
-// only where set).
-std::string linesText(std::uint32_t lines)
+// The outputs: "RTS on, DTR off" (OUT1 and OUT2 only where set, as few
+// ports have them).
+std::string outputsText(std::uint32_t lines)
 {
     std::string text;
-    for (const std::uint32_t line : kAllLines) {
+    for (const std::uint32_t line : {ml::rts, ml::dtr, ml::out1, ml::out2}) {
         if ((line == ml::out1 || line == ml::out2) && !(lines & line))
             continue;
         text += (text.empty() ? "" : ", ") + serial::modemLineName(line) + ((lines & line) ? " on" : " off");
@@ -95,10 +95,10 @@ std::string lineTestText(const LineTestResult &result, const std::string &port)
     for (const std::string &name : uncheckedInputs(result))
         text += "\n  " + name + " not checked" + (name == "RI" ? " (--ri checks it)" : "");
     if (result.restored)
-        text += "\n  lines put back: " + linesText(result.linesAfter & ml::outputs);
+        text += "\n  lines put back: " + outputsText(result.linesAfter);
     else
-        text += "\n  WARNING: the lines could not be put back: found " + linesText(result.linesBefore & ml::outputs)
-            + ", left " + linesText(result.linesAfter & ml::outputs);
+        text += "\n  WARNING: the lines could not be put back: found " + outputsText(result.linesBefore) + ", left "
+            + outputsText(result.linesAfter);
     return text;
 }
 

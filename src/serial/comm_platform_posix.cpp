@@ -900,6 +900,15 @@ void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
     waitReadable(static_cast<int>(handle), timeoutMs);
 }
 
+// Either end of a pseudo-terminal: a slave (ptyIndex), /dev/ptmx, a master
+// of the old BSD kind (major 2) or its slave (major 3).
+bool isPseudoTerminal(dev_t rdev)
+{
+    const unsigned major = ::major(rdev);
+    return ptyIndex(rdev) >= 0 || (major == 5 && ::minor(rdev) == 2) || major == 2 || major == 3 ||
+        (major >= 128 && major <= 135);
+}
+
 // A device without modem lines answers the line calls with ENOTTY (a
 // pseudo-terminal, a plain file) or EINVAL (some USB gadgets).
 bool PosixCommPlatform::failModemLines(int error, const PortState &state)
@@ -910,7 +919,7 @@ bool PosixCommPlatform::failModemLines(int error, const PortState &state)
     struct stat st {};
     if (!state.isTerminal)
         cause.systemText = state.regularFile ? "a regular file" : "not a serial port";
-    else if (::stat(state.path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && ptyIndex(st.st_rdev) >= 0)
+    else if (::stat(state.path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && isPseudoTerminal(st.st_rdev))
         cause.systemText = "a pseudo-terminal";
     return failWith(winerr::invalidFunction, std::move(cause));
 }

@@ -1,9 +1,9 @@
-// TIOCMIWAIT is not used for the wait: it has no time limit, only a signal
-// ends it, and a UART in loopback mode (and some USB adapters) raise no
-// modem-status interrupt, so it would never return there.  The wait polls
-// TIOCMGET instead, every millisecond at first and every 8 ms after a
-// while, and asks the driver's transition counters (TIOCGICOUNT) too, so
-// that a pulse shorter than the interval (a ring) is not missed.
+// TIOCMIWAIT is not used for the wait: it has no time limit (only a signal
+// ends it, and a library cannot send its caller's thread signals), and not
+// every driver implements it.  The wait polls TIOCMGET instead, every
+// millisecond at first and every 8 ms after a while, and asks the driver's
+// transition counters (TIOCGICOUNT) too, so that a pulse shorter than the
+// interval (a ring) is not missed.
 
 #include "serial/modem_lines_linux.h"
 

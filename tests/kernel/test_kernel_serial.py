@@ -100,8 +100,10 @@ class GuestTestCase(unittest.TestCase):
         """A run that outlasts the limit is interrupted (exit 130), so that a
         run waiting out a long time-out cannot hold up the guest's console."""
         prefix = f"guest-serial-tool as {user} " if user else ""
+        # Only the echo test draws progress.
+        quiet = " --no-progress" if arguments.startswith("echo") else ""
         return self.guest.start_command(
-            f"time -f '%e %U %S' -o /tmp/cli.time timeout -s INT {limit} {prefix}rebounce-cli {arguments} --no-progress"
+            f"time -f '%e %U %S' -o /tmp/cli.time timeout -s INT {limit} {prefix}rebounce-cli {arguments}{quiet}"
             " >/tmp/cli.out 2>/tmp/cli.err; s=$?; cat /tmp/cli.out; echo --stderr--; cat /tmp/cli.err;"
             " echo; echo --time--; cat /tmp/cli.time; exit $s")
 
@@ -199,7 +201,7 @@ class UartLoopback(GuestTestCase):
 
     def test_the_line_test_passes_in_loopback_and_names_every_wire_without_it(self):
         cases = [
-            # loop, status, verdict of CTS, DSR, RI, DCD (in the wiring's order)
+            # loop, status, the fault of each input's wire (None: PASS)
             (True, 0, {"CTS": None, "DSR": None, "RI": None, "DCD": None}),
             # Without the loop QEMU's 16550 on a pseudo-terminal reads CTS,
             # DSR and DCD high and RI low, whatever the outputs do.
@@ -231,6 +233,11 @@ class UartLoopback(GuestTestCase):
                          [("CTS", "PASS"), ("DSR", "PASS"), ("DCD", "FAIL")])
         # The echo test runs as before on the line the lines test left.
         self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))
+        # A pseudo-terminal of the guest has no handshake lines: refused, not
+        # a FAIL.
+        refused = self.cli("lines --device /dev/ptmx")
+        self.assertEqual((refused.status, refused.stderr),
+                         (3, ["/dev/ptmx has no handshake lines (a pseudo-terminal)"]), refused.text())
 
     def startHolder(self, command, user=None):
         """Starts a program that keeps the port open; returns its pid."""
