@@ -1,10 +1,10 @@
 #include "cli/lines_command.h"
 
-#include <cstdio>
 #include <iostream>
 #include <memory>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "cli/echo_inputs.h"
 #include "cli/exit_status.h"
@@ -12,6 +12,7 @@
 #include "engine/port_fault_messages.h"
 #include "serial/modcomm.h"
 #include "serial/port_lines.h"
+#include "report/line_report.h"
 
 namespace cli {
 namespace {
@@ -22,50 +23,11 @@ using echotest::LineVerdict;
 using nlohmann::ordered_json;
 
 constexpr std::int16_t kLinesPort = 1;
-constexpr std::uint32_t kAllLines[] = {ml::rts, ml::dtr, ml::out1, ml::out2, ml::cts, ml::dsr, ml::dcd, ml::ri};
-
-std::string ms(double value)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    return buffer;
-}
 
 std::string withoutCarriageReturns(std::string text)
 {
     std::erase(text, '\r');
     return text;
-}
-
-// The outputs: "RTS on, DTR off" (OUT1 and OUT2 only where set, as few
-// ports have them).
-std::string outputsText(std::uint32_t lines)
-{
-    std::string text;
-    for (const std::uint32_t line : {ml::rts, ml::dtr, ml::out1, ml::out2}) {
-        if ((line == ml::out1 || line == ml::out2) && !(lines & line))
-            continue;
-        text += (text.empty() ? "" : ", ") + serial::modemLineName(line) + ((lines & line) ? " on" : " off");
-    }
-    return text;
-}
-
-ordered_json linesJson(std::uint32_t lines)
-{
-    ordered_json object = ordered_json::object();
-    for (const std::uint32_t line : kAllLines)
-        object[serial::modemLineName(line)] = (lines & line) != 0;
-    return object;
-}
-
-std::vector<std::string> uncheckedInputs(const LineTestResult &result)
-{
-    std::vector<std::string> names;
-    for (const std::uint32_t line : {ml::cts, ml::dsr, ml::dcd, ml::ri}) {
-        if (!(result.checkedInputs & line))
-            names.push_back(serial::modemLineName(line));
-    }
-    return names;
 }
 
 int exitStatusOf(LineVerdict verdict)
@@ -79,59 +41,11 @@ int exitStatusOf(LineVerdict verdict)
 
 } // namespace
 
-std::string lineTestText(const LineTestResult &result, const std::string &port)
-{
-    if (result.verdict == LineVerdict::NoLines || result.verdict == LineVerdict::Error)
-        return "Lines on " + port + ": " + echotest::lineVerdictText(result.verdict) + "  " + result.message;
-    std::string text = "Lines on " + port + ": " + echotest::lineVerdictText(result.verdict) + "  (longest settle "
-        + ms(result.settleMs) + " ms, limit " + std::to_string(result.settleLimitMs) + " ms)";
-    for (const echotest::WireResult &wire : result.wires) {
-        const std::string output = serial::modemLineName(wire.wire.output);
-        const std::string input = serial::modemLineName(wire.wire.input);
-        text += "\n  " + output + std::string(4 - output.size(), ' ') + " -> " + input + std::string(3 - input.size(), ' ');
-        text += std::string(wire.pass ? "  PASS" : "  FAIL") + "  ";
-        text += wire.pass ? "settle " + ms(wire.settleMs) + " ms" : wire.fault;
-    }
-    for (const std::string &name : uncheckedInputs(result))
-        text += "\n  " + name + " not checked" + (name == "RI" ? " (--ri checks it)" : "");
-    if (result.restored)
-        text += "\n  lines put back: " + outputsText(result.linesAfter);
-    else
-        text += "\n  WARNING: the lines could not be put back: found " + outputsText(result.linesBefore) + ", left "
-            + outputsText(result.linesAfter);
-    return text;
-}
-
-ordered_json lineTestJson(const LineTestResult &result, const std::string &port)
-{
-    ordered_json object = {{"type", "lines"}, {"port", port}, {"verdict", echotest::lineVerdictText(result.verdict)}};
-    if (!result.message.empty())
-        object["message"] = result.message;
-    if (result.verdict == LineVerdict::NoLines || result.verdict == LineVerdict::Error)
-        return object;
-    ordered_json wires = ordered_json::array();
-    for (const echotest::WireResult &wire : result.wires) {
-        wires.push_back({{"output", serial::modemLineName(wire.wire.output)},
-                         {"input", serial::modemLineName(wire.wire.input)},
-                         {"verdict", wire.pass ? "PASS" : "FAIL"},
-                         {"settle_ms", wire.settleMs},
-                         {"fault", wire.pass ? ordered_json(nullptr) : ordered_json(wire.fault)}});
-    }
-    object["wires"] = wires;
-    object["not_checked"] = uncheckedInputs(result);
-    object["settle_ms"] = result.settleMs;
-    object["settle_limit_ms"] = result.settleLimitMs;
-    object["lines_before"] = linesJson(result.linesBefore);
-    object["lines_after"] = linesJson(result.linesAfter);
-    object["restored"] = result.restored;
-    return object;
-}
-
-std::optional<echotest::Wiring> linesWiring(const LinesOptions &options, std::string &error)
+std::optional<echotest::LineTestOptions> lineTestOptions(const PlugOptions &plug, std::string &error)
 {
     echotest::Wiring wiring = echotest::fullLoopbackWiring(false, true);
-    if (!options.wiring.empty()) {
-        auto parsed = echotest::parseWiring(options.wiring, error);
+    if (!plug.wiring.empty()) {
+        auto parsed = echotest::parseWiring(plug.wiring, error);
         if (!parsed)
             return std::nullopt;
         wiring = *parsed;
@@ -140,25 +54,28 @@ std::optional<echotest::Wiring> linesWiring(const LinesOptions &options, std::st
         return std::any_of(wiring.begin(), wiring.end(), [input](const echotest::Wire &w) { return w.input == input; });
     };
     // RI only when asked: a plug's RI wire (few have one) is checked with --ri.
-    if (!options.ri)
+    if (!plug.ri)
         std::erase_if(wiring, [](const echotest::Wire &w) { return w.input == ml::ri; });
     else if (!has(ml::ri))
         wiring.push_back({ml::dtr, ml::ri});
-    if (!options.dcd)
+    if (!plug.dcd)
         std::erase_if(wiring, [](const echotest::Wire &w) { return w.input == ml::dcd; });
     if (wiring.empty()) {
         error = "no wire is left to check";
         return std::nullopt;
     }
-    return wiring;
+    echotest::LineTestOptions options;
+    options.wiring = wiring;
+    options.settleLimitMs = plug.settleLimitMs;
+    return options;
 }
 
 int runLines(const LinesOptions &options, std::ostream &out, std::ostream &err, serial::CommPlatform &platform,
              const echotest::LineClock &clock)
 {
     std::string wiringError;
-    const auto wiring = linesWiring(options, wiringError);
-    if (!wiring) {
+    const auto lineOptions = lineTestOptions(options.plug, wiringError);
+    if (!lineOptions) {
         err << "--wiring: " << wiringError << '\n';
         return kExitUsage;
     }
@@ -183,11 +100,8 @@ int runLines(const LinesOptions &options, std::ostream &out, std::ostream &err, 
         return kExitOpenFailed;
     }
 
-    echotest::LineTestOptions lineOptions;
-    lineOptions.wiring = *wiring;
-    lineOptions.settleLimitMs = options.settleLimitMs;
     serial::PortLines lines(comm, kLinesPort);
-    const LineTestResult result = echotest::runLineTest(lines, lineOptions, name, clock);
+    const LineTestResult result = echotest::runLineTest(lines, *lineOptions, name, clock);
     comm.CommClose(kLinesPort);
 
     const int status = exitStatusOf(result.verdict);
@@ -200,8 +114,21 @@ int runLines(const LinesOptions &options, std::ostream &out, std::ostream &err, 
                 << '\n';
         return status;
     }
-    out << (options.json ? lineTestJson(result, name).dump() : lineTestText(result, name)) << '\n';
+    out << (options.json ? report::lineTestJson(result, name).dump() : report::lineTestText(result, name)) << '\n';
     return status;
+}
+
+std::vector<CLI::Option *> addPlugOptions(CLI::App *command, PlugOptions &plug)
+{
+    return {
+        command->add_flag("--ri", plug.ri, "Check RI too (on DTR unless --wiring names its wire)"),
+        command->add_flag("!--no-dcd", plug.dcd, "The plug wires no DCD: do not check it"),
+        command->add_option("--wiring", plug.wiring,
+                            "The plug's wires as output-input pairs, e.g. rts-cts,dtr-dsr (outputs RTS, DTR, OUT1, "
+                            "OUT2; inputs CTS, DSR, DCD, RI)"),
+        command->add_option("--settle-limit", plug.settleLimitMs, "How long an input may take to follow, in ms")
+            ->check(CLI::Range(1, 10000)),
+    };
 }
 
 void addLinesCommand(CLI::App &app, int &exitStatus)
@@ -215,13 +142,7 @@ void addLinesCommand(CLI::App &app, int &exitStatus)
     where->add_option("--device", options->device, "Any serial device: /dev/ttyUSB0, COM7")
         ->check(CLI::Validator(checkDeviceText, "DEVICE"));
     where->require_option(1);
-    command->add_flag("--ri", options->ri, "Check RI too (on DTR unless --wiring names its wire)");
-    command->add_flag("!--no-dcd", options->dcd, "The plug wires no DCD: do not check it");
-    command->add_option("--wiring", options->wiring,
-                        "The plug's wires as output-input pairs, e.g. rts-cts,dtr-dsr (outputs RTS, DTR, OUT1, "
-                        "OUT2; inputs CTS, DSR, DCD, RI)");
-    command->add_option("--settle-limit", options->settleLimitMs, "How long an input may take to follow, in ms")
-        ->check(CLI::Range(1, 10000));
+    addPlugOptions(command, options->plug);
     command->add_flag("--json", options->json, "One JSON object with the verdict of every wire");
     command->callback([options, &exitStatus] { exitStatus = runLines(*options, std::cout, std::cerr); });
 }

@@ -1,34 +1,46 @@
 #pragma once
 // rebounce-cli lines: the line test of a full loopback plug.
 #include <iosfwd>
+#include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
+#include <vector>
 
 #include "engine/line_test.h"
 #include "serial/comm_platform.h"
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace cli {
 
-struct LinesOptions {
-    int port = 0;            // COM1..COM4, or ...
-    std::string device;      // ... any device
+// The plug's wiring and how long its inputs may take: what `lines` and
+// `echo --lines` share.
+struct PlugOptions {
     bool ri = false;         // check RI too
     bool dcd = true;         // --no-dcd: the plug wires no DCD
     std::string wiring;      // the plug's own wiring, if it differs
     int settleLimitMs = 250; // how long an input may take to follow
+};
+
+struct LinesOptions {
+    int port = 0;            // COM1..COM4, or ...
+    std::string device;      // ... any device
+    PlugOptions plug;
     bool json = false;
 };
 
 void addLinesCommand(CLI::App &app, int &exitStatus);
 
-// The wiring the options describe; none, with why in error, for a wiring
-// text that names no plug.
-std::optional<echotest::Wiring> linesWiring(const LinesOptions &options, std::string &error);
+// Adds --ri, --no-dcd, --wiring and --settle-limit to command; returns them.
+std::vector<CLI::Option *> addPlugOptions(CLI::App *command, PlugOptions &plug);
+
+// The line test the options describe: the full loopback plug, or the
+// wiring given; RI only with ri (on DTR unless the wiring names its wire),
+// DCD unless dcd is off.  None, with why in error, when the wiring text
+// names no plug or no wire is left.
+std::optional<echotest::LineTestOptions> lineTestOptions(const PlugOptions &plug, std::string &error);
 
 // Opens the port through the serial layer on platform, runs the line test,
 // closes the port.  The verdict goes to out (JSON with options.json),
@@ -38,10 +50,5 @@ std::optional<echotest::Wiring> linesWiring(const LinesOptions &options, std::st
 int runLines(const LinesOptions &options, std::ostream &out, std::ostream &err,
              serial::CommPlatform &platform = serial::systemCommPlatform(),
              const echotest::LineClock &clock = echotest::steadyLineClock());
-
-// The line test's result as the text report shows it (several lines, no
-// final newline) and as one JSON object (type "lines").
-std::string lineTestText(const echotest::LineTestResult &result, const std::string &port);
-nlohmann::ordered_json lineTestJson(const echotest::LineTestResult &result, const std::string &port);
 
 } // namespace cli

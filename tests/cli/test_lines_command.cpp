@@ -37,6 +37,14 @@ Outcome runProgram(std::vector<const char *> args)
     return outcome;
 }
 
+cli::LinesOptions onPort1(bool json = false)
+{
+    cli::LinesOptions options;
+    options.port = 1;
+    options.json = json;
+    return options;
+}
+
 class LinesCommandTest : public ::testing::Test {
 protected:
     Outcome run()
@@ -50,7 +58,7 @@ protected:
     }
 
     serial::FakeCommPlatform fake;
-    cli::LinesOptions options{.port = 1};
+    cli::LinesOptions options = onPort1();
 };
 
 TEST_F(LinesCommandTest, TextNamesEveryWireAndItsFaultAndTheLinesLeft)
@@ -94,9 +102,9 @@ TEST_F(LinesCommandTest, JsonCarriesEachWireTheSettleTimesAndTheLinesBeforeAndAf
     fake.setModemOutputs(ml::outputs);
     fake.setWiring("rts-cts,dtr-dsr,out1-ri,dcd=high", 1.5);
     fake.setOutputLines(ml::dtr | ml::out2);
-    options.ri = true;
+    options.plug.ri = true;
     options.json = true;
-    options.wiring = "rts-cts,dtr-dsr,out1-ri,out2-dcd";
+    options.plug.wiring = "rts-cts,dtr-dsr,out1-ri,out2-dcd";
     const Outcome outcome = run();
     EXPECT_EQ(cli::kExitFailed, outcome.status);
     const json object = json::parse(outcome.out);
@@ -136,13 +144,13 @@ TEST_F(LinesCommandTest, PortsThatCannotBeTestedExitWithThree)
              f.setNoModemLines(cause);
          },
          "COM1 has no handshake lines (a pseudo-terminal)"},
-        {"output it lacks", [](auto &, auto &o) { o.wiring = "rts-cts,out2-dcd"; },
+        {"output it lacks", [](auto &, auto &o) { o.plug.wiring = "rts-cts,out2-dcd"; },
          "COM1 cannot drive OUT2, which the wiring names"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fake = {};
-        options = {.port = 1, .json = true};
+        options = onPort1(true);
         c.arrange(fake, options);
         const Outcome outcome = run();
         EXPECT_EQ(cli::kExitOpenFailed, outcome.status);
@@ -163,6 +171,9 @@ TEST(LinesCommand, WrongCommandLinesExitWithTwo)
         {"lines", "--port", "1", "--wiring", "rts-dtr"},
         {"lines", "--port", "1", "--wiring", "dtr-dcd", "--no-dcd"},
         {"lines", "--port", "1", "--settle-limit", "0"},
+        {"echo", "--port", "1", "--wiring", "rts-cts"}, // the plug's options need --lines
+        {"echo", "--port", "1", "--no-dcd"},
+        {"echo", "--port", "1", "--lines", "--wiring", "rts"},
     };
     for (const auto &args : wrong) {
         SCOPED_TRACE(args.back());
@@ -182,6 +193,14 @@ TEST(LinesCommand, APseudoTerminalIsRefusedAsHavingNoHandshakeLines)
         EXPECT_EQ(device + " has no handshake lines (a pseudo-terminal)\n", outcome.err);
         EXPECT_EQ("", outcome.out);
     }
+    // echo --lines: the run does not start, as on a port that cannot open.
+    const Outcome echo =
+        runProgram({"echo", "--lines", "--device", plug.devicePath().c_str(), "--json", "--no-progress"});
+    EXPECT_EQ(cli::kExitOpenFailed, echo.status);
+    EXPECT_NE(std::string::npos, echo.err.find(plug.devicePath() + " has no handshake lines (a pseudo-terminal)"))
+        << echo.err;
+    EXPECT_NE(std::string::npos, echo.out.find(R"("type":"error")")) << echo.out;
+    EXPECT_EQ(0u, plug.bytesReceived());
 }
 
 } // namespace

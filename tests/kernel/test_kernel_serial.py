@@ -231,8 +231,16 @@ class UartLoopback(GuestTestCase):
         self.assertEqual(result.status, 1, result.text())
         self.assertEqual([(w["input"], w["verdict"]) for w in lines["wires"]],
                          [("CTS", "PASS"), ("DSR", "PASS"), ("DCD", "FAIL")])
-        # The echo test runs as before on the line the lines test left.
+        # The echo test runs as before on the line the lines test left, and
+        # with the line test before its data.
         self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))
+        before = self.lineState(self.device)
+        result = self.cli(f"echo --device {self.device} --baud 115200 --lines {self.UART_LOOP_WIRING} --json")
+        self.assertPass(result)
+        self.assertEqual(result.runs[0]["lines"],
+                         {**result.runs[0]["lines"], "verdict": "PASS", "cts": "PASS", "dsr": "PASS", "dcd": "PASS",
+                          "ri": "PASS", "restored": True})
+        self.assertEqual(self.lineState(self.device), before)
         # A pseudo-terminal of the guest has no handshake lines: refused, not
         # a FAIL.
         refused = self.cli("lines --device /dev/ptmx")
