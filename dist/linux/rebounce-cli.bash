@@ -48,6 +48,15 @@ _rebounce_cli()
             COMPREPLY=($(compgen -W "rts-cts,dtr-dsr,dtr-dcd rts-cts,dtr-dsr rts-cts,dtr-dsr,dtr-dcd,dtr-ri rts-cts,dtr-dsr,out1-ri,out2-dcd" -- "$cur"))
             return
             ;;
+        --uart | --a | --b)
+            # The families, as link --help lists them after "families:".
+            COMPREPLY=($(compgen -W "$(_rebounce_cli_help "$program" link | sed -n 's/.*families: //p' | tr -d ',')" -- "$cur"))
+            return
+            ;;
+        --frame)
+            COMPREPLY=($(compgen -W "8N1 8E1 8O1 8N2 7E1 7O1 7N1" -- "$cur"))
+            return
+            ;;
         --clock)
             COMPREPLY=($(compgen -W "1000000 1843200 3686400 4000000 7372800 8000000 11059200 12000000 14745600 16000000 18432000 20000000" -- "$cur"))
             return

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QScrollBar>
@@ -45,6 +46,19 @@ const char *const kLocateTip = " Click here to locate this value in the list bel
 const char *const kPleaseWait = " Please wait....";
 
 QString fromCore(const std::string &text) { return QString::fromStdString(text); }
+
+// A figure with decimals as the user reads numbers: the arithmetic writes
+// "." (as rebounce-cli and its JSON keep it), the window shows the decimal
+// separator of the user's locale.  Signs and digits stay as they are.
+QString inUserLocale(QString text)
+{
+    const QString point = QLocale().decimalPoint();
+    if (point != QLatin1String("."))
+        text.replace(u'.', point);
+    return text;
+}
+
+QString figure(const std::string &text) { return inUserLocale(fromCore(text)); }
 
 // Calculate is centred on the window's outer width, in single precision,
 // and the result taken as a Left in the client area: half the outer width
@@ -244,7 +258,7 @@ void baudcalc::baudChosen()
 
 void baudcalc::updateFrequencyCaption()
 {
-    const QString caption = fromCore(frequencyCaption(m_ui->Combo1->currentText().toStdString()));
+    const QString caption = figure(frequencyCaption(m_ui->Combo1->currentText().toStdString()));
     m_ui->Label26->setText(caption);
     m_ui->Label25->setText(QLatin1String(kListHeading) + caption);
 }
@@ -323,8 +337,8 @@ void baudcalc::calculate()
     const auto show = [](const ModeResult &mode, QLabel *reg, QLabel *rate, QLabel *error,
                          QLabel *high, QLabel *low) {
         reg->setText(fromCore(mode.registerText));
-        rate->setText(fromCore(mode.rateText));
-        error->setText(fromCore(mode.errorText));
+        rate->setText(figure(mode.rateText));
+        error->setText(figure(mode.errorText));
         high->setText(fromCore(mode.highText));
         low->setText(fromCore(mode.lowText));
     };
@@ -367,7 +381,7 @@ void baudcalc::fillList(float frequency)
     QStringList items;
     items.reserve(static_cast<qsizetype>(lines.size()));
     for (const std::string &line : lines)
-        items.append(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+        items.append(inUserLocale(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()))));
     m_ui->List1->addItems(items);
 }
 

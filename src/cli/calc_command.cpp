@@ -7,8 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include "calculator/number_text.h"
+#include "calculator/uart_family.h"
 #include "calculator/ubrr.h"
 #include "cli/exit_status.h"
+#include "cli/uart_commands.h"
 
 namespace cli {
 namespace {
@@ -85,14 +87,30 @@ void addCalcCommand(CLI::App &app, int &exitStatus)
     struct Options {
         std::string clock;
         std::string baud;
+        std::string uart;
+        std::string frame;
         bool json = false;
     };
     auto options = std::make_shared<Options>();
     auto *command = app.add_subcommand("calc", "UBRRn, rate and error for both speed modes");
-    command->add_option("--clock", options->clock, "Oscillator frequency in Hz")->required();
+    auto *clock = command->add_option("--clock", options->clock,
+                                      "Oscillator frequency in Hz (required without --uart)");
     command->add_option("--baud", options->baud, "Requested baud rate")->required();
+    auto *uart = command->add_option("--uart", options->uart,
+                                     "Another UART family (" + calculator::uart::familyNames()
+                                         + "): registers, rate, error and verdict for every mode");
+    command->add_option("--frame", options->frame, "Frame the verdict of --uart is for (default 8N1)")->needs(uart);
     command->add_flag("--json", options->json, "JSON output");
-    command->callback([options, &exitStatus] {
+    command->callback([options, clock, &exitStatus] {
+        if (!options->uart.empty()) {
+            exitStatus = runUartCalc(options->uart, options->clock, options->baud,
+                                     options->frame.empty() ? "8N1" : options->frame, options->json, std::cout,
+                                     std::cerr);
+            return;
+        }
+        // The AVR calculator as the window has it needs its clock.
+        if (clock->count() == 0)
+            throw CLI::RequiredError("--clock");
         exitStatus = runCalc(options->clock, options->baud, options->json, std::cout, std::cerr);
     });
 }

@@ -8,6 +8,7 @@
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
 #include "cli/program_info.h"
+#include "cli/uart_commands.h"
 
 namespace cli {
 
@@ -22,6 +23,8 @@ int run(int argc, char **argv)
     addEchoCommand(app, exitStatus);
     addCalcCommand(app, exitStatus);
     addRatesCommand(app, exitStatus);
+    addLinkCommand(app, exitStatus);
+    addClocksCommand(app, exitStatus);
     addLinesCommand(app, exitStatus);
     addPlugCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);

@@ -81,7 +81,7 @@ void showProgress(echotest::EchoRunner &runner, Output &output)
             if (now - *lastDraw < std::chrono::milliseconds(50))
                 return;
             *lastDraw = now;
-            const std::string of = "/" + std::to_string(plan.patternLength());
+            const std::string of = std::string(1, '/').append(std::to_string(plan.patternLength()));
             output.status("sent " + std::to_string(progress.sentCount) + of + "  received "
                           + std::to_string(progress.receivedText.size()) + of);
         };

@@ -24,7 +24,7 @@ std::string exitStatusText()
     };
     static constexpr Row rows[] = {
         {kExitOk, "success; for echo, every run passed"},
-        {kExitFailed, "a run failed, or calc/rates refused the numbers"},
+        {kExitFailed, "a run failed, calc/rates refused the numbers, link judged the line out, or no clock fits"},
         {kExitUsage, "the command line is wrong (for echo, a rate below 45 too)"},
         {kExitOpenFailed, "the port could not be opened"},
         {kExitAborted, "interrupted (Ctrl+C); the run was aborted and the port closed"},

@@ -56,6 +56,7 @@ struct EchoTestRun::Transfer {
     int64_t elapsed = 0;
     FineClock::time_point firstWrite;
     std::vector<Arrival> arrivals; // every read that brought echoed bytes
+    std::optional<int64_t> lastReadAt; // when the last read that went through was made
 };
 
 EchoTestRun::EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock)
@@ -272,6 +273,7 @@ bool EchoTestRun::read(Transfer &transfer, RunResult &result)
 {
     if (comm_.CommRead(listenSlot(), transfer.chunk, kReadChunk) < 0 && noteTransferFailure(result))
         return false;
+    transfer.lastReadAt = transfer.stopWatch->Elapsed();
     if (!transfer.chunk.empty()) {
         transfer.received += transfer.chunk;
         const std::chrono::duration<double, std::milli> since = FineClock::now() - transfer.firstWrite;
@@ -347,6 +349,9 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
     transfer.elapsed = transfer.stopWatch->Elapsed();
     if (!aborted()) {
         result.lastReadMs = transfer.elapsed >= result.lineTimeMs ? transfer.elapsed : int64_t{result.lineTimeMs} + 1;
+        // After a lost port the last read was not the one just shown: the
+        // reports give the time of the last read the port still answered.
+        result.lastReadAtMs = result.portLost ? transfer.lastReadAt : std::optional<int64_t>(result.lastReadMs);
         view_->showTimes(result);
     }
     view_->showStage(RunStage::Collected);
@@ -391,19 +396,22 @@ void EchoTestRun::finish(Transfer &transfer, RunResult &result)
         comm_.CommClose(listenSlot());
     running_ = false;
     view_->showStage(RunStage::Closed);
-    // A lost line is told once the port is closed and the window usable again.
+    if (aborted()) {
+        result.verdict = Verdict::Aborted;
+        result.sendMs = -1;
+        result.lastReadMs = -1;
+        result.lastReadAtMs.reset();
+        view_->showAborted(flags_.AbortMessage);
+    }
+    view_->showStage(RunStage::Finished);
+    // A lost line is told once the window is whole again: port closed,
+    // controls back and the window menu restored (a modal box over a window
+    // without its Move command could not be moved away).
     if (result.portLost && !aborted()) {
         result.message =
             lostPortMessage(result.transferError.cause, portNames(settings_.plan.sendPort), result.transferError.report());
         view_->showMessage(result.message, MessageIcon::Exclamation);
     }
-    if (aborted()) {
-        result.verdict = Verdict::Aborted;
-        result.sendMs = -1;
-        result.lastReadMs = -1;
-        view_->showAborted(flags_.AbortMessage);
-    }
-    view_->showStage(RunStage::Finished);
     transfer.stopWatch.reset();
     if (flags_.ClosePending)
         view_->closeWindow();

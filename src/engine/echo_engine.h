@@ -74,6 +74,10 @@ struct RunResult {
     int64_t sendMs = -1;          // time to hand the pattern to the system (Label6)
     int64_t lastReadMs = -1;      // time of the last read as shown (Label14)
     int32_t expected = 0;         // bytes the plan sends and expects back
+    // The time of the last read for reports: lastReadMs, except after a lost
+    // port, where it is when the last read that went through was made (none
+    // when no read did), not the line time the window's rule puts in.
+    std::optional<int64_t> lastReadAtMs;
     int32_t lineTimeMs = 0;       // the plan's line time (MinTransmitTime)
     int64_t timeoutMs = 0;
     std::string receivedText;

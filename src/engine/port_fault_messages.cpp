@@ -8,8 +8,9 @@ namespace {
 
 const char kCrLf[] = "\r\n";
 
-// The window names its port COMn; a run given a device names that.  The
-// node the system reached follows where it differs (COMn mapped on Linux).
+// A run names the device it opened (the window and --device: a path on
+// Linux, COMn on Windows; --port: COMn).  The node the system reached
+// follows where it differs (COMn mapped on Linux).
 std::string displayName(const serial::SystemCause &cause, const PortNames &names)
 {
     const std::string &name = names.deviceName.empty() ? names.comName : names.deviceName;

@@ -15,8 +15,8 @@ RunSample sampleOf(const RunResult &result, double startSeconds)
     sample.extraBytes = result.diff.extraBytes;
     sample.errorPositions = result.diff.errorPositions;
     sample.firstByteMs = result.firstByteMs;
-    if (result.lastReadMs >= 0)
-        sample.lastReadMs = static_cast<double>(result.lastReadMs);
+    if (result.lastReadAtMs)
+        sample.lastReadMs = static_cast<double>(*result.lastReadAtMs);
     sample.lineRate = result.lineRate;
     sample.lineErrors = result.lineErrorCounts;
     return sample;

@@ -84,11 +84,12 @@ std::string runText(const RunRecord &record)
     const std::string run = "Run " + std::to_string(record.run) + ": ";
     if (result.verdict == Verdict::Aborted)
         return run + "ABORTED (" + record.port.name + ", " + std::to_string(result.baud) + " baud)";
-    const std::string of = "/" + std::to_string(result.expected);
+    const std::string of = std::string(1, '/').append(std::to_string(result.expected));
     std::string text = run + verdictText(result.verdict) + "  " + record.port.name + " at "
         + std::to_string(result.baud) + " baud  sent " + std::to_string(result.sent) + of + "  received "
         + std::to_string(result.received) + of + "  send " + std::to_string(result.sendMs) + " ms  last read "
-        + std::to_string(result.lastReadMs) + " ms  (line time " + std::to_string(result.lineTimeMs)
+        + (reportedLastReadMs(result) ? std::to_string(*reportedLastReadMs(result)) + " ms" : std::string("none"))
+        + "  (line time " + std::to_string(result.lineTimeMs)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
     if (result.verdict == Verdict::Fail)
         text += "\n    " + failureText(result);

@@ -204,7 +204,8 @@ void JunitReporter::reportRun(const RunRecord &record)
 {
     Suite &suite = suites_[suiteOf_.at(record.port.name)];
     const echotest::RunResult &result = record.result;
-    const double seconds = result.lastReadMs > 0 ? static_cast<double>(result.lastReadMs) / 1000.0 : 0.0;
+    const std::optional<int64_t> lastRead = reportedLastReadMs(result);
+    const double seconds = lastRead && *lastRead > 0 ? static_cast<double>(*lastRead) / 1000.0 : 0.0;
     ++suite.tests;
     suite.seconds += seconds;
     std::string &out = suite.cases;

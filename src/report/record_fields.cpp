@@ -31,6 +31,15 @@ Value firstError(const RunRecord &r)
 
 } // namespace
 
+std::optional<int64_t> reportedLastReadMs(const echotest::RunResult &result)
+{
+    if (result.lastReadAtMs)
+        return result.lastReadAtMs;
+    if (result.portLost)
+        return std::nullopt;
+    return result.lastReadMs;
+}
+
 const std::vector<RunField> &runFields()
 {
     static const std::vector<RunField> fields = {
@@ -41,7 +50,12 @@ const std::vector<RunField> &runFields()
         {"sent", {}, [](const RunRecord &r) -> Value { return r.result.sent; }},
         {"received", {}, [](const RunRecord &r) -> Value { return r.result.received; }},
         {"send_ms", {}, [](const RunRecord &r) -> Value { return r.result.sendMs; }},
-        {"last_read_ms", {}, [](const RunRecord &r) -> Value { return r.result.lastReadMs; }},
+        // The last read that went through; null when the port went before
+        // any did (an aborted run keeps its -1, as its send_ms does).
+        {"last_read_ms", {}, [](const RunRecord &r) -> Value {
+             const std::optional<int64_t> ms = reportedLastReadMs(r.result);
+             return ms ? Value(*ms) : Value(ordered_json(nullptr));
+         }},
         {"min_transmit_ms", {}, [](const RunRecord &r) -> Value { return r.result.lineTimeMs; }},
         {"timeout_ms", {}, [](const RunRecord &r) -> Value { return r.result.timeoutMs; }},
         {"received_text", {}, [](const RunRecord &r) -> Value { return bytesAsUtf8(r.result.receivedText); }},

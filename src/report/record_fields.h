@@ -35,6 +35,10 @@ const std::vector<RunField> &runFields();
 // A run as one JSON object: {"type":"run", ...the fields...}.
 ordered_json runJson(const echotest::RunRecord &record);
 
+// The time of the last read a report gives: the last read that went through,
+// none when the port went before any did, else the window's figure.
+std::optional<int64_t> reportedLastReadMs(const echotest::RunResult &result);
+
 // "PASS", "FAIL", "ABORTED".
 const char *verdictText(echotest::Verdict verdict);
 

@@ -68,7 +68,10 @@ void Form1::Form_Load()
     }
     help::installHelpViewFilters(*this);
 
-    // Loading sizes and shows the window, which counts as a restore.
+    // Loading sizes and shows the window, which counts as a restore: it
+    // leaves the minimise reason behind, which is what a close during the
+    // first run then shows (a close request gives no reason of its own).
+    engine_->requestAbort(kMinimizeAbortMessage);
     engine_->flags().AbortRequested = false;
 }
 

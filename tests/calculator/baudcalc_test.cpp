@@ -8,8 +8,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
@@ -511,6 +513,29 @@ private slots:
         QVERIFY(QApplication::overrideCursor() == nullptr);
         QCOMPARE(list()->item(0)->text(), QStringLiteral(" UBRRn value = 0          U2Xn = 0          Baud rate = ")
                                               + (frequency == "16000000" ? "1000000.00" : "921600.00"));
+    }
+
+    // Figures with decimals speak the user's locale; what is typed or
+    // pasted reads as before ("." as the point), and the details of a line
+    // still find its register value.
+    void figuresUseTheLocalesDecimalSeparator()
+    {
+        const QLocale previous;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const auto restore = qScopeGuard([&] { QLocale::setDefault(previous); });
+        paste("Combo1", QStringLiteral("1.6e7"));
+        QCOMPARE(text("Label26"), QStringLiteral("16000,000 kHz"));
+        calculateWith(QStringLiteral("16000000"), QStringLiteral("2000000"));
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(text("Label26"), QStringLiteral("16,000000 MHz"));
+        QCOMPARE(text("Label25"), QStringLiteral("All the possible baud rates with the oscillator frequency = 16,000000 MHz"));
+        QCOMPARE((QStringList{text("Label6"), text("Label7"), text("Label8"), text("Label17"), text("Label18")}),
+                 (QStringList{"0", "1000000,00", "-50,00 %", "0", "0"}));
+        QCOMPARE(text("Label13"), QStringLiteral("2000000,00"));
+        QCOMPARE(list()->item(206)->text(),
+                 QStringLiteral(" UBRRn value = 103          U2Xn = 0          Baud rate = 9615,38"));
+        list()->setCurrentRow(206);
+        QCOMPARE((QStringList{text("Label34"), text("Label36"), text("Label38")}), (QStringList{"103", "0", "103"}));
     }
 
     void missingInputsAsk_data()

@@ -394,6 +394,8 @@ TEST_P(EndedEarlyTest, SummaryAfterALostLineAndAFailedOpen)
         EXPECT_EQ("PASS", lines[0]["verdict"]);
         EXPECT_EQ("FAIL", lines[1]["verdict"]);
         EXPECT_EQ(0u, lines[1]["message"].get<std::string>().find(lost));
+        // The time of the last read that went through, not the line time.
+        EXPECT_LT(lines[1]["last_read_ms"].get<int>(), lines[1]["min_transmit_ms"].get<int>());
         // The failed open also comes as an object on standard output.
         EXPECT_EQ("error", lines[2]["type"]);
         EXPECT_EQ(cli::kExitOpenFailed, lines[2]["exit_status"]);
@@ -424,8 +426,11 @@ TEST_F(EchoCommandTest, InterruptAbortsThroughTheAbortPath)
 {
     startPlug();
     echo.baud = "300"; // a run takes over half a minute: the interrupt lands mid-run
-    std::thread interrupter([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::thread interrupter([this] {
+        // Once the plug has bytes of the run, however long the start took.
+        for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+             plug->bytesReceived() == 0 && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ::kill(::getpid(), SIGINT);
     });
     const int status = run();

@@ -591,6 +591,7 @@ struct TransferFailureCase {
     CommCall call;
     uint32_t error;
     bool lost;
+    unsigned afterWrites = 30; // the failure comes once this many chunks went out
 };
 
 class TransferFailureTest : public EchoRunTest, public ::testing::WithParamInterface<TransferFailureCase> {};
@@ -601,7 +602,7 @@ TEST_P(TransferFailureTest, OnlyALostPortEndsTheTransfer)
     platform.setEcho(true);
     int writes = 0;
     view.onYield = [&] {
-        if (platform.countOf(CommCall::WriteFile) == 30 && writes++ == 0)
+        if (platform.countOf(CommCall::WriteFile) == c.afterWrites && writes++ == 0)
             platform.script(c.call, CommResult::failure(c.error));
     };
     const RunResult result = run();
@@ -609,8 +610,21 @@ TEST_P(TransferFailureTest, OnlyALostPortEndsTheTransfer)
     EXPECT_EQ(c.lost, result.portLost);
     if (c.lost) {
         EXPECT_EQ(static_cast<int32_t>(c.error), result.transferError.number);
-        EXPECT_LE(platform.countOf(CommCall::WriteFile), 32u); // no more writes
+        EXPECT_LE(platform.countOf(CommCall::WriteFile), c.afterWrites + 2); // no more writes
         EXPECT_EQ(-1, result.lastReadMs < result.timeoutMs ? -1 : 0); // did not wait out the time-out
+        // The window keeps its rule (line time + 1); the reports get the
+        // last read that went through, or none.
+        EXPECT_EQ(result.lineTimeMs + 1, result.lastReadMs);
+        if (c.afterWrites == 0) {
+            EXPECT_FALSE(result.lastReadAtMs);
+        } else {
+            ASSERT_TRUE(result.lastReadAtMs);
+            EXPECT_GT(*result.lastReadAtMs, 0);
+            EXPECT_LT(*result.lastReadAtMs, result.lineTimeMs);
+        }
+        // The message comes once the window is whole again.
+        EXPECT_GT(view.indexOf("message"), view.indexOf("finished"));
+        EXPECT_LT(view.indexOf("message"), static_cast<std::ptrdiff_t>(view.events.size()));
     } else {
         EXPECT_EQ(100u, platform.countOf(CommCall::WriteFile));
     }
@@ -623,6 +637,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TransferFailureCase{"WriteDenied", CommCall::WriteFile, 5, true},
                       TransferFailureCase{"WriteBadCommand", CommCall::WriteFile, 22, true},
                       TransferFailureCase{"ReadDeviceNotConnected", CommCall::ClearCommError, 1167, true},
+                      TransferFailureCase{"FirstWriteDenied", CommCall::WriteFile, 5, true, 0},
                       TransferFailureCase{"WriteGeneralFailure", CommCall::WriteFile, 31, false}),
     [](const auto &info) { return std::string(info.param.name); });
 

@@ -85,7 +85,9 @@ TEST_P(PortLossTest, EndsTheRunAtOnceAsAFailNamingTheFault)
         EXPECT_EQ(std::string("COM1 (/dev/ttyUSB0) was disconnected or hung up during the test!    \r\n") +
                       "Error (" + std::to_string(c.error) + "): " + c.reportTail + "\r\n(Input/output error)",
                   view.lastMessage());
-        EXPECT_LT(took, std::chrono::milliseconds(150)) << "waited for the time-out on a dead line";
+        // Waiting out the time-out takes at least the time-out; anything
+        // shorter ended at once (a busy machine cannot make it shorter).
+        EXPECT_LT(took, std::chrono::milliseconds(result.timeoutMs)) << "waited for the time-out on a dead line";
         if (c.failing == CommCall::WriteFile) {
             EXPECT_EQ(static_cast<std::size_t>(c.successesBefore + 1), platform.countOf(CommCall::WriteFile))
                 << "sent on after the device was gone";

@@ -147,7 +147,8 @@ TEST(StopWatchTest, SystemClockMeasuresFromZero)
 {
     CStopWatch watch; // the real clock of this platform
     // 0 or 1 on an idle machine; a loaded one may preempt us in between.
-    EXPECT_LE(watch.Elapsed(), 50u);
+    // A watch that did not start from zero would show the system's uptime.
+    EXPECT_LE(watch.Elapsed(), 5000u);
 }
 
 } // namespace

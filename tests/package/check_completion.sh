@@ -30,7 +30,7 @@ offers() { # offers "<words>" <expected word>...
 offers_nothing() { [ -z "$(eval "complete_words rebounce-cli $1")" ]; }
 offers_not() { ! offers "$@" 2>/dev/null; }
 
-check "subcommands" offers "''" echo calc rates plug ports lines
+check "subcommands" offers "''" echo calc rates link clocks plug ports lines
 check "subcommand by prefix" offers "ca" calc
 check "top-level options" offers "--" --help --version
 check "echo options" offers "echo --" --port --device --baud --runs --json --lowercase --no-progress
@@ -40,12 +40,15 @@ check "port numbers" offers "echo --port ''" 1 2 3 4
 check "lines options" offers "lines --" --port --device --ri --no-dcd --wiring --settle-limit --json
 check "plug wirings" offers "lines --wiring rts-cts,dtr-dsr,o" rts-cts,dtr-dsr,out1-ri,out2-dcd
 check "baud rates by prefix" offers "calc --clock 16000000 --baud 96" 9600
+check "UART families" offers "link --a ''" avr avr-dx stm32 pic 16550 ftdi ch340 cp210x esp32 nrf52
+check "UART families by prefix" offers "calc --uart ft" ftdi ftdi-h
+check "frames" offers "link --frame 8" 8N1 8E1
 check "a value we cannot guess offers nothing" offers_nothing "echo --runs ''"
 touch "$dest/ttyFAKE0"
 check "device paths are files" offers "echo --device $dest/ttyF" "$dest/ttyFAKE0"
 # Every option a subcommand's --help lists is offered: the completion
 # reads --help, so a change of its layout must not lose options.
-for sub in echo calc rates plug ports lines; do
+for sub in echo calc rates link clocks plug ports lines; do
   listed=$(rebounce-cli "$sub" --help | sed -n 's/^  \(--[a-z-]*\).*/\1/p')
   # shellcheck disable=SC2086
   check "every option of $sub --help" offers "$sub --" $listed

@@ -17,8 +17,10 @@
 #include <functional>
 #include <memory>
 #include <poll.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace serial {
 namespace {
@@ -249,7 +251,8 @@ TEST_P(PlugLetGo, PendingAnswersAreDropped)
     modCOMM comm;
     ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(300))) << report(comm);
     ASSERT_EQ(40, comm.CommWrite(1, std::string(40, 'S')));
-    std::this_thread::sleep_for(100ms); // the plug has taken them in
+    for (const auto end = Clock::now() + 10s; plug.bytesReceived() < 40 && Clock::now() < end;)
+        std::this_thread::sleep_for(1ms); // until the plug has taken them in
     if (byClosing) {
         ASSERT_EQ(0, comm.CommClose(1));
         std::this_thread::sleep_for(100ms);
@@ -269,6 +272,32 @@ TEST_P(PlugLetGo, PendingAnswersAreDropped)
 
 INSTANTIATE_TEST_SUITE_P(Ways, PlugLetGo, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Closed" : "RateChanged"; });
+
+// One user after the other, without a pause: the plug notices that the
+// last one let go while the next may already be writing, and must drop
+// only what the last one left, never a byte of the next.  (A plug that
+// flushed its input there lost a whole run whenever its thread was put
+// aside between the two steps, which a busy machine does now and then.)
+TEST(VirtualEchoPlug, TheNextUsersBytesAreNeverDropped)
+{
+    EchoPlugOptions options;
+    options.lineTiming = false;
+    VirtualEchoPlug plug(options);
+    ASSERT_TRUE(plug.start()) << plug.errorText();
+    int users = 0;
+    std::vector<std::string> lossy;
+    for (const auto end = Clock::now() + 1s; Clock::now() < end || users < 20; ++users) {
+        modCOMM comm;
+        ASSERT_EQ(0, comm.CommOpen(1, plug.devicePath(), modeFor(2000000))) << report(comm);
+        ASSERT_EQ(10, comm.CommWrite(1, "ABCDEFGHIJ"));
+        // Generous: only a lost byte can fail this, not a slow plug.
+        const std::string back = readFor(comm, 1, 10, 10s);
+        if (back != "ABCDEFGHIJ")
+            lossy.push_back(std::to_string(users) + ": \"" + back + "\"");
+        ASSERT_EQ(0, comm.CommClose(1));
+    }
+    EXPECT_TRUE(lossy.empty()) << lossy.size() << " of " << users << " users lost bytes, the first " << lossy.front();
+}
 
 struct TimingCase {
     const char *name;
@@ -314,9 +343,10 @@ double echoMilliseconds(std::uint32_t rate)
 TEST_P(PlugTiming, ThousandBytesTakeTheirTimeOnTheLine)
 {
     const auto &c = GetParam();
-    // A busy machine can only make a run slower; a few tries absorb that.
+    // A busy machine can only make a run slower; tries absorb that (the
+    // first in time ends the test).
     double best = -1;
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
         const double ms = echoMilliseconds(c.rate);
         ASSERT_GE(ms, 0) << "echo incomplete";
         EXPECT_GE(ms, c.expectedMs * (1 - c.tolerance)) << "faster than the line allows";

@@ -1,23 +1,20 @@
-// The serial calls on POSIX (Linux): termios behind the same contract as the
+// The serial calls on Linux: termios behind the same contract as the
 // Windows calls, answering with Windows error numbers and texts so that the
 // layer above and everything that reads its reports behave the same.
 
 #include "serial/comm_mode.h"
 #include "serial/comm_platform.h"
+#include "serial/errno_mapping.h"
+#include "serial/linux_device_tree.h"
 #include "serial/linux_termios2.h"
 #include "serial/modem_lines_linux.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <chrono>
-#include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <grp.h>
 #include <map>
 #include <mutex>
@@ -42,29 +39,6 @@ constexpr double rateTolerance = 0.01;
 
 thread_local std::uint32_t lastError = 0;
 thread_local SystemCause lastCauseValue;
-
-std::uint32_t windowsErrorFor(int error)
-{
-    switch (error) {
-    case 0: return winerr::success;
-    case ENOENT:
-    case ENXIO:
-    case ENODEV: return winerr::fileNotFound;
-    case ENOTDIR: return winerr::pathNotFound;
-    case EACCES:
-    case EPERM:
-    case EBUSY:
-    case EWOULDBLOCK: return winerr::accessDenied;
-    case EBADF: return winerr::invalidHandle;
-    case ENOMEM: return winerr::notEnoughMemory;
-    case ENOTTY: return winerr::invalidFunction;
-    case EINVAL: return winerr::invalidParameter;
-    case ETIMEDOUT: return winerr::semTimeout;
-    case EINTR: return winerr::operationAborted;
-    case EIO: // the line went away: a hung-up pty, an unplugged adapter
-    default: return winerr::genFailure;
-    }
-}
 
 bool failWith(std::uint32_t error)
 {
@@ -93,13 +67,11 @@ SystemCause causeOf(SystemCause::Kind kind, int error, const std::string &path)
 }
 
 // Every failure keeps errno's own text beside the Windows number.
-bool failErrno(int error) { return failWith(windowsErrorFor(error), causeOf(SystemCause::Kind::None, error, {})); }
+bool failErrno(int error) { return failWith(windowsErrorForErrno(error), causeOf(SystemCause::Kind::None, error, {})); }
 
 // A transfer that meets a device which went away (a USB adapter pulled
 // out, a far end that hung up) ends as Windows ends it for a removed
 // device: "Access is denied."
-bool isLineGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
-
 bool failLost(int error, const std::string &path, const char *hangUpText = nullptr)
 {
     SystemCause cause = causeOf(SystemCause::Kind::Lost, error, path);
@@ -110,7 +82,7 @@ bool failLost(int error, const std::string &path, const char *hangUpText = nullp
 
 bool failTransfer(int error, const std::string &path)
 {
-    return isLineGone(error) ? failLost(error, path) : failErrno(error);
+    return errnoMeansLineGone(error) ? failLost(error, path) : failErrno(error);
 }
 
 constexpr char hangUpText[] = "The line was hung up (POLLHUP)";
@@ -134,170 +106,32 @@ const char *lineGoneNow(int fd)
     return lineGoneText(p.revents);
 }
 
-// --- Who else has the port -------------------------------------------------
-
-std::string programName(const std::string &pid)
+// What the system knows about its devices: where a COM name leads, which
+// driver a tty has, who else holds one.
+const LinuxDeviceTree &deviceTree()
 {
-    std::ifstream comm("/proc/" + pid + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
+    static const LinuxDeviceTree tree;
+    return tree;
 }
 
-// Pseudo-terminal slaves are majors 136..143; their index is what the
-// master's fdinfo calls tty-index.
-int ptyIndex(dev_t rdev)
-{
-    const unsigned major = ::major(rdev);
-    if (major < 136 || major > 143)
-        return -1;
-    return static_cast<int>((major - 136) * 256 + ::minor(rdev));
-}
-
-// The pseudo-terminal index of a /dev/ptmx descriptor, -1 when unknown.
-int masterIndex(const std::string &fdDir, const std::string &fd)
-{
-    std::ifstream info(fdDir.substr(0, fdDir.size() - 3) + "/fdinfo/" + fd);
-    std::string line;
-    while (std::getline(info, line)) {
-        int value = -1;
-        if (std::sscanf(line.c_str(), "tty-index: %d", &value) == 1)
-            return value;
-    }
-    return -1;
-}
-
-// Who holds which device, as /proc showed it once: for each other process
-// the character devices it has open and the pseudo-terminals whose master
-// it holds (only the processes this user may look into).
-struct HolderSnapshot {
-    struct Process {
-        std::int64_t pid = 0;
-        std::vector<dev_t> devices;
-        std::vector<int> ptyMasters; // tty-index of each /dev/ptmx it holds
-    };
-    Clock::time_point takenAt;
-    std::vector<Process> processes;
-};
-
-HolderSnapshot takeHolderSnapshot()
-{
-    HolderSnapshot snapshot;
-    snapshot.takenAt = Clock::now();
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return snapshot;
-    const std::string self = std::to_string(::getpid());
-    while (const dirent *entry = ::readdir(proc)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || !std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); }) ||
-            name == self)
-            continue;
-        const std::string fdDir = "/proc/" + name + "/fd";
-        DIR *fds = ::opendir(fdDir.c_str());
-        if (!fds)
-            continue;
-        HolderSnapshot::Process process;
-        process.pid = std::stoll(name);
-        while (const dirent *fdEntry = ::readdir(fds)) {
-            if (fdEntry->d_name[0] == '.')
-                continue;
-            const std::string link = fdDir + "/" + fdEntry->d_name;
-            // Only device nodes can be a port; the link's text says which
-            // descriptors are worth a stat (most are pipes, sockets, files).
-            char target[16];
-            const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
-            if (length < 5 || std::memcmp(target, "/dev/", 5) != 0)
-                continue;
-            struct stat st {};
-            if (::stat(link.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
-                continue;
-            if (::major(st.st_rdev) == 5 && ::minor(st.st_rdev) == 2)
-                process.ptyMasters.push_back(masterIndex(fdDir, fdEntry->d_name));
-            else
-                process.devices.push_back(st.st_rdev);
-        }
-        ::closedir(fds);
-        if (!process.devices.empty())
-            snapshot.processes.push_back(std::move(process));
-    }
-    ::closedir(proc);
-    return snapshot;
-}
-
-// Looking through /proc costs 10 to 30 ms on a busy machine, and a soak of
-// many ports reopens each of them several times a second: one look serves
-// every port of this process for a moment.  Locks and exclusive mode are
-// still checked at every open; a program that grabbed a port without either
-// in that moment would steal bytes, which the runs then report as failures.
-constexpr auto kHolderSnapshotFor = std::chrono::seconds(2);
-std::mutex holderSnapshotMutex;
-HolderSnapshot holderSnapshot;
-
-// The first other process with the device open.  A process that holds the
-// master of a pseudo-terminal as well is its far end, not a competitor: it
-// keeps the slave open only so that its line does not hang up between our
-// opens.  fresh: look again whatever the last look saw.
+// The first other process with the device open.  fresh: look again
+// whatever the last look saw.
 bool findHolder(dev_t rdev, std::string &program, std::int64_t &pid, bool fresh = true)
 {
-    const int index = ptyIndex(rdev);
-    const std::lock_guard lock(holderSnapshotMutex);
-    const auto holderIn = [&](const HolderSnapshot &snapshot) -> const HolderSnapshot::Process * {
-        for (const HolderSnapshot::Process &process : snapshot.processes) {
-            const bool holds = std::find(process.devices.begin(), process.devices.end(), rdev) != process.devices.end();
-            const bool farEnd = index >= 0 &&
-                std::find(process.ptyMasters.begin(), process.ptyMasters.end(), index) != process.ptyMasters.end();
-            if (holds && !farEnd)
-                return &process;
-        }
-        return nullptr;
-    };
-    bool looked = false;
-    if (fresh || Clock::now() - holderSnapshot.takenAt >= kHolderSnapshotFor) {
-        holderSnapshot = takeHolderSnapshot();
-        looked = true;
-    }
-    const HolderSnapshot::Process *holder = holderIn(holderSnapshot);
-    // A port is only ever refused on a look of this moment: the holder an
-    // older look saw may have let go since.
-    if (holder && !looked) {
-        holderSnapshot = takeHolderSnapshot();
-        holder = holderIn(holderSnapshot);
-    }
+    static HolderCache cache(deviceTree());
+    const std::optional<PortHolder> holder = cache.holderOf(rdev, ::getpid(), fresh);
     if (!holder)
         return false;
-    program = programName(std::to_string(holder->pid));
+    program = holder->program;
     pid = holder->pid;
     return true;
 }
 
-// A UART on the 8250 driver (ISA, PNP and PCI ports register as
-// "serial8250" or "serial"), whose rates come from one clock divider.
-// Newer kernels put the serial core's own port and controller devices
-// ("port", "ctrl") between the tty and that driver.
+// A UART whose rates come from one clock divider (the 8250 family).
 bool isPlainUart(const std::string &path)
 {
-    char resolved[PATH_MAX];
-    if (!::realpath(path.c_str(), resolved))
-        return false;
-    const std::string name = std::strrchr(resolved, '/') + 1;
-    char device[PATH_MAX];
-    if (!::realpath(("/sys/class/tty/" + name + "/device").c_str(), device))
-        return false;
-    std::string dir = device;
-    for (int level = 0; level < 3 && !dir.empty(); ++level) {
-        char driver[PATH_MAX];
-        const ssize_t length = ::readlink((dir + "/driver").c_str(), driver, sizeof driver - 1);
-        if (length <= 0)
-            return false;
-        driver[length] = '\0';
-        const char *slash = std::strrchr(driver, '/');
-        const std::string driverName = slash ? slash + 1 : driver;
-        if (driverName != "port" && driverName != "ctrl")
-            return driverName == "serial8250" || driverName == "serial";
-        dir = dir.substr(0, dir.rfind('/'));
-    }
-    return false;
+    const LinuxDeviceTree &tree = deviceTree();
+    return driverDividesAClock(tree.driverOf(tree.ttyOf(path)));
 }
 
 SystemCause heldCause(int error, const std::string &path, dev_t rdev)
@@ -331,28 +165,6 @@ int remainingMs(Clock::time_point deadline)
     return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
 }
 
-// COM names map to the serial devices of this machine, or to any tty an
-// environment variable REBOUNCE_COMn names; a path is taken as it is.
-std::string devicePathFor(const std::string &name)
-{
-    if (!name.empty() && name.front() == '/')
-        return name;
-    std::string com = name;
-    if (com.rfind("\\\\.\\", 0) == 0)
-        com.erase(0, 4);
-    if (com.size() < 4 || !std::equal(com.begin(), com.begin() + 3, "COM", [](char a, char b) {
-            return std::toupper(static_cast<unsigned char>(a)) == b;
-        }))
-        return {};
-    const std::string digits = com.substr(3);
-    if (!std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }) ||
-        digits.front() == '0' || digits.size() > 3)
-        return {};
-    if (const char *mapped = std::getenv(("REBOUNCE_COM" + digits).c_str()); mapped && *mapped)
-        return mapped;
-    return "/dev/ttyS" + std::to_string(std::stoi(digits) - 1);
-}
-
 class PosixCommPlatform : public CommPlatform {
 public:
     CommHandle createFile(const std::string &deviceName) override;
@@ -383,9 +195,9 @@ public:
 private:
     struct PortState {
         CommTimeouts timeouts{};
-        linuxtty::LineCounters counters{};
+        LineErrorCounts counters{};
         bool hasCounters = false;
-        linuxtty::LineCounters atOpen{}; // the driver's counts when we took the port
+        LineErrorCounts atOpen{}; // the driver's counts when we took the port
         std::string path;
         bool isTerminal = false;
         bool regularFile = false;
@@ -418,7 +230,7 @@ bool PosixCommPlatform::lookup(CommHandle handle, PortState *copy)
 
 CommHandle PosixCommPlatform::createFile(const std::string &deviceName)
 {
-    const std::string path = devicePathFor(deviceName);
+    const std::string path = LinuxDeviceTree::devicePathFor(deviceName);
     if (path.empty()) {
         failWith(winerr::fileNotFound);
         return invalidCommHandle;
@@ -665,7 +477,7 @@ bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
             return failLost(0, state.path, gone);
     }
 
-    linuxtty::LineCounters now;
+    LineErrorCounts now;
     if (!linuxtty::getLineCounters(fd, now))
         return true;
     std::lock_guard lock(mutex_);
@@ -678,7 +490,7 @@ bool PosixCommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors,
             errors |= commflags::overrun;
         if (now.parity != before.parity)
             errors |= commflags::rxParity;
-        if (now.frame != before.frame)
+        if (now.framing != before.framing)
             errors |= commflags::frame;
         if (now.breaks != before.breaks)
             errors |= commflags::breakSeen;
@@ -693,11 +505,11 @@ bool PosixCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &coun
     PortState state;
     if (!lookup(handle, &state) || !state.hasCounters)
         return false;
-    linuxtty::LineCounters now;
+    LineErrorCounts now;
     if (!linuxtty::getLineCounters(static_cast<int>(handle), now))
         return false;
     // The counters run on from the driver's start; only ours count.
-    counts.framing = now.frame - state.atOpen.frame;
+    counts.framing = now.framing - state.atOpen.framing;
     counts.overrun = now.overrun - state.atOpen.overrun;
     counts.bufferOverrun = now.bufferOverrun - state.atOpen.bufferOverrun;
     counts.parity = now.parity - state.atOpen.parity;
@@ -782,7 +594,7 @@ bool PosixCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool has
     for (;;) {
         int queuedOut = 0;
         if (::ioctl(fd, TIOCOUTQ, &queuedOut) != 0) {
-            if (isLineGone(errno))
+            if (errnoMeansLineGone(errno))
                 return true; // the write that follows, or the next call, reports it
             ::tcdrain(fd); // no queue report: wait without a limit
             return true;
@@ -900,13 +712,13 @@ void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
     waitReadable(static_cast<int>(handle), timeoutMs);
 }
 
-// Either end of a pseudo-terminal: a slave (ptyIndex), /dev/ptmx, a master
-// of the old BSD kind (major 2) or its slave (major 3).
+// Either end of a pseudo-terminal: a slave (majors 136 to 143), /dev/ptmx,
+// a master of that kind (128 to 135), or one of the old BSD kind (major 2,
+// its slave 3).
 bool isPseudoTerminal(dev_t rdev)
 {
     const unsigned major = ::major(rdev);
-    return ptyIndex(rdev) >= 0 || (major == 5 && ::minor(rdev) == 2) || major == 2 || major == 3 ||
-        (major >= 128 && major <= 135);
+    return (major >= 128 && major <= 143) || (major == 5 && ::minor(rdev) == 2) || major == 2 || major == 3;
 }
 
 // A device without modem lines answers the line calls with ENOTTY (a

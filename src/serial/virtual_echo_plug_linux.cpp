@@ -250,9 +250,13 @@ void VirtualEchoPlug::Impl::run()
             return;
         if (!(fds[1].revents & POLLIN)) {
             if (fds[1].revents & POLLHUP) {
-                // No program has the line open (any more).
+                // No program has the line open (any more).  What it sent
+                // was all read (no POLLIN), so only the answers on their way
+                // back are its own: the input queue may already hold the
+                // first bytes of the next program, which opened and wrote
+                // since the poll, and must not be touched.
                 if (programHasLine)
-                    dropPending(TCIOFLUSH);
+                    dropPending(TCOFLUSH);
                 programHasLine = false;
                 pollfd wake{wakeRead, POLLIN, 0};
                 if (::poll(&wake, 1, idlePollMs) > 0)
