@@ -47,6 +47,12 @@ _rebounce_cli()
             COMPREPLY=($(compgen -W "300 1200 2400 4800 9600 14400 19200 38400 57600 115200 230400 250000 460800 500000 921600 1000000" -- "$cur"))
             return
             ;;
+        --wiring)
+            # The full loopback plug, without DCD, with RI on DTR, and a
+            # 16550 in its loopback mode.
+            COMPREPLY=($(compgen -W "rts-cts,dtr-dsr,dtr-dcd rts-cts,dtr-dsr rts-cts,dtr-dsr,dtr-dcd,dtr-ri rts-cts,dtr-dsr,out1-ri,out2-dcd" -- "$cur"))
+            return
+            ;;
         --uart | --a | --b)
             # The families, as link --help lists them after "families:".
             COMPREPLY=($(compgen -W "$(_rebounce_cli_help "$program" link | sed -n 's/.*families: //p' | tr -d ',')" -- "$cur"))

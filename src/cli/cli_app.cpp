@@ -5,6 +5,7 @@
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
 #include "cli/pair_command.h"
+#include "cli/lines_command.h"
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
 #include "cli/program_info.h"
@@ -25,6 +26,7 @@ int run(int argc, char **argv)
     addRatesCommand(app, exitStatus);
     addLinkCommand(app, exitStatus);
     addClocksCommand(app, exitStatus);
+    addLinesCommand(app, exitStatus);
     addPlugCommand(app, exitStatus);
     addPairCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);

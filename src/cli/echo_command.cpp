@@ -10,6 +10,7 @@
 #include "cli/console_output.h"
 #include "cli/echo_inputs.h"
 #include "cli/exit_status.h"
+#include "cli/lines_command.h"
 #include "cli/terminal.h"
 #include "engine/echo_runner.h"
 #include "engine/pattern_forms.h"
@@ -58,7 +59,8 @@ struct Plans {
     std::vector<int> lanes;
 };
 
-std::optional<Plans> plansOf(const EchoOptions &options, std::string &error)
+std::optional<Plans> plansOf(const EchoOptions &options, const std::optional<echotest::LineTestOptions> &lineTest,
+                            std::string &error)
 {
     std::string why;
     const auto pattern = echotest::makePattern({options.pattern, options.length, options.chunk}, why);
@@ -130,6 +132,7 @@ std::optional<Plans> plansOf(const EchoOptions &options, std::string &error)
                     settings.plan.rs485 = serial::Rs485Mode{true, false, options.rs485DelayBeforeMs,
                                                             options.rs485DelayAfterMs};
                 settings.lowerCase = options.lowerCase;
+                settings.lineTest = lineTest;
                 plans.settings.push_back(std::move(settings));
                 plans.lanes.push_back(static_cast<int>(i));
             }
@@ -204,8 +207,17 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
 {
     installInterruptHandler();
     Output output(out, err);
+    std::optional<echotest::LineTestOptions> lineTest;
+    if (options.lines) {
+        std::string why;
+        lineTest = lineTestOptions(options.plug, why);
+        if (!lineTest) {
+            output.message("--wiring: " + why);
+            return kExitUsage;
+        }
+    }
     std::string error;
-    std::optional<Plans> plans = plansOf(options, error);
+    std::optional<Plans> plans = plansOf(options, lineTest, error);
     if (!plans) {
         output.message(error);
         return kExitUsage;
@@ -337,6 +349,10 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
                 return echotest::parseSweep(text, error) ? std::string() : error;
             },
             "RATES"));
+    auto *lines = command->add_flag("--lines", options->lines,
+                                    "Test the handshake lines through a full loopback plug before the data of each run");
+    for (CLI::Option *plugOption : addPlugOptions(command, options->plug))
+        plugOption->needs(lines);
     command->callback([options, duration, runs, &exitStatus] {
         options->runsGiven = runs->count() > 0;
         if (!duration->empty())

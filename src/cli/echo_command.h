@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/lines_command.h"
+
 namespace CLI {
 class App;
 }
@@ -38,6 +40,8 @@ struct EchoOptions {
     std::vector<std::string> to;          // two ports: where each sender's bytes are listened for
     bool bothWays = false;                // ... and the reverse direction too
     std::string sweep;                    // rates to run the plan at, one after the other
+    bool lines = false;      // the line test before the data of every run ...
+    PlugOptions plug;        // ... of this plug
 };
 
 // "90s", "10m", "1h", "1h30m", "250ms" or plain seconds; none for anything else.

@@ -153,7 +153,7 @@ RunResult EchoTestRun::run(const RunSettings &settings)
         return {}; // a queued click must not nest a second run inside the first
     active_ = true;
     RunResult result = start(settings);
-    if (result.baud >= kMinimumBaudRate && open(result)) {
+    if (result.baud >= kMinimumBaudRate && open(result) && testLines(result)) {
         Transfer transfer;
         prepare(transfer);
         send(transfer, result);
@@ -233,6 +233,26 @@ bool EchoTestRun::setRs485(const PlanPort &port, RunResult &result)
     result.message = withSystemText(port.shownName() + " has no RS-485 mode (its driver refused it)!    ",
                                     result.openError.cause.systemText);
     view_->showMessage(result.message, MessageIcon::Exclamation);
+    return false;
+}
+
+// Step 4a (only where the settings ask for it): the handshake lines.  A port
+// that cannot take the test is refused like one that cannot be opened.
+bool EchoTestRun::testLines(RunResult &result)
+{
+    if (!settings_.lineTest)
+        return true;
+    serial::PortLines lines(comm_, sendSlot());
+    result.lines = runLineTest(lines, *settings_.lineTest, settings_.shownName());
+    if (result.lines->verdict == LineVerdict::Pass || result.lines->verdict == LineVerdict::Fail)
+        return true;
+    result.verdict = Verdict::OpenFailed;
+    result.openError = result.lines->error;
+    result.message = result.lines->message;
+    view_->showMessage(result.message, MessageIcon::Exclamation);
+    comm_.CommClose(sendSlot());
+    if (listenSlot() != sendSlot())
+        comm_.CommClose(listenSlot());
     return false;
 }
 
@@ -396,7 +416,8 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     tally_.bytesSent += result.sent;
     tally_.bytesReceived += result.received;
     const std::string expected = settings_.plan.expectedEcho(settings_.lowerCase);
-    if (!result.portLost && result.receivedText == expected && result.backOnSender.empty()) {
+    const bool linesPass = !result.lines || result.lines->passed();
+    if (!result.portLost && result.receivedText == expected && result.backOnSender.empty() && linesPass) {
         result.verdict = Verdict::Pass;
         ++tally_.passes;
     } else {

@@ -14,6 +14,7 @@
 #include "engine/baud_selection.h"
 #include "engine/echo_diff.h"
 #include "engine/line_rate.h"
+#include "engine/line_test.h"
 #include "engine/port_fault_messages.h"
 #include "engine/test_plan.h"
 #include "serial/comm_error.h"
@@ -51,6 +52,9 @@ enum class MessageIcon { None, Exclamation };
 struct RunSettings {
     TestPlan plan;
     bool lowerCase = false; // a lower-case echo passes (changeable during the run)
+    // The line test of a full loopback plug on the port the run sends on,
+    // before the data (the window's runs have none).
+    std::optional<LineTestOptions> lineTest;
 
     // How messages name the port the run sends on.
     std::string shownName() const { return plan.sendPort.shownName(); }
@@ -94,6 +98,10 @@ struct RunResult {
     // Sending on one port and listening on another: what came back on the
     // sender, where nothing should (a crossed or shorted pair).
     std::string backOnSender;
+    // With settings.lineTest: the handshake lines, tested before the data.
+    // A port without lines (a pseudo-terminal) ends the run as OpenFailed;
+    // a wire that fails makes the run a FAIL whatever the echo did.
+    std::optional<LineTestResult> lines;
 };
 
 // The four counters of the window.
@@ -200,6 +208,7 @@ private:
     bool aborted() const { return flags_.AbortRequested; }
     RunResult start(const RunSettings &settings);
     bool open(RunResult &result);
+    bool testLines(RunResult &result);
     bool openPort(const PlanPort &port, RunResult &result);
     bool setRs485(const PlanPort &port, RunResult &result);
     int16_t sendSlot() const;

@@ -86,6 +86,7 @@ std::string openCauseMessage(const serial::SystemCause &cause, const PortNames &
     case Kind::FrameRefused:
         return withSystemText(displayName(cause, names) + " cannot run the frame asked for!    ", cause.systemText);
     case Kind::Lost:
+    case Kind::NoModemLines: // never met at open: only the line calls report it
     case Kind::None:
         break;
     }

@@ -1,5 +1,6 @@
 #include "report/console_reporters.h"
 
+#include "report/line_report.h"
 #include "report/record_fields.h"
 
 namespace report {
@@ -101,6 +102,12 @@ std::string runText(const RunRecord &record)
         text += "  pattern " + plan.pattern.name + "  frame " + frameText(plan) + (plan.rs485 ? "  RS-485" : "");
     if (result.verdict == Verdict::Fail)
         text += "\n    " + failureText(result);
+    if (result.lines) {
+        std::string lines = lineTestText(*result.lines, record.port.name);
+        for (size_t at = 0; (at = lines.find('\n', at)) != std::string::npos; at += 5)
+            lines.replace(at, 1, "\n    ");
+        text += "\n    " + lines;
+    }
     return text;
 }
 

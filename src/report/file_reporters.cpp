@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "report/html_report.h"
+#include "report/line_report.h"
 #include "report/record_fields.h"
 
 namespace report {
@@ -210,15 +211,21 @@ void JunitReporter::reportRun(const RunRecord &record)
     std::string &out = suite.cases;
     out += "    <testcase name=\"run " + std::to_string(record.run) + "\" classname=\"" + xmlEscaped(record.port.name)
         + "\" time=\"" + fixed(seconds, 3) + "\"";
+    std::string body;
     const auto problem = [&](const char *element, const std::string &type, const std::string &message,
                              const std::string &text) {
-        out += ">\n      <" + std::string(element) + " type=\"" + type + "\" message=\"" + xmlEscaped(message) + "\">"
-            + xmlEscaped(text) + "</" + element + ">\n    </testcase>\n";
+        body += "      <" + std::string(element) + " type=\"" + type + "\" message=\"" + xmlEscaped(message) + "\">"
+            + xmlEscaped(text) + "</" + element + ">\n";
     };
+    const bool echoDiffers = result.diff.wrongBytes + result.diff.missingBytes + result.diff.extraBytes > 0 ||
+        result.portLost;
     switch (result.verdict) {
     case Verdict::Fail:
         ++suite.failures;
-        problem("failure", "FAIL", record.message.empty() ? "The echo differs from the pattern" : record.message,
+        problem("failure", "FAIL",
+                !record.message.empty() ? record.message
+                : echoDiffers           ? "The echo differs from the pattern"
+                                        : "The handshake lines failed",
                 failureText(result));
         break;
     case Verdict::Aborted:
@@ -230,8 +237,12 @@ void JunitReporter::reportRun(const RunRecord &record)
         problem("error", "OPEN", record.message, record.message);
         break;
     default:
-        out += "/>\n";
+        break;
     }
+    // The line test of the run, passed or not, for whoever reads the case.
+    if (result.lines && result.verdict != Verdict::OpenFailed)
+        body += "      <system-out>" + xmlEscaped(lineTestText(*result.lines, record.port.name)) + "</system-out>\n";
+    out += body.empty() ? "/>\n" : ">\n" + body + "    </testcase>\n";
 }
 
 void JunitReporter::finish(const echotest::SeriesInfo &info)
@@ -264,9 +275,15 @@ HtmlReporter::HtmlReporter(const std::string &path, std::string version)
 {
 }
 
+void HtmlReporter::reportRun(const RunRecord &record)
+{
+    if (record.result.lines)
+        lines_[record.port.name].add(*record.result.lines);
+}
+
 void HtmlReporter::reportPortEnd(const echotest::PortEnd &end)
 {
-    ports_.push_back({end.port, end.statistics});
+    ports_.push_back({end.port, end.statistics, lines_[end.port.name]});
 }
 
 void HtmlReporter::finish(const echotest::SeriesInfo &info)
@@ -276,7 +293,8 @@ void HtmlReporter::finish(const echotest::SeriesInfo &info)
         const echotest::TestPlan &plan = p.port.plan;
         ports.push_back({p.port.name, plan.baud.text, static_cast<double>(plan.baud.wholeRate),
                          static_cast<double>(plan.lineTimeMs()), plan.patternLength(), &p.statistics,
-                         plan.pattern.name, frameText(plan), plan.listenPort ? plan.listenPort->shownName() : ""});
+                         plan.pattern.name, frameText(plan), plan.listenPort ? plan.listenPort->shownName() : "",
+                         &p.lines});
     }
     open();
     writeHtmlReport(out(), {localTime(info.startedAt, "%Y-%m-%d %H:%M:%S"), info.seconds, version_}, ports);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/run_reporter.h"
+#include "report/line_report.h"
 
 namespace report {
 
@@ -86,7 +87,7 @@ std::string xmlEscaped(const std::string &text);
 class HtmlReporter final : public FileReporter {
 public:
     HtmlReporter(const std::string &path, std::string version);
-    void reportRun(const echotest::RunRecord &) override {}
+    void reportRun(const echotest::RunRecord &record) override;
     void reportPortEnd(const echotest::PortEnd &end) override;
     void finish(const echotest::SeriesInfo &info) override;
 
@@ -94,9 +95,11 @@ private:
     struct Port {
         echotest::ReportedPort port;
         echotest::RunStatistics statistics;
+        LineTally lines;
     };
     std::string version_;
     std::vector<Port> ports_;
+    std::map<std::string, LineTally> lines_; // by port name, until the port ends
 };
 
 } // namespace report

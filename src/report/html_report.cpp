@@ -110,6 +110,25 @@ void writeSummary(std::ostream &out, const ReportPort &port)
     out << "</table>\n";
 }
 
+// The handshake lines over the runs, one row per wire.
+void writeLines(std::ostream &out, const LineTally &lines)
+{
+    const auto row = [&out](const std::string &what, const std::string &value) {
+        out << "<tr><th>" << escaped(what) << "</th><td>" << escaped(value) << "</td></tr>\n";
+    };
+    out << "<h3>Handshake lines</h3>\n<table class=\"summary lines\">\n";
+    row("Runs with the line test", std::to_string(lines.runs) + ", " + std::to_string(lines.failedRuns) + " failed");
+    for (const LineTally::Wire &wire : lines.wires) {
+        std::string text = std::to_string(wire.passes) + " PASS, " + std::to_string(wire.failures) + " FAIL";
+        if (wire.passes > 0)
+            text += "; longest settle " + fixed(wire.longestSettleMs, 1) + " ms";
+        if (!wire.lastFault.empty())
+            text += "; last fault: " + wire.lastFault;
+        row(wire.name, text);
+    }
+    out << "</table>\n";
+}
+
 const char kPageScript[] = R"js(
 Chart.defaults.animation = false;
 Chart.defaults.responsive = false;
@@ -188,6 +207,8 @@ void writeHtmlReport(std::ostream &out, const ReportInfo &info, const std::vecto
     for (size_t i = 0; i < ports.size(); ++i) {
         out << "<h2>" << escaped(ports[i].name) << " at " << escaped(ports[i].baud) << " baud</h2>\n";
         writeSummary(out, ports[i]);
+        if (ports[i].lines && ports[i].lines->runs > 0)
+            writeLines(out, *ports[i].lines);
         for (const char *plot : {"lastread", "overtime", "positions"})
             out << "<canvas id=\"" << plot << i << "\" width=\"900\" height=\"260\"></canvas>\n";
     }

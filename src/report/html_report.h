@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/run_statistics.h"
+#include "report/line_report.h"
 
 namespace report {
 
@@ -22,6 +23,7 @@ struct ReportPort {
     std::string pattern = "spec"; // the pattern's name
     std::string frame = "8N1";    // the frame's name, with its flow control
     std::string listenPort;       // two ports: where the echo was listened for
+    const LineTally *lines = nullptr; // the handshake lines, where the runs tested them
 };
 
 struct ReportInfo {

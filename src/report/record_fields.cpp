@@ -1,5 +1,7 @@
 #include "report/record_fields.h"
 
+#include "report/line_report.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -97,6 +99,8 @@ const std::vector<RunField> &runFields()
                  ? Value(r.result.backOnSender.size()) : Value();
          }},
         {"rs485", {}, [](const RunRecord &r) -> Value { return r.port.plan.rs485 ? Value(true) : Value(); }},
+        {"lines", std::vector<const char *>(std::begin(kLineFieldKeys), std::end(kLineFieldKeys)),
+         [](const RunRecord &r) -> Value { return r.result.lines ? Value(lineFieldJson(*r.result.lines)) : Value(); }},
     };
     return fields;
 }
@@ -165,6 +169,8 @@ std::string failureText(const echotest::RunResult &result)
     if (!result.backOnSender.empty())
         text += "; " + std::to_string(result.backOnSender.size()) + " bytes came back on the sending port, first "
             + byteText(static_cast<unsigned char>(result.backOnSender.front())) + " (a crossed or shorted pair?)";
+    if (result.lines && !result.lines->passed())
+        text += "; handshake lines: " + lineFaultsText(*result.lines);
     return text;
 }
 

@@ -28,6 +28,7 @@ struct SystemCause {
         NotRfc2217,   // something answers there, but not a port server
         NoAnswer,     // the port server did not answer the line settings
         FrameRefused, // the driver refused the frame asked for, or runs another (systemText says which)
+        NoModemLines, // a device without handshake lines; systemText says what it is
     };
     Kind kind = Kind::None;
     int systemError = 0;       // errno (0 for a hang-up seen by poll)

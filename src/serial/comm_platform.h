@@ -80,6 +80,23 @@ inline constexpr std::uint32_t txClear = 0x4;
 inline constexpr std::uint32_t rxClear = 0x8;
 } // namespace purgeflags
 
+// The modem lines of a port, one bit each: the outputs the program drives
+// and the inputs it reads.  OUT1 and OUT2 are a UART's two spare outputs,
+// which reach no pin of the connector; in the UART's loopback mode they
+// drive RI and DCD.
+namespace modemline {
+inline constexpr std::uint32_t rts = 0x01;
+inline constexpr std::uint32_t dtr = 0x02;
+inline constexpr std::uint32_t out1 = 0x04;
+inline constexpr std::uint32_t out2 = 0x08;
+inline constexpr std::uint32_t cts = 0x10;
+inline constexpr std::uint32_t dsr = 0x20;
+inline constexpr std::uint32_t dcd = 0x40;
+inline constexpr std::uint32_t ri = 0x80;
+inline constexpr std::uint32_t outputs = rts | dtr | out1 | out2;
+inline constexpr std::uint32_t inputs = cts | dsr | dcd | ri;
+} // namespace modemline
+
 // The part of the Windows device-control block that our platforms use.
 struct Dcb {
     enum Parity : std::uint8_t { NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3, SpaceParity = 4 };
@@ -183,6 +200,23 @@ public:
     // The network round trip to a port on another machine, as measured
     // when it was opened; false for a local port.
     virtual bool networkRoundTrip(CommHandle, double &) { return false; }
+
+    // The modem lines of an open port (modemline bits): the inputs as the
+    // device sees them now, the outputs as they are set.  Fails with 1 where
+    // the device has no modem lines (a pseudo-terminal); lastCause() then
+    // says Kind::NoModemLines.  A platform without these calls fails them
+    // all and leaves its error number alone.
+    virtual bool getModemLines(CommHandle, std::uint32_t &) { return false; }
+    // Raises the outputs in raise, then lowers those in lower.  Outputs the
+    // device cannot drive (see modemOutputs) fail with 87.
+    virtual bool setModemLines(CommHandle, std::uint32_t /*raise*/, std::uint32_t /*lower*/) { return false; }
+    // The outputs this port can drive: RTS and DTR, and on a UART also OUT1
+    // and OUT2.
+    virtual std::uint32_t modemOutputs(CommHandle) { return 0; }
+    // Waits up to timeoutMs for an input to differ from the inputs in lines
+    // and returns the lines as they are then, changed or not.  Fails like
+    // getModemLines.
+    virtual bool waitModemChange(CommHandle, std::uint32_t & /*lines*/, int /*timeoutMs*/) { return false; }
 };
 
 // The platform of the machine the program runs on (one static instance).

@@ -8,6 +8,7 @@
 #include "serial/linux_device_tree.h"
 #include "serial/linux_rs485.h"
 #include "serial/linux_termios2.h"
+#include "serial/modem_lines_linux.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -189,6 +190,10 @@ public:
     bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
+    bool getModemLines(CommHandle handle, std::uint32_t &lines) override;
+    bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
+    std::uint32_t modemOutputs(CommHandle handle) override;
+    bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
 
 private:
     struct PortState {
@@ -213,6 +218,7 @@ private:
     Wait waitReadable(int fd, int timeoutMs, const char **goneText = nullptr);
     bool drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent);
     bool applyPseudoTerminalFrame(CommHandle handle, const termios &tio, Dcb &state);
+    bool failModemLines(int error, const PortState &state);
 
     std::mutex mutex_;
     std::map<int, PortState> ports_;
@@ -774,6 +780,71 @@ void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
     // Returns at once on a hung-up line (poll reports it as ready); the
     // caller's next read then fails instead of polling a dead line.
     waitReadable(static_cast<int>(handle), timeoutMs);
+}
+
+// Either end of a pseudo-terminal: a slave (majors 136 to 143), /dev/ptmx,
+// a master of that kind (128 to 135), or one of the old BSD kind (major 2,
+// its slave 3).
+bool isPseudoTerminal(dev_t rdev)
+{
+    const unsigned major = ::major(rdev);
+    return (major >= 128 && major <= 143) || (major == 5 && ::minor(rdev) == 2) || major == 2 || major == 3;
+}
+
+// A device without modem lines answers the line calls with ENOTTY (a
+// pseudo-terminal, a plain file) or EINVAL (some USB gadgets).
+bool PosixCommPlatform::failModemLines(int error, const PortState &state)
+{
+    if (error != ENOTTY && error != EINVAL)
+        return failTransfer(error, state.path);
+    SystemCause cause = causeOf(SystemCause::Kind::NoModemLines, error, state.path);
+    struct stat st {};
+    if (!state.isTerminal)
+        cause.systemText = state.regularFile ? "a regular file" : "not a serial port";
+    else if (::stat(state.path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && isPseudoTerminal(st.st_rdev))
+        cause.systemText = "a pseudo-terminal";
+    return failWith(winerr::invalidFunction, std::move(cause));
+}
+
+bool PosixCommPlatform::getModemLines(CommHandle handle, std::uint32_t &lines)
+{
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    if (const int error = linuxtty::readModemLines(static_cast<int>(handle), lines))
+        return failModemLines(error, state);
+    return true;
+}
+
+bool PosixCommPlatform::setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower)
+{
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    if ((raise | lower) & ~modemOutputs(handle))
+        return failWith(winerr::invalidParameter);
+    if (const int error = linuxtty::changeModemLines(static_cast<int>(handle), raise, lower))
+        return failModemLines(error, state);
+    return true;
+}
+
+// Every driver takes OUT1 and OUT2, but only a UART's puts them anywhere.
+std::uint32_t PosixCommPlatform::modemOutputs(CommHandle handle)
+{
+    PortState state;
+    if (!lookup(handle, &state))
+        return 0;
+    return modemline::rts | modemline::dtr | (isPlainUart(state.path) ? modemline::out1 | modemline::out2 : 0);
+}
+
+bool PosixCommPlatform::waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs)
+{
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    if (const int error = linuxtty::waitModemLines(static_cast<int>(handle), lines, timeoutMs))
+        return failModemLines(error, state);
+    return true;
 }
 
 } // namespace

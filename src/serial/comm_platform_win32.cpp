@@ -2,6 +2,7 @@
 // layer relies on.
 
 #include "serial/comm_platform.h"
+#include "serial/modem_lines_win32.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX // mingw's C++ headers define it already
@@ -233,6 +234,50 @@ public:
         // Asking the driver for its queue would also clear its error flags,
         // which a failing transfer reports; a short rest is enough here.
         Sleep(static_cast<DWORD>(std::min(timeoutMs, 2)));
+    }
+
+    bool getModemLines(CommHandle handle, std::uint32_t &lines) override
+    {
+        return lineResult(win32lines::readModemLines(toHandle(handle), lines));
+    }
+
+    bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override
+    {
+        if ((raise | lower) & ~modemOutputs(handle)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        return lineResult(win32lines::changeModemLines(toHandle(handle), raise, lower));
+    }
+
+    std::uint32_t modemOutputs(CommHandle) override { return modemline::rts | modemline::dtr; }
+
+    bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override
+    {
+        return lineResult(win32lines::waitModemLines(toHandle(handle), lines, timeoutMs));
+    }
+
+    // A device without modem lines refuses the line calls as an invalid
+    // function; only a line call's failure is read that way.
+    SystemCause lastCause() const override
+    {
+        SystemCause cause;
+        if (lineError != 0 && GetLastError() == lineError &&
+            (lineError == ERROR_INVALID_FUNCTION || lineError == ERROR_NOT_SUPPORTED))
+            cause.kind = SystemCause::Kind::NoModemLines;
+        return cause;
+    }
+
+private:
+    static inline thread_local DWORD lineError = 0;
+
+    static bool lineResult(std::uint32_t error)
+    {
+        lineError = error;
+        if (error == 0)
+            return true;
+        SetLastError(error);
+        return false;
     }
 };
 

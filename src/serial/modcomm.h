@@ -93,6 +93,9 @@ public:
     // processes pending events; the command line its own).  Default: nothing.
     void setYield(std::function<void()> yield);
 
+    // The platform under the layer (the port's handshake lines are reached
+    // through it: see PortLines).
+    CommPlatform &platform() const { return platform_; }
     // Read access for tests and front ends; port must be 1..4.
     const PortRecord &portRecord(std::int16_t port) const;
     std::int32_t LastErrorNumber() const { return lastErrorNumber_; }

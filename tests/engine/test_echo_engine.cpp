@@ -641,4 +641,65 @@ INSTANTIATE_TEST_SUITE_P(
                       TransferFailureCase{"WriteGeneralFailure", CommCall::WriteFile, 31, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// ---- The line test before the data (echo --lines) ------------------------
+
+struct LinesCase {
+    const char *name;
+    const char *plug;  // the fake's wiring; nullptr: a port without handshake lines
+    Verdict verdict;
+    int64_t passes, failures;
+    size_t written;    // bytes sent
+    friend void PrintTo(const LinesCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class EchoRunWithLines : public EchoRunTest, public ::testing::WithParamInterface<LinesCase> {};
+
+TEST_P(EchoRunWithLines, RunsBeforeTheDataAndJoinsTheVerdict)
+{
+    const LinesCase &c = GetParam();
+    platform.setEcho(true);
+    if (c.plug) {
+        platform.setWiring(c.plug);
+    } else {
+        serial::SystemCause cause;
+        cause.kind = serial::SystemCause::Kind::NoModemLines;
+        cause.systemText = "a pseudo-terminal";
+        platform.setNoModemLines(cause);
+    }
+    settings.lineTest = echotest::LineTestOptions{};
+    const RunResult result = run();
+    EXPECT_EQ(c.verdict, result.verdict);
+    ASSERT_TRUE(result.lines);
+    EXPECT_EQ(c.passes, engine.tally().passes);
+    EXPECT_EQ(c.failures, engine.tally().failures);
+    EXPECT_EQ(c.written, platform.written().size());
+    EXPECT_FALSE(portHeld());
+    EXPECT_EQ(0, result.diff.errors()) << "the echo itself came back whole";
+    // The lines are tested before the first byte goes out.
+    const auto &calls = platform.calls();
+    const auto firstLine = std::find_if(calls.begin(), calls.end(),
+                                        [](const auto &call) { return call.call == CommCall::GetModemLines; });
+    const auto firstWrite = std::find_if(calls.begin(), calls.end(),
+                                         [](const auto &call) { return call.call == CommCall::WriteFile; });
+    EXPECT_LT(firstLine - calls.begin(), firstWrite - calls.begin());
+    if (!c.plug) {
+        EXPECT_EQ("COM1 has no handshake lines (a pseudo-terminal)", result.message);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plugs, EchoRunWithLines,
+    ::testing::Values(LinesCase{"FullLoopbackPlug", "rts-cts,dtr-dsr,dtr-dcd", Verdict::Pass, 1, 0, 1000},
+                      LinesCase{"CrossedPlugFailsAGoodEcho", "dtr-cts,rts-dsr,rts-dcd", Verdict::Fail, 0, 1, 1000},
+                      LinesCase{"NoHandshakeLinesIsRefused", nullptr, Verdict::OpenFailed, 0, 0, 0}),
+    [](const ::testing::TestParamInfo<LinesCase> &info) { return info.param.name; });
+
+TEST_F(EchoRunTest, TheWindowsRunsTouchNoHandshakeLine)
+{
+    platform.setEcho(true);
+    EXPECT_EQ(Verdict::Pass, run().verdict);
+    EXPECT_EQ(0u, platform.countOf(CommCall::GetModemLines));
+    EXPECT_EQ(0u, platform.countOf(CommCall::SetModemLines));
+}
+
 } // namespace

@@ -5,6 +5,8 @@
 //
 //   guest-serial-tool loop DEVICE on|off|show   prints "loop=0|1"
 //   guest-serial-tool rate DEVICE                prints "rate=N" (TCGETS2)
+//   guest-serial-tool lines DEVICE               prints the modem lines that are on (TIOCMGET),
+//                                                e.g. "lines=RTS,DTR,OUT2,LOOP,CTS,DSR,CAR"
 //   guest-serial-tool hold DEVICE [exclusive]    prints "holding", waits for a signal
 //   guest-serial-tool exclusive DEVICE           prints "exclusive=0|1" (TIOCGEXCL)
 //   guest-serial-tool watch DEVICE               waits until the line goes away, then prints
@@ -44,7 +46,8 @@ int fail(const char *what, const char *device)
 
 int usage()
 {
-    std::fputs("usage: guest-serial-tool loop DEVICE on|off|show | rate DEVICE | hold DEVICE [exclusive] |"
+    std::fputs("usage: guest-serial-tool loop DEVICE on|off|show | rate DEVICE | lines DEVICE |"
+               " hold DEVICE [exclusive] |"
                " exclusive DEVICE | watch DEVICE | as UID GID[,GROUP...] PROGRAM ARGS...\n",
                stderr);
     return 1;
@@ -85,6 +88,26 @@ int rate(const char *device)
     if (ioctl(fd, TCGETS2, &tio) != 0)
         return fail("TCGETS2", device);
     std::printf("rate=%u\n", tio.c_ospeed);
+    close(fd);
+    return 0;
+}
+
+int lines(const char *device)
+{
+    const int fd = openPort(device);
+    if (fd < 0)
+        return fail("open", device);
+    int bits = 0;
+    if (ioctl(fd, TIOCMGET, &bits) != 0)
+        return fail("TIOCMGET", device);
+    std::string text;
+    for (const auto &[bit, name] : {std::pair{TIOCM_RTS, "RTS"}, {TIOCM_DTR, "DTR"}, {0x2000, "OUT1"},
+                                    {0x4000, "OUT2"}, {tiocmLoop, "LOOP"}, {TIOCM_CTS, "CTS"}, {TIOCM_DSR, "DSR"},
+                                    {TIOCM_CAR, "CAR"}, {TIOCM_RNG, "RNG"}}) {
+        if (bits & bit)
+            text += text.empty() ? name : std::string(",") + name;
+    }
+    std::printf("lines=%s\n", text.c_str());
     close(fd);
     return 0;
 }
@@ -197,6 +220,8 @@ int main(int argc, char **argv)
         return loop(argv[2], argv[3]);
     if (command == "rate" && argc == 3)
         return rate(argv[2]);
+    if (command == "lines" && argc == 3)
+        return lines(argv[2]);
     if (command == "hold" && argc == 3)
         return hold(argv[2], false);
     if (command == "hold" && argc == 4 && std::string_view(argv[3]) == "exclusive")

@@ -155,9 +155,11 @@ class GuestTestCase(unittest.TestCase):
                      " echo \"$a\" >/tmp/unplug.stat; echo \"$b\" >>/tmp/unplug.stat )"
                      " </dev/null >/dev/null 2>&1 & w=$!; ")
             finish = " cat /proc/uptime >/tmp/end.uptime; wait $w;"
+        # Only the echo test draws progress.
+        quiet = " --no-progress" if arguments.startswith("echo") else ""
         return self.guest.start_command(
             f"{watch}time -f '%e %U %S' -o /tmp/cli.time timeout -s INT {limit} {prefix}rebounce-cli {arguments}"
-            f" --no-progress >/tmp/cli.out 2>/tmp/cli.err; s=$?;{finish} cat /tmp/cli.out; echo --stderr--;"
+            f"{quiet} >/tmp/cli.out 2>/tmp/cli.err; s=$?;{finish} cat /tmp/cli.out; echo --stderr--;"
             " cat /tmp/cli.err; echo; echo --time--; cat /tmp/cli.time;"
             + (" echo --unplug--; cat /tmp/unplug.stat /tmp/end.uptime;" if watch_unplug_of else "")
             + " exit $s")
@@ -185,7 +187,8 @@ class GuestTestCase(unittest.TestCase):
         settings = self.guest.check(f"stty -F {device} -g")
         rate = self.guest.check(f"guest-serial-tool rate {device}")
         loop = self.guest.check(f"guest-serial-tool loop {device} show")
-        return settings + rate + loop
+        lines = self.guest.check(f"guest-serial-tool lines {device}")
+        return settings + rate + loop + lines
 
 
 class UartLoopback(GuestTestCase):
@@ -241,6 +244,65 @@ class UartLoopback(GuestTestCase):
         self.assertRefusedRate(self.cli(f"echo --device {self.device} --baud 1000000 --json"), 1000000, self.device)
         self.assertEqual(self.lineState(self.device), before)
         self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))
+
+    # In loopback mode the 16550 wires RTS to CTS, DTR to DSR, OUT1 to RI and
+    # OUT2 to DCD: a full loopback plug with RI, whose DCD and RI hang on the
+    # UART's spare outputs.
+    UART_LOOP_WIRING = "--ri --wiring rts-cts,dtr-dsr,out1-ri,out2-dcd"
+
+    def linesJson(self, arguments):
+        result = self.cli(f"lines --device {self.device} {arguments} --json")
+        objects = [json.loads(line) for line in result.stdout if line.startswith("{")]
+        self.assertEqual(len(objects), 1, result.text())
+        return result, objects[0]
+
+    def test_the_line_test_passes_in_loopback_and_names_every_wire_without_it(self):
+        cases = [
+            # loop, status, the fault of each input's wire (None: PASS)
+            (True, 0, {"CTS": None, "DSR": None, "RI": None, "DCD": None}),
+            # Without the loop QEMU's 16550 on a pseudo-terminal reads CTS,
+            # DSR and DCD high and RI low, whatever the outputs do.
+            (False, 1, {"CTS": "CTS does not follow RTS (stuck high)",
+                        "DSR": "DSR does not follow DTR (stuck high)",
+                        "RI": "RI does not follow OUT1 (stuck low)",
+                        "DCD": "DCD does not follow OUT2 (stuck high)"}),
+        ]
+        for loop, status, faults in cases:
+            with self.subTest(loop=loop):
+                self.setLoop(loop)
+                try:
+                    before = self.lineState(self.device)
+                    result, lines = self.linesJson(self.UART_LOOP_WIRING)
+                    self.assertEqual(result.status, status, result.text())
+                    self.assertEqual(lines["verdict"], "PASS" if loop else "FAIL")
+                    self.assertEqual({w["input"]: w["fault"] for w in lines["wires"]}, faults)
+                    self.assertTrue(all(w["settle_ms"] < lines["settle_limit_ms"] for w in lines["wires"] if
+                                        w["verdict"] == "PASS"))
+                    self.assertTrue(lines["restored"], result.text())
+                    self.assertEqual(self.lineState(self.device), before, "the lines test changed the port")
+                finally:
+                    self.setLoop(True)
+        # The 16550 wires DCD to OUT2, not to DTR as a full loopback plug
+        # does: without the wiring, DCD is the one wire that fails.
+        result, lines = self.linesJson("")
+        self.assertEqual(result.status, 1, result.text())
+        self.assertEqual([(w["input"], w["verdict"]) for w in lines["wires"]],
+                         [("CTS", "PASS"), ("DSR", "PASS"), ("DCD", "FAIL")])
+        # The echo test runs as before on the line the lines test left, and
+        # with the line test before its data.
+        self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))
+        before = self.lineState(self.device)
+        result = self.cli(f"echo --device {self.device} --baud 115200 --lines {self.UART_LOOP_WIRING} --json")
+        self.assertPass(result)
+        self.assertEqual(result.runs[0]["lines"],
+                         {**result.runs[0]["lines"], "verdict": "PASS", "cts": "PASS", "dsr": "PASS", "dcd": "PASS",
+                          "ri": "PASS", "restored": True})
+        self.assertEqual(self.lineState(self.device), before)
+        # A pseudo-terminal of the guest has no handshake lines: refused, not
+        # a FAIL.
+        refused = self.cli("lines --device /dev/ptmx")
+        self.assertEqual((refused.status, refused.stderr),
+                         (3, ["/dev/ptmx has no handshake lines (a pseudo-terminal)"]), refused.text())
 
     def startHolder(self, command, user=None):
         """Starts a program that keeps the port open; returns its pid."""

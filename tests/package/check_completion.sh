@@ -30,7 +30,7 @@ offers() { # offers "<words>" <expected word>...
 offers_nothing() { [ -z "$(eval "complete_words rebounce-cli $1")" ]; }
 offers_not() { ! offers "$@" 2>/dev/null; }
 
-check "subcommands" offers "''" echo calc rates link clocks plug ports
+check "subcommands" offers "''" echo calc rates link clocks plug ports lines
 check "subcommand by prefix" offers "ca" calc
 check "top-level options" offers "--" --help --version
 check "echo options" offers "echo --" --port --device --baud --runs --json --lowercase --no-progress
@@ -38,6 +38,8 @@ check "no options of another subcommand" offers_not "echo --" --clock
 check "options after a flag" offers "echo --json --" --runs
 check "port numbers" offers "echo --port ''" 1 2 3 4
 check "a port on another machine" offers "echo --device r" rfc2217://
+check "lines options" offers "lines --" --port --device --ri --no-dcd --wiring --settle-limit --json
+check "plug wirings" offers "lines --wiring rts-cts,dtr-dsr,o" rts-cts,dtr-dsr,out1-ri,out2-dcd
 check "baud rates by prefix" offers "calc --clock 16000000 --baud 96" 9600
 check "frames" offers "echo --frame 7" 7E1 7O2
 check "flow control" offers "echo --flow ''" none rtscts xonxoff
@@ -50,7 +52,7 @@ touch "$dest/ttyFAKE0"
 check "device paths are files" offers "echo --device $dest/ttyF" "$dest/ttyFAKE0"
 # Every option a subcommand's --help lists is offered: the completion
 # reads --help, so a change of its layout must not lose options.
-for sub in echo calc rates link clocks plug pair ports; do
+for sub in echo calc rates link clocks plug pair ports lines; do
   listed=$(rebounce-cli "$sub" --help | sed -n 's/^  \(--[a-z0-9-]*\).*/\1/p')
   # shellcheck disable=SC2086
   check "every option of $sub --help" offers "$sub --" $listed

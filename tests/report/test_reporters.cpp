@@ -18,6 +18,7 @@
 #include "engine/port_session.h"
 #include "report/console_reporters.h"
 #include "report/file_reporters.h"
+#include "report/html_report.h"
 #include "report/record_fields.h"
 
 namespace {
@@ -230,7 +231,8 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
               "message,first_byte_ms,network_round_trip_ms,line_rate.baud,line_rate.uncertainty,line_rate.differs,line_errors.framing,"
               "line_errors.overrun,line_errors.parity,line_errors.break,wrong_bytes,missing_bytes,extra_bytes,"
               "first_error.position,first_error.expected,first_error.received,error_positions,"
-              "pattern,pattern_length,chunk,frame,listen_port,back_on_sender,rs485",
+              "pattern,pattern_length,chunk,frame,listen_port,back_on_sender,rs485,lines.verdict,"
+              "lines.settle_ms,lines.cts,lines.dsr,lines.dcd,lines.ri,lines.restored",
               report::csvHeader());
     std::map<std::string, std::string> fail;
     for (const auto &row : rows)
@@ -313,6 +315,133 @@ TEST_F(FileReporterTest, APathThatCannotBeWrittenIsToldBeforeTheFirstRun)
     EXPECT_EQ("", html.failure()) << "the report is written at the end";
     Series().feed(html);
     EXPECT_EQ("Cannot write the report " + path + ".", html.failure());
+}
+
+// ---- The line test in every format -------------------------------------
+
+namespace ml = serial::modemline;
+
+echotest::LineTestResult linesOf(bool dsrCrossed)
+{
+    echotest::LineTestResult lines;
+    lines.verdict = dsrCrossed ? echotest::LineVerdict::Fail : echotest::LineVerdict::Pass;
+    lines.checkedInputs = ml::cts | ml::dsr | ml::dcd;
+    lines.settleMs = 0.25;
+    lines.settleLimitMs = 250;
+    lines.linesBefore = lines.linesAfter = ml::rts | ml::dtr;
+    lines.restored = true;
+    lines.wires = {{{ml::rts, ml::cts}, true, "", 0.25},
+                   {{ml::dtr, ml::dsr}, !dsrCrossed, dsrCrossed ? "DSR follows RTS: DTR and RTS are crossed" : "", 0.25},
+                   {{ml::dtr, ml::dcd}, true, "", 0.25}};
+    return lines;
+}
+
+// One port, two runs with the line test: the first passes; the second
+// echoes every byte, but its DSR follows RTS.
+struct LineSeries {
+    echotest::ReportedPort port = portNamed("COM1");
+    RunResult results[2] = {withLines(false), withLines(true)};
+    std::vector<RunRecord> records{{port, 1, results[0], ""}, {port, 2, results[1], ""}};
+    echotest::RunStatistics statistics{1000};
+
+    static RunResult withLines(bool dsrCrossed)
+    {
+        RunResult result = passed();
+        result.lines = linesOf(dsrCrossed);
+        if (dsrCrossed)
+            result.verdict = Verdict::Fail;
+        return result;
+    }
+    void feed(echotest::RunReporter &reporter) const
+    {
+        echotest::SeriesInfo info;
+        reporter.begin(info, {port});
+        for (const RunRecord &record : records)
+            reporter.reportRun(record);
+        reporter.reportPortEnd({port, {1, 1, 2000, 2000}, statistics, ""});
+        reporter.finish(info);
+    }
+};
+
+TEST(LineReports, JsonAndTextCarryEveryWire)
+{
+    LineSeries series;
+    std::vector<std::string> json, text;
+    report::JsonLinesReporter jsonLines([&json](const std::string &line) { json.push_back(line); });
+    report::TextReporter textLines([&text](const std::string &line) { text.push_back(line); });
+    series.feed(jsonLines);
+    series.feed(textLines);
+    ASSERT_EQ(4u, json.size());
+    EXPECT_EQ(R"({"verdict":"PASS","settle_ms":0.25,"cts":"PASS","dsr":"PASS","dcd":"PASS","ri":null,"restored":true})",
+              nlohmann::ordered_json::parse(json[0])["lines"].dump());
+    EXPECT_EQ("DSR follows RTS: DTR and RTS are crossed", nlohmann::json::parse(json[1])["lines"]["dsr"]);
+    EXPECT_EQ("FAIL", nlohmann::json::parse(json[1])["lines"]["verdict"]);
+    ASSERT_EQ(3u, text.size());
+    EXPECT_EQ("Run 2: FAIL  COM1 at 115200 baud  sent 1000/1000  received 1000/1000  send 3 ms  last read 88 ms  "
+              "(line time 87 ms, time-out 187 ms)\n"
+              "    0 wrong, 0 missing, 0 extra; handshake lines: DSR follows RTS: DTR and RTS are crossed\n"
+              "    Lines on COM1: FAIL  (longest settle 0.2 ms, limit 250 ms)\n"
+              "      RTS  -> CTS  PASS  settle 0.2 ms\n"
+              "      DTR  -> DSR  FAIL  DSR follows RTS: DTR and RTS are crossed\n"
+              "      DTR  -> DCD  PASS  settle 0.2 ms\n"
+              "      RI not checked (--ri checks it)\n"
+              "      lines put back: RTS on, DTR on",
+              text[1]);
+    EXPECT_NE(std::string::npos, text[0].find("\n    Lines on COM1: PASS")) << text[0];
+}
+
+TEST_F(FileReporterTest, CsvJunitAndHtmlCarryTheLineTest)
+{
+    LineSeries series;
+    const fs::path csvPath = dir / "runs.csv", junitPath = dir / "runs.xml", htmlPath = dir / "runs.html";
+    {
+        report::CsvReporter csv(csvPath.string());
+        report::JunitReporter junit(junitPath.string());
+        report::HtmlReporter html(htmlPath.string(), "test");
+        for (echotest::RunReporter *reporter : std::initializer_list<echotest::RunReporter *>{&csv, &junit, &html})
+            series.feed(*reporter);
+    }
+    const auto rows = csvRecords(fileText(csvPath));
+    ASSERT_EQ(3u, rows.size());
+    std::map<std::string, std::string> second;
+    for (size_t i = 0; i < rows[0].size(); ++i)
+        second[rows[0][i]] = rows[2][i];
+    EXPECT_EQ("FAIL", second["lines.verdict"]);
+    EXPECT_EQ("PASS", second["lines.cts"]);
+    EXPECT_EQ("DSR follows RTS: DTR and RTS are crossed", second["lines.dsr"]);
+    EXPECT_EQ("", second["lines.ri"]);
+    EXPECT_EQ("true", second["lines.restored"]);
+
+    const std::string xml = fileText(junitPath);
+    EXPECT_NE(std::string::npos, xml.find(R"(<failure type="FAIL" message="The handshake lines failed">)")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("<system-out>Lines on COM1: PASS")) << xml;
+#ifdef REBOUNCE_XMLLINT
+    const std::string command = std::string(REBOUNCE_XMLLINT) + " --noout --schema " + REBOUNCE_JUNIT_XSD + " "
+        + junitPath.string() + " 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str())) << xml;
+#endif
+
+    const std::string page = fileText(htmlPath);
+    EXPECT_NE(std::string::npos, page.find("<h3>Handshake lines</h3>")) << page.substr(0, 3000);
+    EXPECT_NE(std::string::npos, page.find("<th>Runs with the line test</th><td>2, 1 failed</td>"));
+    EXPECT_NE(std::string::npos, page.find("<th>RTS -&gt; CTS</th><td>2 PASS, 0 FAIL; longest settle 0.2 ms</td>"));
+    EXPECT_NE(std::string::npos, page.find("<th>DTR -&gt; DSR</th><td>1 PASS, 1 FAIL; longest settle 0.2 ms; last "
+                                           "fault: DSR follows RTS: DTR and RTS are crossed</td>"));
+}
+
+TEST_F(FileReporterTest, RunsWithoutTheLineTestHaveNoLinesAnywhere)
+{
+    Series series;
+    const fs::path htmlPath = dir / "runs.html";
+    {
+        report::HtmlReporter html(htmlPath.string(), "test");
+        series.feed(html);
+    }
+    EXPECT_EQ(std::string::npos, fileText(htmlPath).find("Handshake lines"));
+    std::vector<std::string> json;
+    report::JsonLinesReporter jsonLines([&json](const std::string &line) { json.push_back(line); });
+    series.feed(jsonLines);
+    EXPECT_FALSE(nlohmann::json::parse(json[0]).contains("lines"));
 }
 
 } // namespace

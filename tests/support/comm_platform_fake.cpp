@@ -2,9 +2,13 @@
 
 #include "serial/comm_mode.h"
 
+#include "serial/port_lines.h"
+
 #include <algorithm>
 #include <cstring>
 #include <tuple>
+#include <sstream>
+#include <stdexcept>
 
 namespace serial {
 
@@ -25,6 +29,9 @@ const char *commCallName(CommCall call)
     case CommCall::CloseHandle: return "CloseHandle";
     case CommCall::SetRs485: return "SetRs485";
     case CommCall::WaitForInput: return "WaitForInput";
+    case CommCall::GetModemLines: return "GetModemLines";
+    case CommCall::SetModemLines: return "SetModemLines";
+    case CommCall::WaitModemChange: return "WaitModemChange";
     }
     return "?";
 }
@@ -288,6 +295,117 @@ std::uint32_t FakeCommPlatform::formatMessage(std::uint32_t code, char *buffer, 
 void FakeCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
 {
     calls_.push_back({CommCall::WaitForInput, handle, static_cast<std::uint32_t>(timeoutMs), {}});
+}
+
+// --- Handshake lines -------------------------------------------------------
+
+void FakeCommPlatform::setWiring(const std::string &plug, double delayMs)
+{
+    wiring_.clear();
+    delayMs_ = delayMs;
+    std::istringstream parts(plug);
+    std::string part;
+    while (std::getline(parts, part, ',')) {
+        FakeInput input;
+        std::uint32_t line = 0;
+        if (const auto equals = part.find('='); equals != std::string::npos) {
+            line = modemLineByName(part.substr(0, equals));
+            input.kind = part.substr(equals + 1) == "high" ? FakeInput::High : FakeInput::Low;
+        } else {
+            input.inverted = part.front() == '!';
+            const std::string wire = input.inverted ? part.substr(1) : part;
+            const auto dash = wire.find('-');
+            input.kind = FakeInput::Follows;
+            input.output = modemLineByName(wire.substr(0, dash));
+            line = modemLineByName(wire.substr(dash + 1));
+        }
+        if (!(line & modemline::inputs))
+            throw std::invalid_argument("fake wiring: " + part);
+        wiring_[line] = input;
+    }
+}
+
+void FakeCommPlatform::setOutputLines(std::uint32_t outputs)
+{
+    outputHistory_.push_back({nowMs_, outputs & modemline::outputs});
+}
+
+std::uint32_t FakeCommPlatform::outputsAt(double ms) const
+{
+    std::uint32_t outputs = 0;
+    for (const auto &[at, lines] : outputHistory_) {
+        if (at <= ms)
+            outputs = lines;
+    }
+    return outputs;
+}
+
+std::uint32_t FakeCommPlatform::inputsAt(double ms) const
+{
+    const std::uint32_t outputs = outputsAt(ms - delayMs_);
+    std::uint32_t inputs = 0;
+    for (const auto &[line, input] : wiring_) {
+        const bool high = input.kind == FakeInput::High ||
+            (input.kind == FakeInput::Follows && ((outputs & input.output) != 0) != input.inverted);
+        inputs |= high ? line : 0;
+    }
+    return inputs;
+}
+
+bool FakeCommPlatform::lineCallFails(CommCall call, CommHandle handle, std::uint32_t count)
+{
+    calls_.push_back({call, handle, count, {}});
+    if (scriptedFailure(call))
+        return true;
+    if (!checkHandle(handle))
+        return true;
+    if (noLines_) {
+        cause_ = *noLines_;
+        fail(winerr::invalidFunction);
+        return true;
+    }
+    return false;
+}
+
+bool FakeCommPlatform::getModemLines(CommHandle handle, std::uint32_t &lines)
+{
+    if (lineCallFails(CommCall::GetModemLines, handle, 0))
+        return false;
+    lines = outputLines() | inputsAt(nowMs_);
+    return true;
+}
+
+bool FakeCommPlatform::setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower)
+{
+    if (lineCallFails(CommCall::SetModemLines, handle, raise | (lower << 8)))
+        return false;
+    if ((raise | lower) & ~modemOutputs_)
+        return fail(winerr::invalidParameter);
+    outputHistory_.push_back({nowMs_, (outputLines() | raise) & ~lower});
+    return true;
+}
+
+bool FakeCommPlatform::waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs)
+{
+    if (lineCallFails(CommCall::WaitModemChange, handle, static_cast<std::uint32_t>(timeoutMs)))
+        return false;
+    const double until = nowMs_ + timeoutMs;
+    std::vector<double> changes;
+    for (const auto &entry : outputHistory_) {
+        const double at = entry.first + delayMs_;
+        if (at > nowMs_ && at <= until)
+            changes.push_back(at);
+    }
+    std::sort(changes.begin(), changes.end());
+    nowMs_ = until;
+    for (const double at : changes) {
+        if (inputsAt(at) != (lines & modemline::inputs)) {
+            nowMs_ = at;
+            break;
+        }
+    }
+    lines = outputLines() | inputsAt(nowMs_);
+    return true;
 }
 
 } // namespace serial

@@ -32,6 +32,9 @@ enum class CommCall {
     CloseHandle,
     WaitForInput,
     SetRs485,
+    GetModemLines,
+    SetModemLines,
+    WaitModemChange,
 };
 
 const char *commCallName(CommCall call);
@@ -89,6 +92,24 @@ public:
     // Devices createFile refuses with 2, as a missing port.
     void addMissingDevice(const std::string &name) { missing_.insert(name); }
 
+    // The plug on the fake's handshake lines, as text: output-input pairs
+    // ("rts-cts,dtr-dsr,dtr-dcd"), "!rts-cts" for an input that follows
+    // inverted, "cts=high" or "cts=low" for a stuck input.  An input the
+    // text does not name is not wired and reads low.  Each input follows
+    // its output delayMs later on the fake's clock.
+    void setWiring(const std::string &plug, double delayMs = 0);
+    // The outputs the port can drive (RTS and DTR unless set).
+    void setModemOutputs(std::uint32_t outputs) { modemOutputs_ = outputs; }
+    // Sets the outputs at once, as the port had them before the program.
+    void setOutputLines(std::uint32_t outputs);
+    std::uint32_t outputLines() const { return outputHistory_.back().second; }
+    // The line calls fail with 1 and this cause (a pseudo-terminal has no
+    // handshake lines).
+    void setNoModemLines(SystemCause cause) { noLines_ = std::move(cause); }
+    // The fake's clock in ms: it stands still but for the waits for a line
+    // change, which move it on to the change or the time-out.
+    double nowMs() const { return nowMs_; }
+
     const std::vector<CommCallRecord> &calls() const { return calls_; }
     std::vector<CommCallRecord> callsOf(CommCall call) const;
     std::size_t countOf(CommCall call) const { return callsOf(call).size(); }
@@ -120,6 +141,10 @@ public:
     void pause(int) override { ++pauses_; } // a fake line needs no rest
     std::size_t pauses() const { return pauses_; }
     SystemCause lastCause() const override { return cause_; }
+    bool getModemLines(CommHandle handle, std::uint32_t &lines) override;
+    bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
+    std::uint32_t modemOutputs(CommHandle) override { return modemOutputs_; }
+    bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
 
 private:
     std::size_t pauses_ = 0;
@@ -159,6 +184,21 @@ private:
     std::optional<Rs485Mode> rs485_;
     std::optional<std::pair<std::uint8_t, std::uint8_t>> runningFrame_;
     SystemCause cause_;
+
+    struct FakeInput {
+        enum Kind { Low, High, Follows } kind = Low;
+        std::uint32_t output = 0;
+        bool inverted = false;
+    };
+    bool lineCallFails(CommCall call, CommHandle handle, std::uint32_t count);
+    std::uint32_t inputsAt(double ms) const;
+    std::uint32_t outputsAt(double ms) const;
+    std::map<std::uint32_t, FakeInput> wiring_;
+    double delayMs_ = 0;
+    double nowMs_ = 0;
+    std::vector<std::pair<double, std::uint32_t>> outputHistory_{{-1e300, 0}};
+    std::uint32_t modemOutputs_ = modemline::rts | modemline::dtr;
+    std::optional<SystemCause> noLines_;
 };
 
 } // namespace serial
