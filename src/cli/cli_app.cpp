@@ -4,6 +4,7 @@
 
 #include "cli/calc_command.h"
 #include "cli/echo_command.h"
+#include "cli/history_command.h"
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
 #include "cli/program_info.h"
@@ -23,6 +24,7 @@ int run(int argc, char **argv)
     addRatesCommand(app, exitStatus);
     addPlugCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);
+    addHistoryCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);
