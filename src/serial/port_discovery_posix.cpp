@@ -7,6 +7,7 @@
 // does not run (containers, minimal boards), and lets the tests point the
 // reader at a fixture tree instead of this machine.
 #include "serial/sysfs_ports.h"
+#include "serial/sysfs_usb_port.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -174,6 +175,7 @@ std::vector<SerialDevice> listSerialDevicesUnder(const std::string &rootText)
             found.stablePath = link->second;
         found.driver = driverOf(device, devicesRoot);
         describeUsb(device, devicesRoot, found);
+        describeUsbPort(device, devicesRoot, found);
         describeUart(tty, found);
         found.console = consoles.count(name) != 0;
         devices.push_back(std::move(found));

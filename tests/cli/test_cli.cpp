@@ -209,6 +209,9 @@ TEST(PortsCommandTest, JsonHoldsEveryFieldOfEveryDevice)
                     {"manufacturer", "FTDI"},
                     {"product", "FT232R USB UART"},
                     {"serial_number", "A50285BI"},
+                    {"interface", nullptr},
+                    {"usb_path", nullptr},
+                    {"latency_timer_ms", nullptr},
                     {"uart_fitted", nullptr},
                     {"uart_type", nullptr},
                     {"console", false},
@@ -221,6 +224,26 @@ TEST(PortsCommandTest, JsonHoldsEveryFieldOfEveryDevice)
     EXPECT_EQ(false, list[2]["uart_fitted"]);
     EXPECT_EQ(json::array(), list[0]["holders"]);
     EXPECT_EQ("[]\n", runPorts({"ports", "--json"}, [] { return std::vector<serial::SerialDevice>{}; }).out);
+}
+
+TEST(PortsCommandTest, NamesEachInterfaceOfAStationHubByItsUsbPathAndLatencyTimer)
+{
+    const auto station = [] { return serial::listSerialDevicesUnder(REBOUNCE_PORT_FIXTURES "/station"); };
+    const json list = json::parse(runPorts({"ports", "--json"}, station).out);
+    ASSERT_EQ(9u, list.size());
+    const json &fourth = list[5]; // the FT4232H's last interface: no serial number
+    EXPECT_EQ("/dev/ttyUSB4", fourth["path"]);
+    EXPECT_EQ(nullptr, fourth["serial_number"]);
+    EXPECT_EQ(3, fourth["interface"]);
+    EXPECT_EQ("1-1.4:1.3", fourth["usb_path"]);
+    EXPECT_EQ(16, fourth["latency_timer_ms"]);
+    EXPECT_EQ(nullptr, list[6]["latency_timer_ms"]); // a CP2102N has none
+    const std::string text = runPorts({"ports"}, station).out;
+    EXPECT_NE(std::string::npos,
+              text.find("/dev/ttyUSB7  Dual RS232-HS  0403:6010  driver ftdi_sio  maker FTDI  serial FT2ABCDE  "
+                        "/dev/serial/by-id/usb-FTDI_Dual_RS232-HS_FT2ABCDE-if01-port0  usb-path:1-1.5:1.1  "
+                        "latency timer 1 ms\n"))
+        << text;
 }
 
 TEST(PortsCommandTest, RegisteredWithTheOtherCommands)
