@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli/cli_app.h"
+#include "cli/exit_status.h"
 #include "cli/run_log.h"
 #include "store/results_store.h"
 #include "store_test_support.h"
@@ -362,6 +364,74 @@ TEST_F(SqliteStoreTest, TheLogWritesOnceTheTroublePasses)
     const auto runs = results->history({});
     ASSERT_EQ(1u, runs.size());
     EXPECT_EQ(2, runs.front().run);
+}
+
+} // namespace
+
+namespace {
+
+// rebounce-cli history, parsed as the program parses it.
+struct HistoryRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+HistoryRun history(std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"rebounce-cli", "history"});
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    HistoryRun run;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    run.status = cli::run(int(argv.size()), argv.data());
+    run.out = testing::internal::GetCapturedStdout();
+    run.err = testing::internal::GetCapturedStderr();
+    return run;
+}
+
+TEST_F(SqliteStoreTest, HistoryListsAUnitsRunsAsTextAndJson)
+{
+    {
+        auto results = store::openResultsStore(path, Access::Append);
+        for (int n = 0; n < 6; ++n)
+            results->append(sampleRecord(n, n != 5));
+    }
+    const HistoryRun text = history({"--db", path, "--serial", "FT1ABCDE", "--verdict", "pass"});
+    EXPECT_EQ(cli::kExitOk, text.status) << text.err;
+    EXPECT_EQ("2026-12-08T13:01:00.000Z  station-1  P2  /dev/ttyUSB1  FT1ABCDE:1  115200 baud  PASS  sent 1000/1000  "
+              "received 1000/1000  last read 92 ms  by Ana Lúcia\n",
+              text.out);
+
+    const HistoryRun json = history({"--db", path, "--json", "--last", "2"});
+    EXPECT_EQ(cli::kExitOk, json.status) << json.err;
+    std::istringstream lines(json.out);
+    std::vector<nlohmann::json> records;
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(4, records[0]["run"]);
+    EXPECT_EQ("1-1.4:1.0", records[0]["usb_path"]);
+    EXPECT_EQ(true, records[0]["low_latency"]);
+    EXPECT_EQ(nullptr, records[1]["serial_number"]); // the pseudo-terminal's run
+    EXPECT_EQ("/dev/pts/5", records[1]["port"]);
+
+    const HistoryRun none = history({"--db", path, "--position", "Z9"});
+    EXPECT_EQ("No runs.\n", none.out);
+}
+
+TEST_F(SqliteStoreTest, HistoryOfADatabaseThatIsNotThereOrNotOneSaysSo)
+{
+    const HistoryRun missing = history({"--db", path});
+    EXPECT_EQ(cli::kExitOpenFailed, missing.status);
+    EXPECT_NE(std::string::npos, missing.err.find("Cannot read the runs: SQLite database " + path)) << missing.err;
+    EXPECT_FALSE(std::filesystem::exists(path)) << "reading created the file";
+    std::ofstream(path) << "time,verdict\n";
+    const HistoryRun other = history({"--db", path});
+    EXPECT_EQ(cli::kExitOpenFailed, other.status);
+    EXPECT_NE(std::string::npos, other.err.find("not a database")) << other.err;
 }
 
 } // namespace
