@@ -19,7 +19,10 @@
 #include "cli/echo_inputs.h"
 #include "cli/echo_session.h"
 #include "cli/exit_status.h"
+#include "cli/fixture_file.h"
 #include "cli/html_report.h"
+#include "cli/run_log.h"
+#include "cli/station.h"
 #include "cli/terminal.h"
 #include "engine/echo_engine.h"
 #include "rebounce_version.h"
@@ -412,28 +415,103 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
     Output output(out, err);
 
     std::vector<std::unique_ptr<PortSession>> sessions;
+    // Beside each session: its place, the unit behind it and its latency.
+    std::vector<std::unique_ptr<StationPort>> stations;
+    std::vector<std::unique_ptr<StationPort>> emptyPositions;
     const echotest::BaudReading baud = echotest::readBaudText(options.baud);
-    const auto addSession = [&](int port, const std::string &device) {
+    const auto addSession = [&](int port, const std::string &device, std::unique_ptr<StationPort> station) {
         echotest::RunSettings settings;
         settings.port = static_cast<int16_t>(port);
         settings.device = device;
         settings.portName = device; // "COM" + n unless a device is named
-        settings.baud = baud;
+        settings.baud = station->baud.empty() ? baud : echotest::readBaudText(station->baud);
         settings.lowerCase = options.lowerCase;
         sessions.push_back(std::make_unique<PortSession>(settings.shownName(), settings));
+        stations.push_back(std::move(station));
     };
-    for (const int port : options.ports)
-        addSession(port, {});
-    for (const std::string &device : options.devices)
-        addSession(1, device);
-    if (sessions.empty())
+
+    // Ports by their place are looked up now, at the start of the run.
+    const std::vector<serial::SerialDevice> devices = options.discover ? options.discover()
+                                                                       : std::vector<serial::SerialDevice>{};
+    for (const int port : options.ports) {
+        auto station = std::make_unique<StationPort>();
+        station->requested = serial::comPortDevice(port);
+        resolvePort(*station, devices);
+        addSession(port, {}, std::move(station));
+    }
+    for (const std::string &device : options.devices) {
+        auto station = std::make_unique<StationPort>();
+        station->requested = device;
+        if (const std::string error = resolvePort(*station, devices); !error.empty()) {
+            output.message(error);
+            return kExitOpenFailed;
+        }
+        const std::string path = station->device;
+        addSession(1, path, std::move(station));
+    }
+    if (!options.fixture.empty()) {
+        Fixture fixture;
+        try {
+            fixture = readFixtureFile(options.fixture, options.baud);
+        } catch (const FixtureError &error) {
+            output.message(error.what());
+            return kExitUsage;
+        }
+        for (const FixturePosition &position : fixture.positions) {
+            // This runner sends 8 data bits, no parity, 1 stop bit.
+            if (position.frame && *position.frame != "8N1") {
+                output.message(options.fixture + ": " + position.name + ": this version runs the frame 8N1 only, not "
+                               + *position.frame + ".");
+                return kExitUsage;
+            }
+            auto station = std::make_unique<StationPort>();
+            if (const std::string error = resolvePosition(*station, position, devices); !error.empty()) {
+                output.message(error);
+                return kExitOpenFailed;
+            }
+            if (station->empty) {
+                emptyPositions.push_back(std::move(station));
+                continue;
+            }
+            const std::string path = station->device;
+            addSession(1, path, std::move(station));
+        }
+    }
+    if (sessions.empty() && emptyPositions.empty())
         return kExitUsage;
 
     // A rate the run refuses is refused once, before any port is opened.
-    if (baud.wholeRate < echotest::kMinimumBaudRate) {
-        sessions.front()->run(0);
-        output.message(withoutCarriageReturns(sessions.front()->lastMessage()));
-        return kExitUsage;
+    for (const auto &session : sessions) {
+        if (session->settings().baud.wholeRate < echotest::kMinimumBaudRate) {
+            session->run(0);
+            output.message(withoutCarriageReturns(session->lastMessage()));
+            return kExitUsage;
+        }
+    }
+
+    std::unique_ptr<RunLog> log;
+    if (!options.log.empty())
+        log = std::make_unique<RunLog>(options.log, [&output](const std::string &line) { output.message(line); });
+    // A position with nothing plugged in is said and kept, and fails nothing.
+    for (const auto &station : emptyPositions) {
+        const std::string rate = station->baud.empty() ? options.baud : station->baud;
+        const store::RunRecord record = emptyRecord(*station, options.operatorName, echotest::readBaudText(rate).wholeRate);
+        if (log)
+            log->write(record);
+        if (options.json) {
+            ordered_json line = {{"type", "run"}, {"run", 1}, {"verdict", "EMPTY"}, {"port", station->requested},
+                                 {"baud", record.baud}, {"message", station->emptyReason}};
+            addIdentityJson(line, *station);
+            output.print(line.dump());
+        } else {
+            output.print(station->position + ": EMPTY (" + station->emptyReason + ")");
+        }
+    }
+    if (options.lowLatency) {
+        for (const auto &station : stations) {
+            if (const std::string problem = applyLowLatency(*station); !problem.empty())
+                output.message(problem);
+        }
     }
 
     const bool live = options.progress && !options.json && stderrIsTerminal();
@@ -449,7 +527,16 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
     std::vector<std::string> endedBy(sessions.size());
     const auto test = [&](size_t index) {
         PortSession &session = *sessions[index];
+        const StationPort &station = *stations[index];
         const std::string &name = session.settings().shownName();
+        // Text lines of a fixture run name the position too.
+        const std::string shown = station.position.empty() ? name : station.position + " " + name;
+        // The record is kept before the run is shown: a run on the screen
+        // is a run in the database.
+        const auto keep = [&](int run, const RunResult &result) {
+            if (log)
+                log->write(runRecord(station, options.operatorName, run, result, "8N1"));
+        };
         for (int run = 1;; ++run) {
             if ((runsLimited && run > options.runs) || (deadline && SteadyClock::now() >= *deadline))
                 break;
@@ -462,22 +549,29 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
             if (result.verdict == Verdict::OpenFailed) {
                 // The runs before this one still get their summary; the
                 // other ports go on.
+                keep(run, result);
                 endedBy[index] = withoutCarriageReturns(result.message);
                 output.message(endedBy[index]);
-                if (options.json)
-                    output.print(ordered_json{{"type", "error"}, {"port", name}, {"exit_status", kExitOpenFailed},
-                                              {"message", endedBy[index]}}
-                                     .dump());
+                if (options.json) {
+                    ordered_json line{{"type", "error"}, {"port", name}, {"exit_status", kExitOpenFailed},
+                                      {"message", endedBy[index]}};
+                    addIdentityJson(line, station);
+                    output.print(line.dump());
+                }
                 statuses[index] = worse(statuses[index], kExitOpenFailed);
                 break;
             }
+            keep(run, result);
             const std::string message = withoutCarriageReturns(result.message);
             if (!message.empty())
                 output.message(message);
-            if (options.json)
-                output.print(runJson(run, name, result, message).dump());
-            else if (!soak || result.verdict != Verdict::Pass)
-                output.print(runText(run, name, result));
+            if (options.json) {
+                ordered_json line = runJson(run, name, result, message);
+                addIdentityJson(line, station);
+                output.print(line.dump());
+            } else if (!soak || result.verdict != Verdict::Pass) {
+                output.print(runText(run, shown, result));
+            }
             if (result.verdict == Verdict::Aborted) {
                 statuses[index] = worse(statuses[index], kExitAborted);
                 break;
@@ -515,6 +609,11 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
     for (std::thread &thread : threads)
         thread.join();
     output.endStatus();
+    // The adapters' latency as it was, also after Ctrl+C or an unplug.
+    for (const auto &station : stations) {
+        if (station->lowLatency)
+            station->lowLatency->restore();
+    }
 
     int status = kExitOk;
     std::vector<echotest::RunStatistics> statistics;
@@ -561,8 +660,11 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
     where->add_option("--port", options->ports, "COM port 1..4 (REBOUNCE_COMn maps it on Linux); repeat to test several")
         ->check(CLI::Range(1, 4));
     where->add_option("--device", options->devices,
-                      "Any serial device: /dev/ttyUSB0, a pseudo-terminal, COM7; repeat to test several at once")
+                      "Any serial device: /dev/ttyUSB0, a pseudo-terminal, COM7, or by its place: "
+                      "usb-path:1-1.4:1.0, usb-serial:FT1ABCDE[:N]; repeat to test several at once")
         ->check(CLI::Validator(checkDeviceText, "DEVICE"));
+    where->add_option("--fixture", options->fixture,
+                      "A fixture file (JSON) naming each position's USB port; tests every position at once");
     where->require_option(1, 0);
     command->add_option("--baud", options->baud, "Baud rate (any integer the driver takes)")
         ->check(CLI::Validator(checkBaudText, "RATE"));
@@ -581,6 +683,12 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
             "TIME"));
     command->add_option("--report", options->report, "Write an HTML report with plots to this file at the end");
     command->add_flag("!--no-progress", options->progress, "No live progress on the terminal");
+    command->add_option("--log", options->log,
+                        "Keep every run in a results database: an SQLite file, or postgresql://...");
+    command->add_option("--operator", options->operatorName, "Who runs the test, for the records");
+    command->add_flag("--low-latency", options->lowLatency,
+                      "Set the adapter's latency timer to 1 ms and its low-latency flag for the run, then put "
+                      "them back");
     command->callback([options, duration, runs, &exitStatus] {
         options->runsGiven = runs->count() > 0;
         if (!duration->empty())

@@ -1,9 +1,12 @@
 #pragma once
 #include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "serial/port_discovery.h"
 
 namespace CLI {
 class App;
@@ -24,6 +27,14 @@ struct EchoOptions {
     std::optional<std::chrono::milliseconds> duration; // a soak: runs until it is over
     std::string report;      // an HTML report to write at the end, if any
     bool progress = true;    // live progress on standard error when it is a terminal
+    // A test station's additions (docs/results-db.md, docs/fixture-files.md).
+    std::string log;          // the results database: a file or postgresql://...
+    std::string operatorName; // who runs the station
+    std::string fixture;      // a fixture file: every position at once
+    bool lowLatency = false;  // a 1 ms latency timer and the low-latency flag for the run
+    // The machine's serial devices, for the units' identities and for
+    // usb-path: and usb-serial: names; tests give a fixture tree's.
+    std::function<std::vector<serial::SerialDevice>()> discover = serial::listSerialDevices;
 };
 
 // "90s", "10m", "1h", "1h30m", "250ms" or plain seconds; none for anything else.
