@@ -19,6 +19,7 @@ packages=(
   desktop-file-utils appstream                 # checking the desktop entry and the metainfo
   dpkg-dev file                                # the .deb: dpkg-shlibdeps works out its Depends
   libjs-chart.js                               # the plotting library built into the soak report
+  libxml2-utils                                # xmllint: the JUnit output is validated against its schema
   chromium                                     # a real browser that loads the report page in the tests
 )
 

@@ -28,8 +28,8 @@ void fidelity(const char *baud, int runs)
     serial::modCOMM comm;
     echotest::HeadlessView view;
     echotest::RunSettings settings;
-    settings.device = plug.devicePath();
-    settings.baud = echotest::readBaudText(baud);
+    settings.plan.sendPort.device = plug.devicePath();
+    settings.plan.baud = echotest::readBaudText(baud);
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
     std::vector<long long> deviation;
     std::vector<double> wholeRatio;
@@ -65,7 +65,7 @@ void waitingProcessor()
     serial::modCOMM comm;
     echotest::HeadlessView view;
     echotest::RunSettings settings;
-    settings.device = plug.devicePath();
+    settings.plan.sendPort.device = plug.devicePath();
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
     const double cpu0 = bench::processCpuSeconds();
     const auto start = std::chrono::steady_clock::now();

@@ -64,8 +64,8 @@ void hangUpMidRun(const char *baud, std::size_t after)
     serial::modCOMM comm;
     WatchingView view(plug);
     echotest::RunSettings settings;
-    settings.device = plug.devicePath();
-    settings.baud = echotest::readBaudText(baud);
+    settings.plan.sendPort.device = plug.devicePath();
+    settings.plan.baud = echotest::readBaudText(baud);
     comm.setYield([&view] { view.yield(); });
     echotest::EchoTestRun engine(comm, view, echotest::systemTimerClock());
 

@@ -1,359 +1,138 @@
 #include "cli/echo_command.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
-#include <ctime>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
+#include "cli/console_output.h"
 #include "cli/echo_inputs.h"
-#include "cli/echo_session.h"
 #include "cli/exit_status.h"
 #include "cli/fixture_file.h"
-#include "cli/html_report.h"
 #include "cli/run_log.h"
 #include "cli/station.h"
 #include "cli/terminal.h"
-#include "engine/echo_engine.h"
+#include "engine/echo_runner.h"
+#include "report/console_reporters.h"
+#include "report/file_reporters.h"
+#include "report/record_fields.h"
 #include "rebounce_version.h"
 
 namespace cli {
 namespace {
 
-using echotest::RunResult;
-using echotest::Verdict;
-using nlohmann::ordered_json;
+using echotest::SeriesOutcome;
 using SteadyClock = std::chrono::steady_clock;
 
-const char *verdictOf(Verdict verdict)
+// The live status line of a soak: all ports together.
+std::string statusLine(const echotest::SessionFigures &f)
 {
-    switch (verdict) {
-    case Verdict::Pass: return "PASS";
-    case Verdict::Fail: return "FAIL";
-    default: return "ABORTED";
-    }
+    using report::fixed;
+    std::string line = "runs " + std::to_string(f.runs) + "  failures " + std::to_string(f.failures) + "  bytes "
+        + std::to_string(f.bytesCompared) + "  byte errors "
+        + report::rateText(f.bytesCompared ? static_cast<double>(f.errors) / f.bytesCompared : 0.0);
+    if (f.lastRead.count() > 0)
+        line += "  last read median " + fixed(f.lastRead.quantile(0.5), 0) + " ms, 99% "
+            + fixed(f.lastRead.quantile(0.99), 0) + " ms";
+    return line;
 }
 
-std::string withoutCarriageReturns(std::string text)
+int exitStatusOf(SeriesOutcome outcome)
 {
-    std::erase(text, '\r');
-    return text;
+    switch (outcome) {
+    case SeriesOutcome::Passed: return kExitOk;
+    case SeriesOutcome::Refused: return kExitUsage;
+    case SeriesOutcome::Failed: return kExitFailed;
+    case SeriesOutcome::OpenFailed: return kExitOpenFailed;
+    case SeriesOutcome::Aborted: return kExitAborted;
+    }
+    return kExitUsage;
 }
 
-std::string fixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
-std::string rateText(double rate)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3g", rate);
-    return buffer;
-}
-
-// A byte as a person reads it: 'A' (0x41), or 0x1b where it has no face.
-std::string byteText(unsigned char byte)
-{
-    char buffer[16];
-    if (byte >= 0x20 && byte < 0x7F)
-        std::snprintf(buffer, sizeof buffer, "'%c' (0x%02x)", byte, byte);
-    else
-        std::snprintf(buffer, sizeof buffer, "0x%02x", byte);
-    return buffer;
-}
-
-// Standard output and the one status line on standard error, shared by the
-// ports' threads: a line of results never lands inside the status line.
-class Output {
-public:
-    Output(std::ostream &out, std::ostream &err) : out_(out), err_(err) {}
-
-    void print(const std::string &line)
-    {
-        const std::lock_guard lock(mutex_);
-        clearStatus();
-        out_ << line << '\n' << std::flush;
-    }
-    void message(const std::string &line)
-    {
-        const std::lock_guard lock(mutex_);
-        clearStatus();
-        err_ << line << '\n' << std::flush;
-    }
-    void status(const std::string &line)
-    {
-        const std::lock_guard lock(mutex_);
-        const size_t width = std::max(line.size(), statusWidth_);
-        err_ << '\r' << line << std::string(width - line.size(), ' ') << '\r' << std::flush;
-        statusWidth_ = line.size();
-    }
-    void endStatus()
-    {
-        const std::lock_guard lock(mutex_);
-        clearStatus();
-    }
-
-private:
-    void clearStatus()
-    {
-        if (statusWidth_ == 0)
-            return;
-        err_ << '\r' << std::string(statusWidth_, ' ') << '\r' << std::flush;
-        statusWidth_ = 0;
-    }
-
-    std::mutex mutex_;
-    std::ostream &out_;
-    std::ostream &err_;
-    size_t statusWidth_ = 0;
+// The ports of a series: those named with --port and --device, then the
+// positions of a fixture; each with the unit behind it, looked up now.
+struct SeriesPorts {
+    std::vector<std::unique_ptr<StationPort>> stations; // one per run port, in the same order
+    std::vector<echotest::RunSettings> settings;
+    std::vector<std::unique_ptr<StationPort>> empty;    // fixture positions with nothing plugged in
 };
 
-ordered_json quantilesJson(const echotest::TimeHistogram &h)
+// Fills ports; a message and an exit status when they cannot be had.
+std::optional<int> seriesPorts(const EchoOptions &options, Output &output, SeriesPorts &ports)
 {
-    if (h.count() == 0)
-        return nullptr;
-    return {{"min", h.min()}, {"median", h.quantile(0.5)}, {"p99", h.quantile(0.99)}, {"max", h.max()}};
-}
-
-ordered_json lineRateJson(const echotest::LineRateEstimate &rate, double requested)
-{
-    if (!rate.valid)
-        return nullptr;
-    return {{"baud", std::round(rate.baud)},
-            {"uncertainty", std::round(rate.uncertainty)},
-            {"differs", echotest::lineRateDiffers(rate, requested)}};
-}
-
-ordered_json lineErrorsJson(const serial::LineErrorCounts &c)
-{
-    return {{"framing", c.framing},
-            {"overrun", c.overrun + c.bufferOverrun},
-            {"parity", c.parity},
-            {"break", c.breaks}};
-}
-
-ordered_json runJson(int run, const std::string &port, const RunResult &result, const std::string &message)
-{
-    ordered_json line = {
-        {"type", "run"},
-        {"run", run},
-        {"verdict", verdictOf(result.verdict)},
-        {"port", port},
-        {"baud", result.baud},
-        {"sent", result.sent},
-        {"received", result.received},
-        {"send_ms", result.sendMs},
-        {"last_read_ms", result.lastReadMs},
-        {"min_transmit_ms", result.lineTimeMs},
-        {"timeout_ms", result.timeoutMs},
-        {"received_text", bytesAsUtf8(result.receivedText)},
+    const std::vector<serial::SerialDevice> devices = options.discover ? options.discover()
+                                                                       : std::vector<serial::SerialDevice>{};
+    const auto add = [&](int port, std::unique_ptr<StationPort> station, std::optional<echotest::Frame> frame) {
+        echotest::RunSettings settings;
+        settings.plan.baud = echotest::readBaudText(station->baud.empty() ? options.baud : station->baud);
+        if (frame)
+            settings.plan.frame = *frame;
+        settings.plan.sendPort.port = static_cast<int16_t>(port);
+        settings.plan.sendPort.device = station->device;
+        settings.plan.sendPort.portName = station->device; // "COM" + n unless a device is named
+        settings.lowerCase = options.lowerCase;
+        ports.settings.push_back(std::move(settings));
+        ports.stations.push_back(std::move(station));
     };
-    if (!message.empty())
-        line["message"] = message;
-    if (result.firstByteMs)
-        line["first_byte_ms"] = *result.firstByteMs;
-    line["line_rate"] = lineRateJson(result.lineRate, result.baud);
-    line["line_errors"] = lineErrorsJson(result.lineErrorCounts);
-    if (result.verdict == Verdict::Fail) {
-        const echotest::EchoDiff &d = result.diff;
-        line["wrong_bytes"] = d.wrongBytes;
-        line["missing_bytes"] = d.missingBytes;
-        line["extra_bytes"] = d.extraBytes;
-        if (d.first) {
-            line["first_error"] = {{"position", d.first->position},
-                                   {"expected", d.first->expected},
-                                   {"received", d.first->received ? ordered_json(*d.first->received) : nullptr}};
+    for (const int port : options.ports) {
+        auto station = std::make_unique<StationPort>();
+        station->requested = serial::comPortDevice(port);
+        resolvePort(*station, devices);
+        station->device.clear(); // the run opens the slot, as it always has
+        add(port, std::move(station), std::nullopt);
+    }
+    for (const std::string &device : options.devices) {
+        auto station = std::make_unique<StationPort>();
+        station->requested = device;
+        if (const std::string error = resolvePort(*station, devices); !error.empty()) {
+            output.message(error);
+            return kExitOpenFailed;
         }
-        line["error_positions"] = d.errorPositions;
+        add(1, std::move(station), std::nullopt);
     }
-    return line;
-}
-
-// Where a failed run went wrong, in words.
-std::string failureDetail(const RunResult &result)
-{
-    const echotest::EchoDiff &d = result.diff;
-    std::string text = "    " + std::to_string(d.wrongBytes) + " wrong, " + std::to_string(d.missingBytes)
-        + " missing, " + std::to_string(d.extraBytes) + " extra";
-    if (d.first) {
-        text += "; first at byte " + std::to_string(d.first->position) + ": expected "
-            + (d.first->position < echotest::kPatternLength ? byteText(d.first->expected) : std::string("nothing"))
-            + ", got " + (d.first->received ? byteText(*d.first->received) : std::string("nothing"));
+    if (options.fixture.empty())
+        return std::nullopt;
+    Fixture fixture;
+    try {
+        fixture = readFixtureFile(options.fixture, options.baud);
+    } catch (const FixtureError &error) {
+        output.message(error.what());
+        return kExitUsage;
     }
-    const serial::LineErrorCounts &c = result.lineErrorCounts;
-    if (c.framing + c.overrun + c.bufferOverrun + c.parity + c.breaks > 0) {
-        text += "; line errors: framing " + std::to_string(c.framing) + ", overrun "
-            + std::to_string(c.overrun + c.bufferOverrun) + ", parity " + std::to_string(c.parity) + ", break "
-            + std::to_string(c.breaks);
+    for (const FixturePosition &position : fixture.positions) {
+        auto station = std::make_unique<StationPort>();
+        if (const std::string error = resolvePosition(*station, position, devices); !error.empty()) {
+            output.message(error);
+            return kExitOpenFailed;
+        }
+        if (station->empty)
+            ports.empty.push_back(std::move(station));
+        else
+            add(1, std::move(station), position.frame ? echotest::parseFrame(*position.frame) : std::nullopt);
     }
-    return text;
+    return std::nullopt;
 }
 
-std::string runText(int run, const std::string &port, const RunResult &result)
+// The live display: one run's progress at the pace of the window's live
+// display, or the status line of all ports.
+void showProgress(echotest::EchoRunner &runner, Output &output)
 {
-    if (result.verdict == Verdict::Aborted)
-        return "Run " + std::to_string(run) + ": ABORTED (" + port + ", " + std::to_string(result.baud) + " baud)";
-    std::string text = "Run " + std::to_string(run) + ": " + verdictOf(result.verdict) + "  " + port + " at "
-        + std::to_string(result.baud) + " baud  sent " + std::to_string(result.sent) + "/1000  received "
-        + std::to_string(result.received) + "/1000  send " + std::to_string(result.sendMs) + " ms  last read "
-        + std::to_string(result.lastReadMs) + " ms  (line time " + std::to_string(result.lineTimeMs)
-        + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
-    if (result.verdict == Verdict::Fail)
-        text += "\n" + failureDetail(result);
-    return text;
-}
-
-ordered_json summaryJson(const PortSession &session, const std::string &error)
-{
-    const echotest::RunTally &tally = session.tally();
-    ordered_json summary = {
-        {"type", "summary"},
-        {"port", session.settings().shownName()},
-        {"passes", tally.passes},
-        {"failures", tally.failures},
-        {"total_sent", tally.bytesSent},
-        {"total_received", tally.bytesReceived},
-    };
-    if (!error.empty())
-        summary["error"] = error;
-    return summary;
-}
-
-std::string summaryText(const PortSession &session, bool named)
-{
-    const echotest::RunTally &tally = session.tally();
-    return (named ? session.settings().shownName() + ": " : std::string()) + "Passes: "
-        + std::to_string(tally.passes) + "  Failures: " + std::to_string(tally.failures)
-        + "  Total bytes sent: " + std::to_string(tally.bytesSent)
-        + "  Total bytes received: " + std::to_string(tally.bytesReceived);
-}
-
-ordered_json statisticsJson(const PortSession &session, const echotest::RunStatistics &s)
-{
-    ordered_json overTime = ordered_json::array();
-    for (const auto &b : s.overTime())
-        overTime.push_back({{"from_s", b.fromSeconds}, {"to_s", b.toSeconds}, {"runs", b.runs}, {"failures", b.failures}});
-    const echotest::LineErrorCounts &e = s.lineErrors();
-    return {
-        {"type", "statistics"},
-        {"port", session.settings().shownName()},
-        {"runs", s.runs()},
-        {"passes", s.passes()},
-        {"failures", s.failures()},
-        {"bytes_compared", s.bytesCompared()},
-        {"wrong_bytes", s.wrongBytes()},
-        {"missing_bytes", s.missingBytes()},
-        {"extra_bytes", s.extraBytes()},
-        {"byte_error_rate", s.byteErrorRate()},
-        {"first_byte_ms", quantilesJson(s.firstByte())},
-        {"last_read_ms", quantilesJson(s.lastRead())},
-        {"line_rate", lineRateJson(s.lineRate(), session.settings().baud.wholeRate)},
-        {"line_errors", {{"framing", e.framing}, {"overrun", e.overrun + e.bufferOverrun}, {"parity", e.parity},
-                         {"break", e.breaks}}},
-        {"failure_times_s", s.failureTimes()},
-        {"failures_over_time", overTime},
-    };
-}
-
-std::string quantilesText(const echotest::TimeHistogram &h)
-{
-    if (h.count() == 0)
-        return "-";
-    return "min " + fixed(h.min(), 1) + "  median " + fixed(h.quantile(0.5), 1) + "  99% " + fixed(h.quantile(0.99), 1)
-        + "  max " + fixed(h.max(), 1) + " ms";
-}
-
-std::string statisticsText(const PortSession &session, const echotest::RunStatistics &s)
-{
-    const echotest::RunSettings &settings = session.settings();
-    std::string text = settings.shownName() + " at " + settings.baud.text + " baud: " + std::to_string(s.runs())
-        + " runs, " + std::to_string(s.passes()) + " passed, " + std::to_string(s.failures()) + " failed\n";
-    text += "  bytes compared " + std::to_string(s.bytesCompared()) + ", wrong " + std::to_string(s.wrongBytes())
-        + ", missing " + std::to_string(s.missingBytes()) + ", extra " + std::to_string(s.extraBytes())
-        + ", byte error rate " + rateText(s.byteErrorRate()) + "\n";
-    text += "  first byte back  " + quantilesText(s.firstByte()) + "\n";
-    text += "  last read        " + quantilesText(s.lastRead()) + "  (line time "
-        + std::to_string(settings.baud.lineTimeMs) + " ms)\n";
-    const echotest::LineRateEstimate rate = s.lineRate();
-    if (rate.valid) {
-        text += "  line rate        " + fixed(rate.baud, 0) + " +/- " + fixed(rate.uncertainty, 0) + " baud\n";
-        if (echotest::lineRateDiffers(rate, settings.baud.wholeRate))
-            text += "  WARNING: the line runs at " + fixed(rate.baud, 0) + " +/- " + fixed(rate.uncertainty, 0)
-                + " baud, not at the requested " + std::to_string(settings.baud.wholeRate) + "\n";
+    if (runner.singleRun()) {
+        auto lastDraw = std::make_shared<SteadyClock::time_point>();
+        runner.onProgress = [&output, lastDraw](const echotest::RunProgress &progress, const echotest::TestPlan &plan) {
+            const auto now = SteadyClock::now();
+            if (now - *lastDraw < std::chrono::milliseconds(50))
+                return;
+            *lastDraw = now;
+            const std::string of = "/" + std::to_string(plan.patternLength());
+            output.status("sent " + std::to_string(progress.sentCount) + of + "  received "
+                          + std::to_string(progress.receivedText.size()) + of);
+        };
+    } else {
+        runner.onTick = [&runner, &output] { output.status(statusLine(runner.figures())); };
     }
-    const echotest::LineErrorCounts &e = s.lineErrors();
-    text += "  line errors      framing " + std::to_string(e.framing) + ", overrun "
-        + std::to_string(e.overrun + e.bufferOverrun) + ", parity " + std::to_string(e.parity) + ", break "
-        + std::to_string(e.breaks) + "\n";
-    if (!s.failureTimes().empty()) {
-        text += "  failures at      ";
-        for (size_t i = 0; i < s.failureTimes().size(); ++i)
-            text += (i ? ", " : "") + fixed(s.failureTimes()[i], 1) + " s";
-        if (s.failures() > static_cast<int64_t>(s.failureTimes().size()))
-            text += ", ...";
-        text += "\n";
-    }
-    text.pop_back(); // the last newline
-    return text;
-}
-
-// The live status line of a soak: all ports together.
-std::string statusLine(const std::vector<std::unique_ptr<PortSession>> &sessions)
-{
-    int64_t runs = 0, failures = 0, bytes = 0, errors = 0;
-    echotest::TimeHistogram lastRead;
-    for (const auto &session : sessions) {
-        const SessionFigures f = session->figures();
-        runs += f.runs;
-        failures += f.failures;
-        bytes += f.bytesCompared;
-        errors += f.errors;
-        lastRead.merge(f.lastRead);
-    }
-    std::string line = "runs " + std::to_string(runs) + "  failures " + std::to_string(failures) + "  bytes "
-        + std::to_string(bytes) + "  byte errors " + rateText(bytes ? static_cast<double>(errors) / bytes : 0.0);
-    if (lastRead.count() > 0)
-        line += "  last read median " + fixed(lastRead.quantile(0.5), 0) + " ms, 99% "
-            + fixed(lastRead.quantile(0.99), 0) + " ms";
-    return line;
-}
-
-int severityOf(int status)
-{
-    switch (status) {
-    case kExitAborted: return 4;
-    case kExitOpenFailed: return 3;
-    case kExitFailed: return 2;
-    case kExitUsage: return 1;
-    default: return 0;
-    }
-}
-
-int worse(int a, int b)
-{
-    return severityOf(b) > severityOf(a) ? b : a;
-}
-
-std::string localTimeText(std::chrono::system_clock::time_point when)
-{
-    // Called once, from the main thread, after the ports' threads are done.
-    const std::time_t t = std::chrono::system_clock::to_time_t(when);
-    char buffer[64];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
-    return buffer;
 }
 
 } // namespace
@@ -395,256 +174,106 @@ std::optional<std::chrono::milliseconds> parseDuration(const std::string &text)
 
 std::string bytesAsUtf8(const std::string &bytes)
 {
-    std::string text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            text += c;
-        } else {
-            text += static_cast<char>(0xC0 | (byte >> 6));
-            text += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return text;
+    return report::bytesAsUtf8(bytes);
 }
 
 int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
 {
     installInterruptHandler();
     Output output(out, err);
-
-    std::vector<std::unique_ptr<PortSession>> sessions;
-    // Beside each session: its place, the unit behind it and its latency.
-    std::vector<std::unique_ptr<StationPort>> stations;
-    std::vector<std::unique_ptr<StationPort>> emptyPositions;
-    const echotest::BaudReading baud = echotest::readBaudText(options.baud);
-    const auto addSession = [&](int port, const std::string &device, std::unique_ptr<StationPort> station) {
-        echotest::RunSettings settings;
-        settings.port = static_cast<int16_t>(port);
-        settings.device = device;
-        settings.portName = device; // "COM" + n unless a device is named
-        settings.baud = station->baud.empty() ? baud : echotest::readBaudText(station->baud);
-        settings.lowerCase = options.lowerCase;
-        sessions.push_back(std::make_unique<PortSession>(settings.shownName(), settings));
-        stations.push_back(std::move(station));
-    };
-
-    // Ports by their place are looked up now, at the start of the run.
-    const std::vector<serial::SerialDevice> devices = options.discover ? options.discover()
-                                                                       : std::vector<serial::SerialDevice>{};
-    for (const int port : options.ports) {
-        auto station = std::make_unique<StationPort>();
-        station->requested = serial::comPortDevice(port);
-        resolvePort(*station, devices);
-        addSession(port, {}, std::move(station));
-    }
-    for (const std::string &device : options.devices) {
-        auto station = std::make_unique<StationPort>();
-        station->requested = device;
-        if (const std::string error = resolvePort(*station, devices); !error.empty()) {
-            output.message(error);
-            return kExitOpenFailed;
-        }
-        const std::string path = station->device;
-        addSession(1, path, std::move(station));
-    }
-    if (!options.fixture.empty()) {
-        Fixture fixture;
-        try {
-            fixture = readFixtureFile(options.fixture, options.baud);
-        } catch (const FixtureError &error) {
-            output.message(error.what());
-            return kExitUsage;
-        }
-        for (const FixturePosition &position : fixture.positions) {
-            // This runner sends 8 data bits, no parity, 1 stop bit.
-            if (position.frame && *position.frame != "8N1") {
-                output.message(options.fixture + ": " + position.name + ": this version runs the frame 8N1 only, not "
-                               + *position.frame + ".");
-                return kExitUsage;
-            }
-            auto station = std::make_unique<StationPort>();
-            if (const std::string error = resolvePosition(*station, position, devices); !error.empty()) {
-                output.message(error);
-                return kExitOpenFailed;
-            }
-            if (station->empty) {
-                emptyPositions.push_back(std::move(station));
-                continue;
-            }
-            const std::string path = station->device;
-            addSession(1, path, std::move(station));
-        }
-    }
-    if (sessions.empty() && emptyPositions.empty())
+    SeriesPorts ports;
+    if (const std::optional<int> refused = seriesPorts(options, output, ports))
+        return *refused;
+    if (ports.settings.empty() && ports.empty.empty())
         return kExitUsage;
-
-    // A rate the run refuses is refused once, before any port is opened.
-    for (const auto &session : sessions) {
-        if (session->settings().baud.wholeRate < echotest::kMinimumBaudRate) {
-            session->run(0);
-            output.message(withoutCarriageReturns(session->lastMessage()));
-            return kExitUsage;
-        }
-    }
 
     std::unique_ptr<RunLog> log;
     if (!options.log.empty())
         log = std::make_unique<RunLog>(options.log, [&output](const std::string &line) { output.message(line); });
     // A position with nothing plugged in is said and kept, and fails nothing.
-    for (const auto &station : emptyPositions) {
-        const std::string rate = station->baud.empty() ? options.baud : station->baud;
-        const store::RunRecord record = emptyRecord(*station, options.operatorName, echotest::readBaudText(rate).wholeRate);
+    for (const auto &station : ports.empty) {
+        const std::int64_t rate =
+            echotest::readBaudText(station->baud.empty() ? options.baud : station->baud).wholeRate;
         if (log)
-            log->write(record);
-        if (options.json) {
-            ordered_json line = {{"type", "run"}, {"run", 1}, {"verdict", "EMPTY"}, {"port", station->requested},
-                                 {"baud", record.baud}, {"message", station->emptyReason}};
-            addIdentityJson(line, *station);
-            output.print(line.dump());
-        } else {
-            output.print(station->position + ": EMPTY (" + station->emptyReason + ")");
-        }
+            log->write(emptyRecord(*station, options.operatorName, rate));
+        output.print(options.json ? emptyJson(*station, rate).dump()
+                                  : station->position + ": EMPTY (" + station->emptyReason + ")");
     }
-    if (options.lowLatency) {
-        for (const auto &station : stations) {
+    if (ports.settings.empty())
+        return kExitOk;
+    // The adapters' latency for the runs, put back when they are over
+    // (also after Ctrl+C, or an unplug, when there is nothing to put back).
+    // (A rate the runner refuses opens nothing, not even for this.)
+    const bool ratesTaken = std::all_of(ports.settings.begin(), ports.settings.end(), [](const auto &settings) {
+        return settings.plan.baud.wholeRate >= echotest::kMinimumBaudRate;
+    });
+    if (options.lowLatency && ratesTaken) {
+        for (const auto &station : ports.stations) {
             if (const std::string problem = applyLowLatency(*station); !problem.empty())
                 output.message(problem);
         }
     }
-
-    const bool live = options.progress && !options.json && stderrIsTerminal();
-    const bool soak = options.duration.has_value();
-    const bool runsLimited = options.runsGiven || !soak;
-    const bool oneRunOnOnePort = sessions.size() == 1 && runsLimited && options.runs == 1;
-    const auto startedAt = std::chrono::system_clock::now();
-    const auto start = SteadyClock::now();
-    const std::optional<SteadyClock::time_point> deadline =
-        soak ? std::optional<SteadyClock::time_point>(start + *options.duration) : std::nullopt;
-
-    std::vector<int> statuses(sessions.size(), kExitOk);
-    std::vector<std::string> endedBy(sessions.size());
-    const auto test = [&](size_t index) {
-        PortSession &session = *sessions[index];
-        const StationPort &station = *stations[index];
-        const std::string &name = session.settings().shownName();
-        // Text lines of a fixture run name the position too.
-        const std::string shown = station.position.empty() ? name : station.position + " " + name;
-        // The record is kept before the run is shown: a run on the screen
-        // is a run in the database.
-        const auto keep = [&](int run, const RunResult &result) {
-            if (log)
-                log->write(runRecord(station, options.operatorName, run, result, "8N1"));
-        };
-        for (int run = 1;; ++run) {
-            if ((runsLimited && run > options.runs) || (deadline && SteadyClock::now() >= *deadline))
-                break;
-            if (interruptRequested()) {
-                statuses[index] = kExitAborted;
-                break;
+    for (size_t i = 0; i < ports.stations.size(); ++i)
+        ports.settings[i].identity = ports.stations[i]->identity();
+    struct Restore {
+        SeriesPorts &ports;
+        ~Restore()
+        {
+            for (const auto &station : ports.stations) {
+                if (station->lowLatency)
+                    station->lowLatency->restore();
             }
-            const std::chrono::duration<double> since = SteadyClock::now() - start;
-            const RunResult result = session.run(since.count());
-            if (result.verdict == Verdict::OpenFailed) {
-                // The runs before this one still get their summary; the
-                // other ports go on.
-                keep(run, result);
-                endedBy[index] = withoutCarriageReturns(result.message);
-                output.message(endedBy[index]);
-                if (options.json) {
-                    ordered_json line{{"type", "error"}, {"port", name}, {"exit_status", kExitOpenFailed},
-                                      {"message", endedBy[index]}};
-                    addIdentityJson(line, station);
-                    output.print(line.dump());
-                }
-                statuses[index] = worse(statuses[index], kExitOpenFailed);
-                break;
-            }
-            keep(run, result);
-            const std::string message = withoutCarriageReturns(result.message);
-            if (!message.empty())
-                output.message(message);
-            if (options.json) {
-                ordered_json line = runJson(run, name, result, message);
-                addIdentityJson(line, station);
-                output.print(line.dump());
-            } else if (!soak || result.verdict != Verdict::Pass) {
-                output.print(runText(run, shown, result));
-            }
-            if (result.verdict == Verdict::Aborted) {
-                statuses[index] = worse(statuses[index], kExitAborted);
-                break;
-            }
-            if (result.verdict == Verdict::Fail)
-                statuses[index] = worse(statuses[index], kExitFailed);
         }
-    };
+    } restore{ports};
 
-    if (live && oneRunOnOnePort) {
-        // One run: its progress, at the pace of the window's live display.
-        auto lastDraw = SteadyClock::time_point{};
-        sessions.front()->onProgress = [&](const echotest::RunProgress &progress) {
-            const auto now = SteadyClock::now();
-            if (now - lastDraw < std::chrono::milliseconds(50))
-                return;
-            lastDraw = now;
-            output.status("sent " + std::to_string(progress.sentCount) + "/1000  received "
-                          + std::to_string(progress.receivedText.size()) + "/1000");
-        };
+    echotest::EchoRunner runner(std::move(ports.settings), {options.runs, options.runsGiven, options.duration});
+    runner.abortRequested = interruptRequested;
+    // The record is kept before the run is shown: a run on the screen is a
+    // run in the database.
+    std::unique_ptr<LogReporter> logged;
+    if (log) {
+        logged = std::make_unique<LogReporter>(*log, options.operatorName);
+        runner.addReporter(*logged);
     }
-    std::vector<std::thread> threads;
-    std::atomic<size_t> running{sessions.size()};
-    for (size_t i = 0; i < sessions.size(); ++i) {
-        threads.emplace_back([&, i] {
-            test(i);
-            --running;
-        });
+
+    report::MessageReporter messages([&output](const std::string &line) { output.message(line); });
+    runner.addReporter(messages);
+    std::unique_ptr<echotest::RunReporter> console;
+    const report::LineSink print = [&output](const std::string &line) { output.print(line); };
+    if (options.json)
+        console = std::make_unique<report::JsonLinesReporter>(print);
+    else
+        console = std::make_unique<report::TextReporter>(print);
+    runner.addReporter(*console);
+
+    std::vector<std::unique_ptr<report::FileReporter>> files;
+    if (!options.junit.empty())
+        files.push_back(std::make_unique<report::JunitReporter>(options.junit));
+    if (!options.csv.empty())
+        files.push_back(std::make_unique<report::CsvReporter>(options.csv));
+    if (!options.report.empty())
+        files.push_back(std::make_unique<report::HtmlReporter>(options.report, rebounce::kVersion));
+    for (const auto &file : files) {
+        if (!file->failure().empty()) {
+            output.message(file->failure());
+            return kExitUsage;
+        }
+        runner.addReporter(*file);
     }
-    while (running > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(live ? 250 : 50));
-        if (live && !oneRunOnOnePort && running > 0)
-            output.status(statusLine(sessions));
-    }
-    for (std::thread &thread : threads)
-        thread.join();
+
+    if (options.progress && !options.json && stderrIsTerminal())
+        showProgress(runner, output);
+    const SeriesOutcome outcome = runner.run();
     output.endStatus();
-    // The adapters' latency as it was, also after Ctrl+C or an unplug.
-    for (const auto &station : stations) {
-        if (station->lowLatency)
-            station->lowLatency->restore();
+    if (outcome == SeriesOutcome::Refused) {
+        output.message(runner.refusal());
+        return kExitUsage;
     }
-
-    int status = kExitOk;
-    std::vector<echotest::RunStatistics> statistics;
-    for (size_t i = 0; i < sessions.size(); ++i) {
-        const PortSession &session = *sessions[i];
-        statistics.push_back(session.statistics());
-        status = worse(status, statuses[i]);
-        if (options.json) {
-            output.print(summaryJson(session, endedBy[i]).dump());
-            output.print(statisticsJson(session, statistics.back()).dump());
-        } else {
-            output.print(summaryText(session, sessions.size() > 1));
-            if (statistics.back().runs() > 1)
-                output.print(statisticsText(session, statistics.back()));
-        }
-    }
-
-    if (!options.report.empty()) {
-        std::vector<ReportPort> ports;
-        for (size_t i = 0; i < sessions.size(); ++i) {
-            const echotest::RunSettings &settings = sessions[i]->settings();
-            ports.push_back({settings.shownName(), settings.baud.text, static_cast<double>(settings.baud.wholeRate),
-                             static_cast<double>(settings.baud.lineTimeMs), &statistics[i]});
-        }
-        std::ofstream file(options.report, std::ios::binary | std::ios::trunc);
-        const std::chrono::duration<double> took = SteadyClock::now() - start;
-        writeHtmlReport(file, {localTimeText(startedAt), took.count(), rebounce::kVersion}, ports);
-        file.close();
-        if (!file) {
-            output.message("Cannot write the report " + options.report + ".");
-            status = worse(status, kExitUsage);
+    int status = exitStatusOf(outcome);
+    for (const auto &file : files) {
+        if (!file->failure().empty()) {
+            output.message(file->failure());
+            status = exitStatusOf(echotest::worse(outcome, SeriesOutcome::Refused));
         }
     }
     return status;
@@ -682,6 +311,8 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
             },
             "TIME"));
     command->add_option("--report", options->report, "Write an HTML report with plots to this file at the end");
+    command->add_option("--junit", options->junit, "Write JUnit XML to this file: a test suite per port, a test case per run");
+    command->add_option("--csv", options->csv, "Write CSV to this file: a header, then a row per run with the JSON run fields");
     command->add_flag("!--no-progress", options->progress, "No live progress on the terminal");
     command->add_option("--log", options->log,
                         "Keep every run in a results database: an SQLite file, or postgresql://...");

@@ -26,6 +26,8 @@ struct EchoOptions {
     bool runsGiven = false;  // ... unless only a duration is given
     std::optional<std::chrono::milliseconds> duration; // a soak: runs until it is over
     std::string report;      // an HTML report to write at the end, if any
+    std::string junit;       // JUnit XML to write, if any
+    std::string csv;         // CSV to write, if any
     bool progress = true;    // live progress on standard error when it is a terminal
     // A test station's additions (docs/results-db.md, docs/fixture-files.md).
     std::string log;          // the results database: a file or postgresql://...
@@ -48,8 +50,7 @@ void addEchoCommand(CLI::App &app, int &exitStatus);
 // go to out, messages and the live status to err.  Returns an ExitStatus.
 int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err);
 
-// Bytes as JSON-safe UTF-8: each byte is taken as the code point of the
-// same value, so any received data round-trips through a JSON parser.
+// Bytes as JSON-safe UTF-8 (report::bytesAsUtf8).
 std::string bytesAsUtf8(const std::string &bytes);
 
 } // namespace cli

@@ -1,6 +1,7 @@
 #include "cli/run_log.h"
 
 
+#include "cli/station.h"
 #include "store/schema.h"
 
 namespace cli {
@@ -81,6 +82,11 @@ void RunLog::report(const store::StoreError &error, const store::RunRecord &reco
     line.update(recordJson(record));
     say_(line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     lostAny_ = true;
+}
+
+void LogReporter::reportRun(const echotest::RunRecord &record)
+{
+    log_.write(runRecord(record, operatorName_));
 }
 
 } // namespace cli

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/run_reporter.h"
 #include "store/results_store.h"
 
 namespace cli {
@@ -49,6 +50,19 @@ private:
     std::optional<store::StoreFault> openFault_; // kept: a newer schema is not tried again
     std::string lastMessage_;
     bool lostAny_ = false;
+};
+
+// The runner's side of --log: each run is written when the runner reports
+// it, before the reporters added after this one show it.
+class LogReporter final : public echotest::RunReporter {
+public:
+    LogReporter(RunLog &log, std::string operatorName) : log_(log), operatorName_(std::move(operatorName)) {}
+    void reportRun(const echotest::RunRecord &record) override;
+    void reportPortEnd(const echotest::PortEnd &) override {}
+
+private:
+    RunLog &log_;
+    std::string operatorName_;
 };
 
 } // namespace cli

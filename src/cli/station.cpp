@@ -15,35 +15,31 @@ std::optional<std::string> textOrNone(const std::string &text)
     return text.empty() ? std::nullopt : std::optional<std::string>(text);
 }
 
-store::UnitIdentityFields identityOf(const StationPort &port)
+store::UnitIdentityFields identityFields(const echotest::PortIdentity &port)
 {
     store::UnitIdentityFields id;
-    if (!port.unit)
-        return id;
-    const serial::SerialDevice &d = *port.unit;
-    id.usbId = textOrNone(d.usbId());
-    id.serialNumber = textOrNone(d.serialNumber);
-    id.interfaceNumber = d.interfaceNumber;
-    id.usbPath = textOrNone(d.usbPath);
-    id.byId = textOrNone(d.stablePath);
-    id.driver = textOrNone(d.driver);
+    const serial::UsbIdentity &usb = port.usb;
+    id.usbId = textOrNone(usb.usbId());
+    id.serialNumber = textOrNone(usb.serialNumber);
+    if (usb.interfaceNumber >= 0)
+        id.interfaceNumber = usb.interfaceNumber;
+    id.usbPath = textOrNone(usb.usbPath);
+    id.byId = textOrNone(usb.byIdPath);
+    id.driver = textOrNone(usb.driver);
     return id;
 }
 
-store::RunRecord baseRecord(const StationPort &port, const std::string &operatorName)
+store::RunRecord baseRecord(const echotest::PortIdentity &identity, const std::string &operatorName)
 {
     store::RunRecord r;
     r.timeUtc = store::utcNowText();
     r.station = store::stationName();
     r.operatorName = textOrNone(operatorName);
-    r.position = textOrNone(port.position);
-    r.port = port.device.empty() ? port.requested : port.device;
-    r.identity = identityOf(port);
-    const serial::LatencyState latency = port.latency();
-    r.latencyTimerMs = latency.timerMs;
-    r.lowLatency = latency.lowLatency;
+    r.position = textOrNone(identity.position);
+    r.identity = identityFields(identity);
+    r.latencyTimerMs = identity.latencyTimerMs;
+    r.lowLatency = identity.lowLatency;
     r.programVersion = rebounce::kVersion;
-    r.patternLength = echotest::kPatternLength;
     return r;
 }
 
@@ -57,6 +53,28 @@ serial::LatencyState StationPort::latency() const
     if (unit)
         state.timerMs = unit->latencyTimerMs;
     return state; // the flag needs the port opened once more: only read when it is set
+}
+
+echotest::PortIdentity StationPort::identity() const
+{
+    echotest::PortIdentity id;
+    id.position = position;
+    if (unit) {
+        const serial::SerialDevice &d = *unit;
+        id.usb.vendorId = d.vendorId;
+        id.usb.productId = d.productId;
+        id.usb.manufacturer = d.manufacturer;
+        id.usb.product = d.product;
+        id.usb.serialNumber = d.serialNumber;
+        id.usb.interfaceNumber = d.interfaceNumber.value_or(-1);
+        id.usb.usbPath = d.usbPath;
+        id.usb.byIdPath = d.stablePath;
+        id.usb.driver = d.driver;
+    }
+    const serial::LatencyState state = latency();
+    id.latencyTimerMs = state.timerMs;
+    id.lowLatency = state.lowLatency;
+    return id;
 }
 
 std::string resolvePort(StationPort &port, const std::vector<serial::SerialDevice> &devices)
@@ -121,13 +139,17 @@ const char *recordVerdict(echotest::Verdict verdict)
     }
 }
 
-store::RunRecord runRecord(const StationPort &port, const std::string &operatorName, int run,
-                           const echotest::RunResult &result, const std::string &frame)
+store::RunRecord runRecord(const echotest::RunRecord &run, const std::string &operatorName)
 {
-    store::RunRecord r = baseRecord(port, operatorName);
-    r.run = run;
+    const echotest::RunResult &result = run.result;
+    const echotest::TestPlan &plan = run.port.plan;
+    store::RunRecord r = baseRecord(run.port.identity, operatorName);
+    r.port = run.port.name;
+    r.run = run.run;
     r.baud = result.baud;
-    r.frame = textOrNone(frame);
+    r.frame = plan.frame.name();
+    r.pattern = textOrNone(plan.pattern.name);
+    r.patternLength = std::int64_t(plan.patternLength());
     r.verdict = recordVerdict(result.verdict);
     r.sent = result.sent;
     r.received = result.received;
@@ -141,25 +163,24 @@ store::RunRecord runRecord(const StationPort &port, const std::string &operatorN
     r.missingBytes = d.missingBytes;
     r.extraBytes = d.extraBytes;
     const serial::LineErrorCounts &c = result.lineErrorCounts;
-    r.framingErrors = c.framing;
-    r.overrunErrors = std::int64_t(c.overrun) + c.bufferOverrun;
-    r.parityErrors = c.parity;
-    r.breaks = c.breaks;
+    r.framingErrors = std::int64_t(c.framing);
+    r.overrunErrors = std::int64_t(c.overruns());
+    r.parityErrors = std::int64_t(c.parity);
+    r.breaks = std::int64_t(c.breaks);
     if (result.verdict == echotest::Verdict::Fail && d.first) {
         r.faultPosition = d.first->position;
         r.faultExpected = d.first->expected;
         if (d.first->received)
             r.faultReceived = *d.first->received;
     }
-    std::string message = result.message;
-    std::erase(message, '\r');
-    r.message = textOrNone(message);
+    r.message = textOrNone(run.message);
     return r;
 }
 
 store::RunRecord emptyRecord(const StationPort &port, const std::string &operatorName, std::int64_t baud)
 {
-    store::RunRecord r = baseRecord(port, operatorName);
+    store::RunRecord r = baseRecord(port.identity(), operatorName);
+    r.port = port.requested;
     r.run = 1;
     r.baud = baud;
     r.verdict = "EMPTY";
@@ -169,22 +190,14 @@ store::RunRecord emptyRecord(const StationPort &port, const std::string &operato
     return r;
 }
 
-void addIdentityJson(nlohmann::ordered_json &line, const StationPort &port)
+nlohmann::ordered_json emptyJson(const StationPort &port, std::int64_t baud)
 {
-    const store::UnitIdentityFields id = identityOf(port);
-    const auto text = [](const std::optional<std::string> &v) {
-        return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json();
-    };
-    line["position"] = text(textOrNone(port.position));
-    line["usb_id"] = text(id.usbId);
-    line["serial_number"] = text(id.serialNumber);
-    line["interface"] = id.interfaceNumber ? nlohmann::ordered_json(*id.interfaceNumber) : nlohmann::ordered_json();
-    line["usb_path"] = text(id.usbPath);
-    line["by_id"] = text(id.byId);
-    line["driver"] = text(id.driver);
-    const serial::LatencyState latency = port.latency();
-    line["latency_timer_ms"] = latency.timerMs ? nlohmann::ordered_json(*latency.timerMs) : nlohmann::ordered_json();
-    line["low_latency"] = latency.lowLatency ? nlohmann::ordered_json(*latency.lowLatency) : nlohmann::ordered_json();
+    const echotest::PortIdentity id = port.identity();
+    const auto text = [](const std::string &v) { return v.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(v); };
+    return {{"type", "run"}, {"run", 1}, {"verdict", "EMPTY"}, {"port", port.requested}, {"baud", baud},
+            {"message", port.emptyReason}, {"position", text(id.position)}, {"usb_id", nullptr},
+            {"serial_number", nullptr}, {"interface", nullptr}, {"usb_path", nullptr}, {"by_id", nullptr},
+            {"driver", nullptr}, {"latency_timer_ms", nullptr}, {"low_latency", nullptr}};
 }
 
 } // namespace cli

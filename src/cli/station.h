@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/echo_engine.h"
+#include "engine/run_reporter.h"
 #include "serial/low_latency.h"
 #include "serial/port_discovery.h"
 #include "store/results_store.h"
@@ -33,6 +34,8 @@ struct StationPort {
     // The latency as the records give it: the timer discovery read (or the
     // one set for the run) and the flag where it was set.
     serial::LatencyState latency() const;
+    // All the records say of it.
+    echotest::PortIdentity identity() const;
 };
 
 // A port named on the command line: a selector is resolved against
@@ -50,16 +53,15 @@ std::string resolvePosition(StationPort &port, const FixturePosition &position,
 // cannot be set (empty when it was, or nothing was asked).
 std::string applyLowLatency(StationPort &port);
 
-// The run's record for the database.
-store::RunRecord runRecord(const StationPort &port, const std::string &operatorName, int run,
-                           const echotest::RunResult &result, const std::string &frame);
+// A run's record for the database.
+store::RunRecord runRecord(const echotest::RunRecord &run, const std::string &operatorName);
 
 // The record of an empty position.
 store::RunRecord emptyRecord(const StationPort &port, const std::string &operatorName, std::int64_t baud);
 
-// Adds the position and the unit's identity to a JSON line (null where a
-// field does not apply).
-void addIdentityJson(nlohmann::ordered_json &line, const StationPort &port);
+// An empty position's line in JSON Lines: the run fields it has, and its
+// place and identity (null).
+nlohmann::ordered_json emptyJson(const StationPort &port, std::int64_t baud);
 
 // The verdict as records name it.
 const char *recordVerdict(echotest::Verdict verdict);

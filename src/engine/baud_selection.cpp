@@ -23,14 +23,14 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 } // namespace
 
-int32_t minTransmitTime(float baud)
+int32_t minTransmitTime(float baud, int32_t bytes, int bitsPerByte)
 {
-    if (!(baud > 0.0f))
+    if (!(baud > 0.0f) || bytes <= 0 || bitsPerByte <= 0)
         return 0;
     // Each intermediate is kept in a float of its own: the published times
     // (1042 ms at 9600 baud, 12 ms at 800000) depend on this rounding.
-    const float bytesPerSecond = baud / 10.0f;
-    const float seconds = 1000.0f / bytesPerSecond;
+    const float bytesPerSecond = baud / static_cast<float>(bitsPerByte);
+    const float seconds = static_cast<float>(bytes) / bytesPerSecond;
     const float ms = seconds * 1000.0f;
     // 2^31 as a float; anything at or above it (or infinite) does not fit.
     if (!(ms < 2147483648.0f))

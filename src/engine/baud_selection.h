@@ -29,14 +29,14 @@ inline constexpr std::size_t kMaxBaudTextLength = 7;
 // Shown by Label12 when there is no minimum transmission time.
 inline constexpr std::string_view kNoTimeCaption = "----- ms";
 
-// Milliseconds that the 1000 bytes of the test pattern need on the line at
-// `baud`, 10 bit times per byte.  Every step is rounded to single precision
-// on purpose, and the result to the nearest integer with halves to even:
-// 800000 baud gives exactly 12.5 and thus 12.  Returns 0 when `baud` is not
-// positive, and also when the result does not fit 32 bits (fractional rates
-// such as 0.0001 that a pasted text can carry), so callers never see a
-// wrapped-around time.
-int32_t minTransmitTime(float baud);
+// Milliseconds that `bytes` bytes need on the line at `baud`, `bitsPerByte`
+// bit times each (the classic test: 1000 bytes of 10 bits).  Every step is
+// rounded to single precision on purpose, and the result to the nearest
+// integer with halves to even: 800000 baud gives exactly 12.5 and thus 12.
+// Returns 0 when `baud` is not positive, and also when the result does not
+// fit 32 bits (fractional rates such as 0.0001 that a pasted text can
+// carry), so callers never see a wrapped-around time.
+int32_t minTransmitTime(float baud, int32_t bytes = 1000, int bitsPerByte = 10);
 
 // Label12's caption for a time from minTransmitTime: "1042 ms", or
 // "----- ms" for 0.

@@ -116,15 +116,7 @@ std::string EchoTestRun::openFailureMessage(const serial::CommError &error, cons
 
 std::string EchoTestRun::expectedText(bool lowerCase)
 {
-    std::string text;
-    text.reserve(kPatternLength);
-    for (int i = 0; i < kPatternRepeats; ++i)
-        text += kPatternChunk;
-    if (lowerCase) {
-        for (char &c : text)
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
+    return TestPlan{}.expectedEcho(lowerCase);
 }
 
 void EchoTestRun::requestAbort(const std::string &message)
@@ -182,8 +174,10 @@ RunResult EchoTestRun::start(const RunSettings &settings)
     view_->showCleared();
 
     RunResult result;
-    result.baud = settings.baud.isNumber ? settings.baud.wholeRate : 0;
-    result.lineTimeMs = settings.baud.lineTimeMs;
+    const TestPlan &plan = settings.plan;
+    result.baud = plan.baud.isNumber ? plan.baud.wholeRate : 0;
+    result.expected = plan.patternLength();
+    result.lineTimeMs = plan.lineTimeMs();
     if (result.baud < kMinimumBaudRate) {
         result.verdict = Verdict::RateTooLow;
         result.message = std::string("Baud rate too low !    ") + kCrLf + kCrLf + "The minimum baud rate is 45.";
@@ -193,15 +187,35 @@ RunResult EchoTestRun::start(const RunSettings &settings)
 }
 
 // Step 4: open, or explain why not and release whatever the open left held.
-PortNames EchoTestRun::portNames() const
+PortNames EchoTestRun::portNames(const PlanPort &port)
 {
-    return {settings_.shownName(), settings_.deviceName()};
+    return {port.shownName(), port.deviceName()};
 }
 
+int16_t EchoTestRun::sendSlot() const
+{
+    return settings_.plan.sendPort.port;
+}
+
+int16_t EchoTestRun::listenSlot() const
+{
+    return settings_.plan.listensOn().port;
+}
+
+// The port it sends on, and the one it listens on where that is another.
 bool EchoTestRun::open(RunResult &result)
 {
-    const std::string mode = "baud=" + settings_.baud.text + " parity=N data=8 stop=1";
-    const int32_t opened = comm_.CommOpen(settings_.port, settings_.deviceName(), mode);
+    if (!openPort(settings_.plan.sendPort, result))
+        return false;
+    if (listenSlot() == sendSlot() || openPort(*settings_.plan.listenPort, result))
+        return true;
+    comm_.CommClose(sendSlot());
+    return false;
+}
+
+bool EchoTestRun::openPort(const PlanPort &port, RunResult &result)
+{
+    const int32_t opened = comm_.CommOpen(port.port, port.deviceName(), settings_.plan.modeText());
     if (opened == 0)
         return true;
     result.verdict = Verdict::OpenFailed;
@@ -209,14 +223,14 @@ bool EchoTestRun::open(RunResult &result)
     result.openError.number = opened;
     MessageIcon icon = MessageIcon::Exclamation;
     // Where the system told more than the number (Linux), say that.
-    result.message = openCauseMessage(result.openError.cause, portNames());
+    result.message = openCauseMessage(result.openError.cause, portNames(port));
     if (result.message.empty()) {
-        result.message = openFailureMessage(result.openError, settings_.shownName(), settings_.baud.text, icon);
+        result.message = openFailureMessage(result.openError, port.shownName(), settings_.plan.baud.text, icon);
         if (icon == MessageIcon::None)
             result.message = withSystemText(result.message, result.openError.cause.systemText);
     }
     view_->showMessage(result.message, icon);
-    comm_.CommClose(settings_.port);
+    comm_.CommClose(port.port);
     return false;
 }
 
@@ -226,7 +240,7 @@ void EchoTestRun::prepare(Transfer &transfer)
     view_->showStage(RunStage::Preparing);
     transfer.stopWatch = std::make_unique<CStopWatch>(clock_);
     transfer.stopWatch->Reset();
-    comm_.CommRead(settings_.port, transfer.chunk, kReadChunk);
+    comm_.CommRead(listenSlot(), transfer.chunk, kReadChunk);
     running_ = true;
     view_->showStage(RunStage::Transferring);
     transfer.stopWatch->Reset();
@@ -236,7 +250,7 @@ void EchoTestRun::prepare(Transfer &transfer)
 // A read of up to one chunk; false when the port has gone.
 bool EchoTestRun::read(Transfer &transfer, RunResult &result)
 {
-    if (comm_.CommRead(settings_.port, transfer.chunk, kReadChunk) < 0 && noteTransferFailure(result))
+    if (comm_.CommRead(listenSlot(), transfer.chunk, kReadChunk) < 0 && noteTransferFailure(result))
         return false;
     if (!transfer.chunk.empty()) {
         transfer.received += transfer.chunk;
@@ -261,8 +275,10 @@ bool EchoTestRun::noteTransferFailure(RunResult &result)
 // Step 6: the pattern in chunks, collecting what comes back meanwhile.
 void EchoTestRun::send(Transfer &transfer, RunResult &result)
 {
-    for (int pass = 0; pass < kPatternRepeats; ++pass) {
-        const int32_t written = comm_.CommWrite(settings_.port, kPatternChunk);
+    const Pattern &pattern = settings_.plan.pattern;
+    const std::size_t chunkSize = static_cast<std::size_t>(std::max(pattern.chunkSize, 1));
+    for (std::size_t at = 0; at < pattern.length(); at += chunkSize) {
+        const int32_t written = comm_.CommWrite(sendSlot(), pattern.bytes.substr(at, chunkSize));
         // Only what the system accepted counts as sent.
         progress_.sentCount += written >= 0 ? written : comm_.LastWriteCount();
         if (written < 0 && noteTransferFailure(result))
@@ -291,12 +307,12 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
             break;
         transfer.elapsed = transfer.stopWatch->Elapsed();
         progress_.receivedText = transfer.received;
-        if (progress_.receivedText.size() == static_cast<size_t>(kPatternLength))
+        if (progress_.receivedText.size() == settings_.plan.pattern.length())
             break;
         view_->yield();
         if (transfer.chunk.empty()) {
             const int64_t rest = std::clamp<int64_t>(result.timeoutMs - transfer.elapsed, 1, kLongestRestMs);
-            comm_.CommWaitInput(settings_.port, static_cast<int>(rest));
+            comm_.CommWaitInput(listenSlot(), static_cast<int>(rest));
         } else {
             // The echo is flowing: take it a few milliseconds at a time, not
             // a byte at a time, and every millisecond once the line time is
@@ -326,15 +342,15 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     if (!transfer.arrivals.empty())
         result.firstByteMs = transfer.arrivals.front().ms;
     result.lineRate = estimateLineRate(transfer.arrivals, kArrivalResolutionMs);
-    result.lineErrors = comm_.lineErrorsSeen(settings_.port);
-    result.lineErrorCounts = comm_.lineErrorCounts(settings_.port);
+    result.lineErrors = comm_.lineErrorsSeen(listenSlot());
+    result.lineErrorCounts = comm_.lineErrorCounts(listenSlot());
     if (aborted()) {
         result.verdict = Verdict::Aborted;
         return;
     }
     tally_.bytesSent += result.sent;
     tally_.bytesReceived += result.received;
-    const std::string expected = expectedText(settings_.lowerCase);
+    const std::string expected = settings_.plan.expectedEcho(settings_.lowerCase);
     if (!result.portLost && result.receivedText == expected) {
         result.verdict = Verdict::Pass;
         ++tally_.passes;
@@ -349,12 +365,15 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
 // Steps 13-15: close, give the window back, and close it if that was asked.
 void EchoTestRun::finish(Transfer &transfer, RunResult &result)
 {
-    comm_.CommClose(settings_.port);
+    comm_.CommClose(sendSlot());
+    if (listenSlot() != sendSlot())
+        comm_.CommClose(listenSlot());
     running_ = false;
     view_->showStage(RunStage::Closed);
     // A lost line is told once the port is closed and the window usable again.
     if (result.portLost && !aborted()) {
-        result.message = lostPortMessage(result.transferError.cause, portNames(), result.transferError.report());
+        result.message =
+            lostPortMessage(result.transferError.cause, portNames(settings_.plan.sendPort), result.transferError.report());
         view_->showMessage(result.message, MessageIcon::Exclamation);
     }
     if (aborted()) {

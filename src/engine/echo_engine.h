@@ -15,8 +15,10 @@
 #include "engine/echo_diff.h"
 #include "engine/line_rate.h"
 #include "engine/port_fault_messages.h"
+#include "engine/test_plan.h"
 #include "serial/comm_error.h"
 #include "serial/comm_platform.h"
+#include "serial/port_discovery.h"
 
 namespace serial {
 class modCOMM;
@@ -26,11 +28,6 @@ namespace echotest {
 
 class CStopWatch;
 class TimerClock;
-
-// The ten characters sent 100 times.
-inline constexpr char kPatternChunk[] = "ABCDEFGHIJ";
-inline constexpr int kPatternRepeats = 100;
-inline constexpr int kPatternLength = 1000;
 
 // Lowest rate the run accepts.
 inline constexpr int32_t kMinimumBaudRate = 45;
@@ -51,16 +48,23 @@ enum Colour : uint32_t {
 
 enum class MessageIcon { None, Exclamation };
 
-// What one run is asked to do.
-struct RunSettings {
-    int16_t port = 1;       // the serial layer's table slot, 1..4
-    std::string device;     // the device opened; empty: "COM" + port
-    std::string portName;   // how messages name the port; empty: "COM" + port
-    BaudReading baud = readBaudText("9600");
-    bool lowerCase = false; // a lower-case echo passes (changeable during the run)
+// What one run is asked to do: the plan, and which echo passes.
+// What the records say of the unit behind a port: the run itself never
+// looks at it.  Empty for a port that is not on USB (a pseudo-terminal).
+struct PortIdentity {
+    std::string position;               // the fixture's name for the place, "A3"
+    serial::UsbIdentity usb;            // vendor:product, serial number, interface, path, by-id name, driver
+    std::optional<int> latencyTimerMs;  // an FTDI adapter's latency timer during the runs
+    std::optional<bool> lowLatency;     // the driver's low-latency flag, where it was set
+};
 
-    std::string deviceName() const { return device.empty() ? "COM" + std::to_string(port) : device; }
-    std::string shownName() const { return portName.empty() ? "COM" + std::to_string(port) : portName; }
+struct RunSettings {
+    TestPlan plan;
+    bool lowerCase = false; // a lower-case echo passes (changeable during the run)
+    PortIdentity identity;  // for the reports only
+
+    // How messages name the port the run sends on.
+    std::string shownName() const { return plan.sendPort.shownName(); }
 };
 
 enum class Verdict { RateTooLow, OpenFailed, Pass, Fail, Aborted };
@@ -76,7 +80,8 @@ struct RunResult {
     int32_t received = 0;
     int64_t sendMs = -1;          // time to hand the pattern to the system (Label6)
     int64_t lastReadMs = -1;      // time of the last read as shown (Label14)
-    int32_t lineTimeMs = 0;       // MinTransmitTime of the rate
+    int32_t expected = 0;         // bytes the plan sends and expects back
+    int32_t lineTimeMs = 0;       // the plan's line time (MinTransmitTime)
     int64_t timeoutMs = 0;
     std::string receivedText;
     // For a FAIL: where the echo differs from the expected answer.
@@ -187,6 +192,7 @@ public:
     // The message for a failed open, chosen by CommOpen's number.
     static std::string openFailureMessage(const serial::CommError &error, const std::string &portName,
                                           const std::string &rate, MessageIcon &icon);
+    // The classic pattern's passing echo.
     static std::string expectedText(bool lowerCase);
 
 private:
@@ -195,6 +201,9 @@ private:
     bool aborted() const { return flags_.AbortRequested; }
     RunResult start(const RunSettings &settings);
     bool open(RunResult &result);
+    bool openPort(const PlanPort &port, RunResult &result);
+    int16_t sendSlot() const;
+    int16_t listenSlot() const;
     void prepare(Transfer &transfer);
     void send(Transfer &transfer, RunResult &result);
     void collect(Transfer &transfer, RunResult &result);
@@ -202,7 +211,7 @@ private:
     void finish(Transfer &transfer, RunResult &result);
     bool read(Transfer &transfer, RunResult &result);
     bool noteTransferFailure(RunResult &result);
-    PortNames portNames() const;
+    static PortNames portNames(const PlanPort &port);
 
     serial::modCOMM &comm_;
     RunView &attachedView_;

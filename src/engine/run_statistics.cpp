@@ -104,16 +104,6 @@ std::vector<TimeHistogram::Bin> TimeHistogram::bins(int bins) const
 
 // ---- RunStatistics ---------------------------------------------------------
 
-LineErrorCounts &LineErrorCounts::operator+=(const LineErrorCounts &o)
-{
-    framing += o.framing;
-    overrun += o.overrun;
-    parity += o.parity;
-    breaks += o.breaks;
-    bufferOverrun += o.bufferOverrun;
-    return *this;
-}
-
 RunStatistics::RunStatistics(int patternLength)
     : patternLength_(patternLength), errorsAt_(static_cast<size_t>(patternLength), 0)
 {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/line_rate.h"
+#include "serial/comm_platform.h"
 
 namespace echotest {
 
@@ -47,17 +48,6 @@ private:
     double max_ = 0;
 };
 
-// The line errors the driver counted during one run.
-struct LineErrorCounts {
-    int64_t framing = 0;
-    int64_t overrun = 0;
-    int64_t parity = 0;
-    int64_t breaks = 0;
-    int64_t bufferOverrun = 0;
-    int64_t total() const { return framing + overrun + parity + breaks + bufferOverrun; }
-    LineErrorCounts &operator+=(const LineErrorCounts &o);
-};
-
 // What the statistics need of one finished run.
 struct RunSample {
     double startSeconds = 0;            // since the first run began
@@ -70,12 +60,12 @@ struct RunSample {
     std::optional<double> firstByteMs;  // round trip of the first byte
     std::optional<double> lastReadMs;
     LineRateEstimate lineRate;
-    LineErrorCounts lineErrors;
+    serial::LineErrorCounts lineErrors;
 };
 
 class RunStatistics {
 public:
-    explicit RunStatistics(int patternLength = 1000);
+    explicit RunStatistics(int patternLength);
 
     void add(const RunSample &run);
 
@@ -92,7 +82,7 @@ public:
     const TimeHistogram &firstByte() const { return firstByte_; }
     const TimeHistogram &lastRead() const { return lastRead_; }
     LineRateEstimate lineRate() const { return lineRate_.estimate(); }
-    const LineErrorCounts &lineErrors() const { return lineErrors_; }
+    const serial::LineErrorCounts &lineErrors() const { return lineErrors_; }
     // How often each byte of the pattern came back wrong or not at all.
     const std::vector<int64_t> &errorsAtPosition() const { return errorsAt_; }
 
@@ -124,7 +114,7 @@ private:
     TimeHistogram firstByte_;
     TimeHistogram lastRead_;
     LineRateAccumulator lineRate_;
-    LineErrorCounts lineErrors_;
+    serial::LineErrorCounts lineErrors_;
     std::vector<int64_t> errorsAt_;
     std::vector<double> failureTimes_;
     double bucketSeconds_ = 0.25; // doubles whenever the series would overflow

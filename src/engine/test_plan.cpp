@@ -1,5 +1,6 @@
 #include "engine/test_plan.h"
 
+
 namespace echotest {
 
 std::optional<Frame> parseFrame(std::string_view text)
@@ -28,6 +29,24 @@ std::optional<Frame> parseFrame(std::string_view text)
     else
         return std::nullopt;
     return frame;
+}
+
+std::string TestPlan::modeText() const
+{
+    const char *stop = frame.stopBits == Frame::StopBits::One ? "1" : frame.stopBits == Frame::StopBits::OneAndHalf ? "1.5" : "2";
+    return "baud=" + baud.text + " parity=" + static_cast<char>(frame.parity) + " data=" + std::to_string(frame.dataBits)
+        + " stop=" + stop;
+}
+
+std::string TestPlan::expectedEcho(bool lowerCase) const
+{
+    std::string text = pattern.bytes;
+    if (lowerCase) {
+        for (char &c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
 }
 
 } // namespace echotest

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/baud_selection.h"
+
 namespace echotest {
 
 // The bytes sent, in the chunks they are handed to the system in.
@@ -67,5 +69,38 @@ struct Frame {
 // parity letter): data bits 5..8, parity N/E/O/M/S, stop bits 1, 1.5 or 2.
 // The flow control is left as none.  nullopt for anything else.
 std::optional<Frame> parseFrame(std::string_view text);
+
+// A port a plan names: the serial layer's table slot and the device it
+// opens there.
+struct PlanPort {
+    int16_t port = 1;       // the serial layer's table slot, 1..4
+    std::string device;     // the device opened; empty: "COM" + port
+    std::string portName;   // how messages name the port; empty: "COM" + port
+
+    std::string deviceName() const { return device.empty() ? "COM" + std::to_string(port) : device; }
+    std::string shownName() const { return portName.empty() ? "COM" + std::to_string(port) : portName; }
+    friend bool operator==(const PlanPort &, const PlanPort &) = default;
+};
+
+// Everything a run needs to know about what it sends, how, and where.
+struct TestPlan {
+    Pattern pattern = Pattern::classic();
+    Frame frame;
+    BaudReading baud = readBaudText("9600");
+    PlanPort sendPort;
+    // Where the echo comes back; none: on the port it was sent on.
+    std::optional<PlanPort> listenPort;
+
+    const PlanPort &listensOn() const { return listenPort ? *listenPort : sendPort; }
+    int32_t patternLength() const { return static_cast<int32_t>(pattern.length()); }
+    // The time the whole pattern takes on the line at the rate, in this
+    // frame (MinTransmitTime for the classic plan).
+    int32_t lineTimeMs() const { return minTransmitTime(baud.value, patternLength(), frame.bitsPerCharacter()); }
+    // The device-control text the port is opened with:
+    // "baud=9600 parity=N data=8 stop=1".
+    std::string modeText() const;
+    // The answer that passes: the pattern, or its lower-case form.
+    std::string expectedEcho(bool lowerCase) const;
+};
 
 } // namespace echotest

@@ -49,14 +49,26 @@ inline constexpr std::uint32_t breakSeen = 0x10;
 } // namespace commflags
 
 // Line errors a driver counted: framing, overrun (the UART's and the input
-// buffer's), parity, break.
+// buffer's), parity, break.  One run's, or the sum of many.
 struct LineErrorCounts {
-    std::uint32_t framing = 0;
-    std::uint32_t overrun = 0;
-    std::uint32_t bufferOverrun = 0;
-    std::uint32_t parity = 0;
-    std::uint32_t breaks = 0;
+    std::uint64_t framing = 0;
+    std::uint64_t overrun = 0;
+    std::uint64_t bufferOverrun = 0;
+    std::uint64_t parity = 0;
+    std::uint64_t breaks = 0;
 
+    // Both kinds of overrun: bytes lost before anyone could read them.
+    std::uint64_t overruns() const { return overrun + bufferOverrun; }
+    std::uint64_t total() const { return framing + overrun + bufferOverrun + parity + breaks; }
+    LineErrorCounts &operator+=(const LineErrorCounts &o)
+    {
+        framing += o.framing;
+        overrun += o.overrun;
+        bufferOverrun += o.bufferOverrun;
+        parity += o.parity;
+        breaks += o.breaks;
+        return *this;
+    }
     friend bool operator==(const LineErrorCounts &, const LineErrorCounts &) = default;
 };
 

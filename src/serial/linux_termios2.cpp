@@ -2,7 +2,7 @@
 // kernel's <asm/termbits.h>, which redefines struct termios and the flag
 // macros of glibc's <termios.h>; the two cannot meet in one translation
 // unit.  So this file includes only the kernel headers and offers plain
-// functions to the rest of the POSIX code.
+// functions to the rest of the Linux code.
 
 #include "serial/linux_termios2.h"
 
@@ -79,12 +79,12 @@ void restoreLine(int fd, const SavedLine &saved)
         ioctl(fd, TIOCMSET, &saved.modemLines);
 }
 
-bool getLineCounters(int fd, LineCounters &counters)
+bool getLineCounters(int fd, LineErrorCounts &counters)
 {
     struct serial_icounter_struct icount {};
     if (ioctl(fd, TIOCGICOUNT, &icount) != 0)
         return false;
-    counters.frame = static_cast<std::uint32_t>(icount.frame);
+    counters.framing = static_cast<std::uint32_t>(icount.frame);
     counters.overrun = static_cast<std::uint32_t>(icount.overrun);
     counters.parity = static_cast<std::uint32_t>(icount.parity);
     counters.breaks = static_cast<std::uint32_t>(icount.brk);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "serial/comm_platform.h"
+
 namespace serial::linuxtty {
 
 // Sets the line rate of both directions to any integer rate (BOTHER).
@@ -35,15 +37,9 @@ bool saveLine(int fd, SavedLine &saved);
 // takes nothing).
 void restoreLine(int fd, const SavedLine &saved);
 
-// The driver's running line-error counters (TIOCGICOUNT).
-struct LineCounters {
-    std::uint32_t frame = 0;
-    std::uint32_t overrun = 0;
-    std::uint32_t parity = 0;
-    std::uint32_t breaks = 0;
-    std::uint32_t bufferOverrun = 0;
-};
-// False when the driver keeps no counters (pseudo-terminals, many USB adapters).
-bool getLineCounters(int fd, LineCounters &counters);
+// The driver's running line-error counters (TIOCGICOUNT), counted from the
+// driver's start.  False when the driver keeps no counters
+// (pseudo-terminals, many USB adapters).
+bool getLineCounters(int fd, LineErrorCounts &counters);
 
 } // namespace serial::linuxtty

@@ -22,6 +22,10 @@ struct LatencyState {
 // platform has none.
 std::string latencyTimerFile(const std::string &devicePath);
 
+// An FTDI adapter's latency timer in ms from its sysfs attribute; none
+// where the file is missing (another driver) or unreadable.
+std::optional<int> readLatencyTimer(const std::string &timerFile);
+
 // Reads the state without changing it.  timerFile as above; the flag is
 // read through a descriptor of devicePath, opened without waiting for the
 // line and closed again.

@@ -4,6 +4,8 @@
 
 namespace serial {
 
+std::optional<int> readLatencyTimer(const std::string &) { return std::nullopt; }
+
 std::string latencyTimerFile(const std::string &) { return {}; }
 
 LatencyState readLatency(const std::string &, const std::string &) { return {}; }

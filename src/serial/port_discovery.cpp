@@ -81,6 +81,13 @@ std::string SerialDevice::usbId() const
     return vendorId + ":" + productId;
 }
 
+std::string UsbIdentity::usbId() const
+{
+    if (vendorId.empty() || productId.empty())
+        return {};
+    return vendorId + ":" + productId;
+}
+
 std::string shortDeviceName(const std::string &path)
 {
     std::string name = path;

@@ -1,6 +1,6 @@
 #pragma once
 // The serial devices of this machine with their names, one file per
-// platform (port_discovery_posix.cpp, port_discovery_win32.cpp).  Listing
+// platform (port_discovery_linux.cpp, port_discovery_win32.cpp).  Listing
 // never opens a port: opening one raises DTR on most drivers, which resets
 // many microcontroller boards.
 #include <optional>
@@ -22,6 +22,27 @@ enum class UartFitted {
     NotApplicable, // not a serial-core port (USB adapters, ACM boards, Windows)
     Yes,
     No,
+};
+
+// Who a USB serial device is, as the system names it: enough to tell two
+// adapters of one kind apart in a run's record and to find the same one
+// again.  All empty for a device that is not on USB.
+struct UsbIdentity {
+    std::string vendorId;     // "0403"
+    std::string productId;    // "6001"
+    std::string manufacturer; // "FTDI"
+    std::string product;      // "FT232R USB UART"
+    std::string serialNumber; // empty where the device has none (FT4232H)
+    int interfaceNumber = -1; // the USB interface the tty belongs to (0 to 3 on an FT4232H)
+    std::string usbPath;      // "1-1.4:1.0": bus-ports:configuration.interface, the kernel's name of the interface
+    std::string byIdPath;     // /dev/serial/by-id/..., where udev made one
+    std::string driver;       // ftdi_sio, cp210x, cdc_acm, ...
+
+    // "0403:6001", or empty.
+    std::string usbId() const;
+    bool empty() const { return vendorId.empty(); }
+
+    friend bool operator==(const UsbIdentity &, const UsbIdentity &) = default;
 };
 
 struct SerialDevice {
@@ -55,6 +76,11 @@ struct SerialDevice {
 // is known on Linux (from /proc, for the processes this user may inspect)
 // and not on Windows.
 std::vector<SerialDevice> listSerialDevices();
+
+// The USB identity of the device a port path leads to (links followed);
+// empty for a device that is not on USB, and on Windows, where it is not
+// read yet.
+UsbIdentity usbIdentityOf(const std::string &path);
 
 // The device a port number 1..4 means: COMn on Windows; on Linux the device
 // that REBOUNCE_COMn names, else /dev/ttyS(n-1).

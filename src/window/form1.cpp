@@ -36,7 +36,6 @@ constexpr int kTimer3Interval = 2000;
 
 
 const char *const kResultCleared = "-----";
-const char *const kCountCleared = "0/1000";
 
 QFont courierNew(qreal pointSize)
 {
@@ -235,11 +234,7 @@ void Form1::Timer2_Timer()
     QPlainTextEdit *text1 = ui_->Text1;
     text1->clear();
     text1->repaint();
-    QString pattern;
-    pattern.reserve(static_cast<qsizetype>(kPatternRepeats) * 10);
-    for (int i = 0; i < kPatternRepeats; ++i)
-        pattern += QLatin1String(kPatternChunk);
-    text1->setPlainText(pattern);
+    text1->setPlainText(QString::fromLatin1(plan_.pattern.bytes.data(), static_cast<qsizetype>(plan_.pattern.length())));
     Timer2->stop();
     text1->repaint();
     // Only now can a run start: the box it compares against is filled.
@@ -380,8 +375,8 @@ bool Form1::filterCombo2Key(QEvent *event)
 // the next run all go by.
 void Form1::showBaudReading(const BaudReading &reading)
 {
-    baud_ = reading;
-    ui_->Label12->setText(QString::fromStdString(minTransmitTimeCaption(reading.lineTimeMs)));
+    plan_.baud = reading;
+    ui_->Label12->setText(QString::fromStdString(minTransmitTimeCaption(plan_.lineTimeMs())));
 }
 
 void Form1::clearResultDisplays()
@@ -395,9 +390,10 @@ void Form1::clearResultDisplays()
     setLabelColours(ui_->Label3, kGrey, kBlack);
     ui_->Label3->setText(QLatin1String(kResultCleared));
     ui_->Label3->repaint();
-    ui_->Label1->setText(QLatin1String(kCountCleared));
+    const QString countCleared = QStringLiteral("0/%1").arg(plan_.patternLength());
+    ui_->Label1->setText(countCleared);
     ui_->Label1->repaint();
-    ui_->Label2->setText(QLatin1String(kCountCleared));
+    ui_->Label2->setText(countCleared);
     ui_->Label2->repaint();
 }
 

@@ -67,7 +67,7 @@ public:
 
     // Calculated minimum transmission time of 1000 bytes at the selected
     // rate, in whole milliseconds; 0 when the rate text is not positive.
-    int32_t MinTransmitTime() const { return baud_.lineTimeMs; }
+    int32_t MinTransmitTime() const { return plan_.lineTimeMs(); }
 
     // Sounds the system beep.  Tests replace it to count beeps; an empty
     // function silences it.
@@ -175,7 +175,7 @@ private:
     QTimer *Timer1; // live display during a test run
     QTimer *Timer2; // one-shot start-up step
     QTimer *Timer3; // hides Text3
-    BaudReading baud_;     // Combo2's text, read once whenever it changes
+    TestPlan plan_;        // the classic test; its rate is Combo2's text, read once whenever it changes
     std::vector<serial::SerialDevice> foundPorts_; // as Combo1 was last filled
     std::vector<PortEntry> portEntries_;           // Combo1's entries, in order
     int combo2Index_ = -1; // Combo2's list index as last seen, to tell a pick from an edit

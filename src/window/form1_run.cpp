@@ -35,9 +35,10 @@ QString msCaption(int64_t ms)
     return QStringLiteral("%1 ms").arg(ms);
 }
 
-QString ofThousand(int64_t count)
+// "n/1000": a count of bytes out of the plan's.
+QString ofPattern(int64_t count, int32_t length)
 {
-    return QStringLiteral("%1/1000").arg(count);
+    return QStringLiteral("%1/%2").arg(count).arg(length);
 }
 
 // Every change is painted at once: the run holds the thread between its steps.
@@ -69,12 +70,13 @@ RunSettings Form1::runSettings() const
     // The entries past "4" open their device through the first record of
     // the port table; the window opens one port at a time.
     const int index = ui_->Combo1->currentIndex();
-    settings.port = static_cast<int16_t>(index >= 0 && index < kFixedPortEntries ? index + 1 : 1);
+    settings.plan = plan_;
+    PlanPort &port = settings.plan.sendPort;
+    port.port = static_cast<int16_t>(index >= 0 && index < kFixedPortEntries ? index + 1 : 1);
     // Messages name the device the entry means: "/dev/ttyS2 does not
     // exist!" says where it looked; on Windows that is "COM3" itself.
-    settings.device = selectedDevice();
-    settings.portName = settings.device;
-    settings.baud = baud_;
+    port.device = selectedDevice();
+    port.portName = port.device;
     settings.lowerCase = ui_->Check1->isChecked();
     return settings;
 }
@@ -86,7 +88,7 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
-    if (baud_.wholeRate < kHourglassBelowBaud && !hourglass_) {
+    if (plan_.baud.wholeRate < kHourglassBelowBaud && !hourglass_) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         hourglass_ = true;
     }
@@ -100,8 +102,8 @@ void Form1::Timer1_Timer()
     const RunProgress &progress = engine_->progress();
     ui_->Text2->setPlainText(fromBytes(progress.receivedText));
     if (!progress.receivedText.empty())
-        showCaption(ui_->Label1, ofThousand(static_cast<int64_t>(progress.receivedText.size())));
-    showCaption(ui_->Label2, ofThousand(progress.sentCount));
+        showCaption(ui_->Label1, ofPattern(static_cast<int64_t>(progress.receivedText.size()), plan_.patternLength()));
+    showCaption(ui_->Label2, ofPattern(progress.sentCount, plan_.patternLength()));
 }
 
 void Form1::restoreCursor()
@@ -183,9 +185,9 @@ void Form1::showResult(const RunResult &result, const RunTally &tally)
     // The bytes back as the live display last counted them, corrected to
     // the final figure; a run that never saw a byte keeps "0/1000".
     if (!engine_->progress().receivedText.empty())
-        showCaption(ui_->Label1, ofThousand(result.received));
+        showCaption(ui_->Label1, ofPattern(result.received, result.expected));
     if (result.sent > 100)
-        showCaption(ui_->Label2, ofThousand(result.sent));
+        showCaption(ui_->Label2, ofPattern(result.sent, result.expected));
     showCaption(ui_->Label23, QString::number(tally.bytesSent));
     showCaption(ui_->Label25, QString::number(tally.bytesReceived));
     if (result.verdict == Verdict::Pass) {
@@ -210,8 +212,8 @@ void Form1::showAborted(const std::string &reason)
     showCaption(ui_->Label14, noTime);
     showColours(ui_->Label3, Grey, Black);
     showCaption(ui_->Label3, QStringLiteral("-----"));
-    showCaption(ui_->Label1, QStringLiteral("0/1000"));
-    showCaption(ui_->Label2, QStringLiteral("0/1000"));
+    showCaption(ui_->Label1, ofPattern(0, plan_.patternLength()));
+    showCaption(ui_->Label2, ofPattern(0, plan_.patternLength()));
     ui_->Text2->setPlainText(fromBytes("\r\n\r\n\r\n" + reason));
     ui_->Text2->repaint();
 }

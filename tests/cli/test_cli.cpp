@@ -182,10 +182,11 @@ TEST(PortsCommandTest, OneDeviceALineWithHardwareOnlyUnlessAll)
     const PortsRun run = runPorts({"ports"});
     EXPECT_EQ(cli::kExitOk, run.status);
     EXPECT_EQ("/dev/ttyACM0  Arduino Uno  2341:0043  driver cdc_acm  maker Arduino (www.arduino.cc)  serial "
-              "85735313233351F0E1A1  /dev/serial/by-id/usb-Arduino__www.arduino.cc__Arduino_Uno_85735313233351F0E1A1-if00\n"
+              "85735313233351F0E1A1  /dev/serial/by-id/usb-Arduino__www.arduino.cc__Arduino_Uno_85735313233351F0E1A1-if00  "
+              "usb-path:1-2:1.0\n"
               "/dev/ttyFX0  16550A UART  system console  in use by agetty  (pid 812)  driver serial\n"
               "/dev/ttyUSB0  FT232R USB UART  0403:6001  in use by minicom  (pid 4321)  driver ftdi_sio  maker FTDI  "
-              "serial A50285BI  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n",
+              "serial A50285BI  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0  usb-path:1-1:1.0\n",
               run.out);
     const std::string all = runPorts({"ports", "--all"}).out;
     EXPECT_NE(std::string::npos, all.find("\n/dev/ttyFX1  no UART  driver serial8250\n/dev/ttyFX10  no UART"));
@@ -209,8 +210,8 @@ TEST(PortsCommandTest, JsonHoldsEveryFieldOfEveryDevice)
                     {"manufacturer", "FTDI"},
                     {"product", "FT232R USB UART"},
                     {"serial_number", "A50285BI"},
-                    {"interface", nullptr},
-                    {"usb_path", nullptr},
+                    {"interface", 0},
+                    {"usb_path", "1-1:1.0"},
                     {"latency_timer_ms", nullptr},
                     {"uart_fitted", nullptr},
                     {"uart_type", nullptr},

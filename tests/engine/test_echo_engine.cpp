@@ -95,8 +95,8 @@ std::string pattern()
 RunSettings settingsAt(const char *baud, const char *port = "1")
 {
     RunSettings settings;
-    settings.port = static_cast<int16_t>(std::atoi(port));
-    settings.baud = echotest::readBaudText(baud);
+    settings.plan.sendPort.port = static_cast<int16_t>(std::atoi(port));
+    settings.plan.baud = echotest::readBaudText(baud);
     return settings;
 }
 
@@ -179,8 +179,8 @@ TEST_F(EchoRunTest, OpensWithTheModeTextAndSendsTenByteChunks)
 TEST_F(EchoRunTest, OpensTheNamedDeviceInThePortsSlot)
 {
     platform.setEcho(true);
-    settings.port = 2;
-    settings.device = "/dev/ttyUSB7";
+    settings.plan.sendPort.port = 2;
+    settings.plan.sendPort.device = "/dev/ttyUSB7";
     run();
     const auto opens = platform.callsOf(CommCall::CreateFile);
     ASSERT_EQ(1u, opens.size());
@@ -386,8 +386,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(EchoRunTest, MessagesNameTheDeviceWhenTheSettingsNameIt)
 {
-    settings.device = "/dev/ttyUSB0";
-    settings.portName = "/dev/ttyUSB0";
+    settings.plan.sendPort.device = "/dev/ttyUSB0";
+    settings.plan.sendPort.portName = "/dev/ttyUSB0";
     platform.addMissingDevice("/dev/ttyUSB0");
     run();
     ASSERT_EQ(1u, view.messages.size());

@@ -53,7 +53,7 @@ struct LossCase {
 
 class PortLossTest : public ::testing::TestWithParam<LossCase> {
 protected:
-    PortLossTest() { settings.baud = echotest::readBaudText("115200"); }
+    PortLossTest() { settings.plan.baud = echotest::readBaudText("115200"); }
     RunSettings settings;
     FakeCommPlatform platform;
     serial::modCOMM comm{platform};

@@ -32,8 +32,8 @@ TEST(PortLossOnALine, HangUpMidRunFailsAtOnceAndTheNextRunPasses)
     serial::modCOMM comm;
     HeadlessView view;
     RunSettings settings;
-    settings.device = dying.devicePath();
-    settings.baud = echotest::readBaudText("1200");
+    settings.plan.sendPort.device = dying.devicePath();
+    settings.plan.baud = echotest::readBaudText("1200");
     EchoTestRun engine{comm, view, echotest::systemTimerClock()};
 
     const auto start = std::chrono::steady_clock::now();
@@ -50,8 +50,8 @@ TEST(PortLossOnALine, HangUpMidRunFailsAtOnceAndTheNextRunPasses)
 
     serial::VirtualEchoPlug working;
     ASSERT_TRUE(working.start()) << working.errorText();
-    settings.device = working.devicePath();
-    settings.baud = echotest::readBaudText("115200");
+    settings.plan.sendPort.device = working.devicePath();
+    settings.plan.baud = echotest::readBaudText("115200");
     EXPECT_EQ(Verdict::Pass, engine.run(settings).verdict);
 }
 
@@ -74,15 +74,15 @@ TEST(PortLossOnALine, AbortedSlowRunLeavesNothingForTheNextRuns)
         }
     } view;
     RunSettings settings;
-    settings.device = plug.devicePath();
-    settings.baud = echotest::readBaudText("300");
+    settings.plan.sendPort.device = plug.devicePath();
+    settings.plan.baud = echotest::readBaudText("300");
     EchoTestRun engine{comm, view, echotest::systemTimerClock()};
     comm.setYield([&view] { view.yield(); });
     view.engine = &engine;
     EXPECT_EQ(Verdict::Aborted, engine.run(settings).verdict);
 
     view.engine = nullptr;
-    settings.baud = echotest::readBaudText("115200");
+    settings.plan.baud = echotest::readBaudText("115200");
     EXPECT_EQ(Verdict::Pass, engine.run(settings).verdict);
     EXPECT_EQ(Verdict::Pass, engine.run(settings).verdict);
 }

@@ -229,7 +229,7 @@ RunSample failingAt(double seconds, std::vector<int32_t> positions)
 
 TEST(RunStatistics, CountsFaultsWhereTheyFell)
 {
-    RunStatistics stats;
+    RunStatistics stats(1000);
     RunSample good;
     good.pass = true;
     good.expectedBytes = 1000;
@@ -262,7 +262,7 @@ TEST(RunStatistics, CountsFaultsWhereTheyFell)
 
 TEST(RunStatistics, TheSeriesOverTimeStaysBoundedAndKeepsEveryRun)
 {
-    RunStatistics stats;
+    RunStatistics stats(1000);
     const int runs = 20000;
     for (int i = 0; i < runs; ++i) {
         RunSample s = i % 1000 == 999 ? failingAt(i * 0.5, {3}) : RunSample{};

@@ -19,8 +19,8 @@ using echotest::Verdict;
 echotest::RunSettings settingsFor(int16_t port, int baud)
 {
     echotest::RunSettings settings;
-    settings.port = port;
-    settings.baud = echotest::readBaudText(std::to_string(baud));
+    settings.plan.sendPort.port = port;
+    settings.plan.baud = echotest::readBaudText(std::to_string(baud));
     return settings;
 }
 

@@ -1,0 +1,75 @@
+#include "engine/port_session.h"
+
+#include "engine/timer_clock.h"
+
+namespace echotest {
+
+RunSample sampleOf(const RunResult &result, double startSeconds)
+{
+    RunSample sample;
+    sample.startSeconds = startSeconds;
+    sample.pass = result.verdict == Verdict::Pass;
+    sample.expectedBytes = result.expected;
+    sample.wrongBytes = result.diff.wrongBytes;
+    sample.missingBytes = result.diff.missingBytes;
+    sample.extraBytes = result.diff.extraBytes;
+    sample.errorPositions = result.diff.errorPositions;
+    sample.firstByteMs = result.firstByteMs;
+    if (result.lastReadMs >= 0)
+        sample.lastReadMs = static_cast<double>(result.lastReadMs);
+    sample.lineRate = result.lineRate;
+    sample.lineErrors = result.lineErrorCounts;
+    return sample;
+}
+
+SessionFigures &SessionFigures::operator+=(const SessionFigures &other)
+{
+    runs += other.runs;
+    failures += other.failures;
+    bytesCompared += other.bytesCompared;
+    errors += other.errors;
+    lastRead.merge(other.lastRead);
+    return *this;
+}
+
+PortSession::PortSession(RunSettings settings, std::function<bool()> abortRequested)
+    : name_(settings.shownName()),
+      settings_(std::move(settings)),
+      abortRequested_(std::move(abortRequested)),
+      engine_(comm_, view_, systemTimerClock()),
+      statistics_(settings_.plan.patternLength())
+{
+    view_.onYield = [this] {
+        if (abortRequested_ && abortRequested_() && !engine_.flags().AbortRequested)
+            engine_.requestAbort(kUserAbortMessage);
+        if (onProgress && engine_.isRunning())
+            onProgress(engine_.progress());
+    };
+    comm_.setYield([this] { view_.yield(); });
+}
+
+RunResult PortSession::run(double startSeconds)
+{
+    RunResult result = engine_.run(settings_);
+    if (result.verdict == Verdict::Pass || result.verdict == Verdict::Fail) {
+        const RunSample sample = sampleOf(result, startSeconds);
+        const std::lock_guard lock(statisticsMutex_);
+        statistics_.add(sample);
+    }
+    return result;
+}
+
+RunStatistics PortSession::statistics() const
+{
+    const std::lock_guard lock(statisticsMutex_);
+    return statistics_;
+}
+
+SessionFigures PortSession::figures() const
+{
+    const std::lock_guard lock(statisticsMutex_);
+    return {statistics_.runs(), statistics_.failures(), statistics_.bytesCompared(),
+            statistics_.wrongBytes() + statistics_.missingBytes() + statistics_.extraBytes(), statistics_.lastRead()};
+}
+
+} // namespace echotest

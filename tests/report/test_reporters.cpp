@@ -1,0 +1,313 @@
+// The reporters on made-up results: what each format writes for a pass, a
+// failure, an abort and a port that could not be opened, and that the
+// formats agree with each other.  The runs themselves are tested in
+// tests/cli against virtual echo plugs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/port_session.h"
+#include "report/console_reporters.h"
+#include "report/file_reporters.h"
+#include "report/record_fields.h"
+
+namespace {
+
+using echotest::RunRecord;
+using echotest::RunResult;
+using echotest::Verdict;
+namespace fs = std::filesystem;
+
+echotest::ReportedPort portNamed(const std::string &name)
+{
+    echotest::ReportedPort port{name, {}, {}};
+    port.plan.baud = echotest::readBaudText("115200");
+    return port;
+}
+
+RunResult passed()
+{
+    RunResult r;
+    r.verdict = Verdict::Pass;
+    r.baud = 115200;
+    r.expected = 1000;
+    r.sent = r.received = 1000;
+    r.sendMs = 3;
+    r.lastReadMs = 88;
+    r.lineTimeMs = 87;
+    r.timeoutMs = 187;
+    r.receivedText = "ABC";
+    r.firstByteMs = 0.5;
+    return r;
+}
+
+RunResult failed()
+{
+    RunResult r = passed();
+    r.verdict = Verdict::Fail;
+    r.received = 999;
+    r.receivedText = "AB\xE9";
+    r.diff.wrongBytes = 2;
+    r.diff.missingBytes = 1;
+    r.diff.errorPositions = {17, 40, 41};
+    r.diff.first = echotest::EchoDiff::FirstError{17, 'R', 'r'};
+    r.lineErrorCounts.framing = 1;
+    r.lineErrorCounts.overrun = 1;
+    r.lineErrorCounts.bufferOverrun = 1;
+    return r;
+}
+
+RunResult aborted()
+{
+    RunResult r = passed();
+    r.verdict = Verdict::Aborted;
+    r.sendMs = r.lastReadMs = -1;
+    return r;
+}
+
+RunResult openFailed()
+{
+    RunResult r;
+    r.verdict = Verdict::OpenFailed;
+    r.baud = 115200;
+    return r;
+}
+
+// A series of two ports: A passes, fails with a message that needs quoting,
+// is aborted; B cannot be opened.
+struct Series {
+    echotest::ReportedPort a = portNamed("/dev/pts/9");
+    echotest::ReportedPort b = portNamed("COM3");
+    RunResult results[4] = {passed(), failed(), aborted(), openFailed()};
+    std::vector<RunRecord> records{{a, 1, results[0], ""},
+                                   {a, 2, results[1], "Line \"lost\", <twice>\nthen back"},
+                                   {a, 3, results[2], ""},
+                                   {b, 1, results[3], "COM3 does not exist!    "}};
+    echotest::RunStatistics statistics{1000};
+    echotest::RunTally tally{1, 1, 2000, 1999};
+
+    void feed(echotest::RunReporter &reporter) const
+    {
+        echotest::SeriesInfo info;
+        info.seconds = 1.25;
+        reporter.begin(info, {a, b});
+        for (const RunRecord &record : records)
+            reporter.reportRun(record);
+        reporter.reportPortEnd({a, tally, statistics, ""});
+        reporter.reportPortEnd({b, {}, statistics, "COM3 does not exist!    "});
+        reporter.finish(info);
+    }
+};
+
+std::string fileText(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// RFC 4180 records, read back: quoted cells may hold commas, quotes and
+// line breaks.
+std::vector<std::vector<std::string>> csvRecords(const std::string &text)
+{
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        std::string &cell = rows.back().back();
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+            cell += text[++i];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ',')
+            rows.back().emplace_back();
+        else if (!quoted && c == '\r' && text.compare(i, 2, "\r\n") == 0 && ++i)
+            rows.emplace_back(1);
+        else
+            cell += c;
+    }
+    rows.pop_back(); // after the last line end
+    return rows;
+}
+
+class FileReporterTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path()
+        / ("rebounce-reporters-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+};
+
+TEST(JsonLinesReporter, WritesEachRecordWithItsFieldsInOrder)
+{
+    Series series;
+    std::vector<std::string> lines;
+    report::JsonLinesReporter reporter([&lines](const std::string &line) { lines.push_back(line); });
+    series.feed(reporter);
+    ASSERT_EQ(8u, lines.size()); // 3 runs, 1 error, a summary and statistics per port
+    EXPECT_EQ(R"({"type":"run","run":1,"verdict":"PASS","port":"/dev/pts/9","baud":115200,"sent":1000,)"
+              R"("received":1000,"send_ms":3,"last_read_ms":88,"min_transmit_ms":87,"timeout_ms":187,)"
+              R"("received_text":"ABC","first_byte_ms":0.5,"line_rate":null,)"
+              R"("line_errors":{"framing":0,"overrun":0,"parity":0,"break":0},)"
+              R"("position":null,"usb_id":null,"serial_number":null,"interface":null,"usb_path":null,"by_id":null,)"
+              R"("driver":null,"latency_timer_ms":null,"low_latency":null})",
+              lines[0]);
+    const auto fail = nlohmann::json::parse(lines[1]);
+    EXPECT_EQ("AB\u00e9", fail["received_text"]); // a byte over 0x7f as its code point
+    EXPECT_EQ("Line \"lost\", <twice>\nthen back", fail["message"]);
+    EXPECT_EQ((nlohmann::json{{"framing", 1}, {"overrun", 2}, {"parity", 0}, {"break", 0}}), fail["line_errors"]);
+    EXPECT_EQ((nlohmann::json{{"position", 17}, {"expected", 'R'}, {"received", 'r'}}), fail["first_error"]);
+    EXPECT_EQ((nlohmann::json{17, 40, 41}), fail["error_positions"]);
+    EXPECT_EQ(2, fail["wrong_bytes"]);
+    EXPECT_FALSE(nlohmann::json::parse(lines[0]).contains("wrong_bytes")) << "failure fields only for a FAIL";
+    EXPECT_EQ("ABORTED", nlohmann::json::parse(lines[2])["verdict"]);
+    EXPECT_EQ(R"({"type":"error","port":"COM3","exit_status":3,"message":"COM3 does not exist!    "})", lines[3]);
+    EXPECT_EQ(R"({"type":"summary","port":"/dev/pts/9","passes":1,"failures":1,"total_sent":2000,"total_received":1999})",
+              lines[4]);
+    EXPECT_EQ("statistics", nlohmann::json::parse(lines[5])["type"]);
+    EXPECT_EQ("COM3 does not exist!    ", nlohmann::json::parse(lines[6])["error"]);
+}
+
+TEST(TextReporter, WritesRunsSummariesAndMessages)
+{
+    Series series;
+    std::vector<std::string> lines, messages;
+    report::TextReporter text([&lines](const std::string &line) { lines.push_back(line); });
+    report::MessageReporter message([&messages](const std::string &line) { messages.push_back(line); });
+    series.feed(text);
+    series.feed(message);
+    const std::vector<std::string> expected = {
+        "Run 1: PASS  /dev/pts/9 at 115200 baud  sent 1000/1000  received 1000/1000  send 3 ms  last read 88 ms  "
+        "(line time 87 ms, time-out 187 ms)",
+        "Run 2: FAIL  /dev/pts/9 at 115200 baud  sent 1000/1000  received 999/1000  send 3 ms  last read 88 ms  "
+        "(line time 87 ms, time-out 187 ms)\n"
+        "    2 wrong, 1 missing, 0 extra; first at byte 17: expected 'R' (0x52), got 'r' (0x72); "
+        "line errors: framing 1, overrun 2, parity 0, break 0",
+        "Run 3: ABORTED (/dev/pts/9, 115200 baud)",
+        "/dev/pts/9: Passes: 1  Failures: 1  Total bytes sent: 2000  Total bytes received: 1999",
+        "COM3: Passes: 0  Failures: 0  Total bytes sent: 0  Total bytes received: 0",
+    };
+    EXPECT_EQ(expected, lines);
+    EXPECT_EQ((std::vector<std::string>{series.records[1].message, series.records[3].message}), messages);
+}
+
+TEST(TextReporter, StatisticsNameTheLineErrorsOnce)
+{
+    echotest::RunStatistics statistics(1000);
+    for (int i = 0; i < 3; ++i) {
+        echotest::RunSample sample = echotest::sampleOf(i == 1 ? failed() : passed(), i * 0.5);
+        statistics.add(sample);
+    }
+    const echotest::ReportedPort port = portNamed("/dev/pts/9");
+    const std::string text = report::statisticsText({port, {}, statistics, ""});
+    EXPECT_EQ(0u, text.find("/dev/pts/9 at 115200 baud: 3 runs, 2 passed, 1 failed\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("\n  line errors      framing 1, overrun 2, parity 0, break 0\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("(line time 87 ms)")) << text;
+    EXPECT_NE(std::string::npos, text.find("\n  failures at      0.5 s")) << text;
+}
+
+TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
+{
+    Series series;
+    const fs::path path = dir / "runs.csv";
+    {
+        report::CsvReporter csv(path.string());
+        ASSERT_EQ("", csv.failure());
+        series.feed(csv);
+        EXPECT_EQ("", csv.failure());
+    }
+    const auto rows = csvRecords(fileText(path));
+    ASSERT_EQ(4u, rows.size()) << "a header and the three runs; the port that did not open has no run";
+    const std::vector<std::string> &header = rows[0];
+    EXPECT_EQ("run,verdict,port,baud,sent,received,send_ms,last_read_ms,min_transmit_ms,timeout_ms,received_text,"
+              "message,first_byte_ms,line_rate.baud,line_rate.uncertainty,line_rate.differs,line_errors.framing,"
+              "line_errors.overrun,line_errors.parity,line_errors.break,wrong_bytes,missing_bytes,extra_bytes,"
+              "first_error.position,first_error.expected,first_error.received,error_positions,"
+              "position,usb_id,serial_number,interface,usb_path,by_id,driver,latency_timer_ms,low_latency",
+              report::csvHeader());
+    std::map<std::string, std::string> fail;
+    for (const auto &row : rows)
+        ASSERT_EQ(header.size(), row.size());
+    for (size_t i = 0; i < header.size(); ++i)
+        fail[header[i]] = rows[2][i];
+    EXPECT_EQ("FAIL", fail["verdict"]);
+    EXPECT_EQ(series.records[1].message, fail["message"]);
+    EXPECT_EQ("AB\u00e9", fail["received_text"]);
+    EXPECT_EQ("0.5", fail["first_byte_ms"]);
+    EXPECT_EQ("", fail["line_rate.baud"]);
+    EXPECT_EQ("2", fail["line_errors.overrun"]);
+    EXPECT_EQ("82", fail["first_error.expected"]);
+    EXPECT_EQ("17 40 41", fail["error_positions"]);
+    EXPECT_EQ("", rows[1][20]) << "no failure fields for a PASS";
+}
+
+TEST(CsvCell, QuotesOnlyWhatNeedsIt)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"plain", "plain"}, {"", ""}, {"a,b", "\"a,b\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""},
+    };
+    for (const auto &[text, cell] : cases)
+        EXPECT_EQ(cell, report::csvCell(text)) << text;
+}
+
+TEST_F(FileReporterTest, JunitCountsRunsFailuresAndErrorsPerPortAndValidates)
+{
+    Series series;
+    const fs::path path = dir / "runs.xml";
+    {
+        report::JunitReporter junit(path.string());
+        series.feed(junit);
+        EXPECT_EQ("", junit.failure());
+    }
+    const std::string xml = fileText(path);
+    EXPECT_NE(std::string::npos, xml.find(R"(<testsuites name="rebounce echo" tests="4" failures="1" errors="2")"))
+        << xml;
+    EXPECT_NE(std::string::npos, xml.find(R"(<testsuite name="/dev/pts/9" id="0" tests="3" failures="1" errors="1")"))
+        << xml;
+    EXPECT_NE(std::string::npos, xml.find(R"(<testsuite name="COM3" id="1" tests="1" failures="0" errors="1")")) << xml;
+    EXPECT_NE(std::string::npos, xml.find(R"(<property name="frame" value="8N1"/>)")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("<failure type=\"FAIL\" message=\"Line &quot;lost&quot;, &lt;twice&gt;&#10;"
+                                          "then back\">2 wrong, 1 missing, 0 extra; first at byte 17"))
+        << xml;
+    const std::regex testcase("<testcase ");
+    EXPECT_EQ(4, std::distance(std::sregex_iterator(xml.begin(), xml.end(), testcase), std::sregex_iterator()));
+#ifdef REBOUNCE_XMLLINT
+    const std::string command = std::string(REBOUNCE_XMLLINT) + " --noout --schema " + REBOUNCE_JUNIT_XSD + " "
+        + path.string() + " 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str())) << xml;
+#endif
+}
+
+TEST(XmlEscaped, KeepsTheDocumentWellFormedForAnyByte)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"a&b<c>\"d", "a&amp;b&lt;c&gt;&quot;d"},
+        {"line\n\tnext", "line&#10;&#9;next"},
+        {"\x01\x1b", "\\x01\\x1b"},               // no control characters in XML 1.0
+        {"caf\xC3\xA9 \xE2\x82\xAC", "caf\xC3\xA9 \xE2\x82\xAC"}, // UTF-8 stays
+        {"\xE9t\xC3", "\\xe9t\\xc3"},               // a stray byte is no UTF-8
+    };
+    for (const auto &[text, escaped] : cases)
+        EXPECT_EQ(escaped, report::xmlEscaped(text)) << text;
+}
+
+TEST_F(FileReporterTest, APathThatCannotBeWrittenIsToldBeforeTheFirstRun)
+{
+    const std::string path = (dir / "no-such-folder" / "x").string();
+    EXPECT_EQ("Cannot write the CSV file " + path + ".", report::CsvReporter(path).failure());
+    EXPECT_EQ("Cannot write the JUnit file " + path + ".", report::JunitReporter(path).failure());
+    report::HtmlReporter html(path, "test");
+    EXPECT_EQ("", html.failure()) << "the report is written at the end";
+    Series().feed(html);
+    EXPECT_EQ("Cannot write the report " + path + ".", html.failure());
+}
+
+} // namespace
