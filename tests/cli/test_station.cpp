@@ -126,6 +126,28 @@ TEST_F(StationTest, APortNamedByItsUsbPathCarriesItsIdentityIntoTheLineAndTheDat
     EXPECT_EQ((std::vector<std::int64_t>{records[0].run, records[1].run}), (std::vector<std::int64_t>{1, 2}));
 }
 
+TEST_F(StationTest, JunitAndCsvCarryThePositionAndTheUnit)
+{
+    echo.fixture = dir + "/fixture.json";
+    std::ofstream(echo.fixture) << R"({"positions": [{"name": "B7", "usb_path": "1-1.4:1.1"}]})";
+    echo.junit = dir + "/runs.xml";
+    echo.csv = dir + "/runs.csv";
+    ASSERT_EQ(cli::kExitOk, run()) << err.str();
+    std::ifstream xmlFile(echo.junit), csvFile(echo.csv);
+    const std::string xml((std::istreambuf_iterator<char>(xmlFile)), std::istreambuf_iterator<char>());
+    for (const char *property : {"<property name=\"position\" value=\"B7\"/>",
+                                 "<property name=\"usb_id\" value=\"0403:6011\"/>",
+                                 "<property name=\"interface\" value=\"1\"/>",
+                                 "<property name=\"usb_path\" value=\"1-1.4:1.1\"/>",
+                                 "<property name=\"latency_timer_ms\" value=\"16\"/>"})
+        EXPECT_NE(std::string::npos, xml.find(property)) << property << "\n" << xml;
+    std::string header, row;
+    std::getline(csvFile, header);
+    std::getline(csvFile, row);
+    EXPECT_NE(std::string::npos, header.find(",position,usb_id,serial_number,interface,usb_path,")) << header;
+    EXPECT_NE(std::string::npos, row.find(",B7,0403:6011,,1,1-1.4:1.1,")) << row;
+}
+
 TEST_F(StationTest, APseudoTerminalHasNoIdentity)
 {
     echo.discover = [] { return std::vector<serial::SerialDevice>{}; };
