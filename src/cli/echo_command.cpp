@@ -14,6 +14,7 @@
 #include "cli/run_log.h"
 #include "cli/station.h"
 #include "cli/terminal.h"
+#include "serial/device_selector.h"
 #include "engine/echo_runner.h"
 #include "report/console_reporters.h"
 #include "report/file_reporters.h"
@@ -62,8 +63,13 @@ struct SeriesPorts {
 // Fills ports; a message and an exit status when they cannot be had.
 std::optional<int> seriesPorts(const EchoOptions &options, Output &output, SeriesPorts &ports)
 {
-    const std::vector<serial::SerialDevice> devices = options.discover ? options.discover()
-                                                                       : std::vector<serial::SerialDevice>{};
+    // The machine's whole list only where a port is named by its place:
+    // listing looks through every process's open files.
+    const bool byPlace = !options.fixture.empty()
+        || std::any_of(options.devices.begin(), options.devices.end(), serial::isDeviceSelector);
+    const std::vector<serial::SerialDevice> devices = byPlace && options.discover
+        ? options.discover()
+        : std::vector<serial::SerialDevice>{};
     const auto add = [&](int port, std::unique_ptr<StationPort> station, std::optional<echotest::Frame> frame) {
         echotest::RunSettings settings;
         settings.plan.baud = echotest::readBaudText(station->baud.empty() ? options.baud : station->baud);

@@ -88,8 +88,29 @@ std::string resolvePort(StationPort &port, const std::vector<serial::SerialDevic
         return {};
     }
     port.device = port.requested;
-    if (const serial::SerialDevice *known = serial::findDevice(devices, port.requested))
+    if (const serial::SerialDevice *known = serial::findDevice(devices, port.requested)) {
         port.unit = *known;
+        return {};
+    }
+    // Without the machine's list (a plain path needs none): the one device
+    // asked about, which spares a look through every process's files.
+    const serial::UsbIdentity usb = serial::usbIdentityOf(port.requested);
+    if (usb.empty())
+        return {};
+    serial::SerialDevice d;
+    d.path = port.requested;
+    d.vendorId = usb.vendorId;
+    d.productId = usb.productId;
+    d.manufacturer = usb.manufacturer;
+    d.product = usb.product;
+    d.serialNumber = usb.serialNumber;
+    if (usb.interfaceNumber >= 0)
+        d.interfaceNumber = usb.interfaceNumber;
+    d.usbPath = usb.usbPath;
+    d.stablePath = usb.byIdPath;
+    d.driver = usb.driver;
+    d.latencyTimerMs = serial::readLatencyTimer(serial::latencyTimerFile(port.requested));
+    port.unit = d;
     return {};
 }
 
