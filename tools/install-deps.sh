@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev googletest         # core tests
   libbenchmark-dev                             # bench/
   libcli11-dev nlohmann-json3-dev              # rebounce-cli
+  libsqlite3-dev libpq-dev                     # the results database (--log, history)
+  postgresql                                   # a real server for the results database's tests
   fonts-liberation                             # metric-compatible Courier New / Arial
   xvfb xauth                                   # a display for screenshots and the GUI on headless boxes
   locales                                      # locale sources: tests build a comma-decimal locale of their own

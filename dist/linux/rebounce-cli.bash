@@ -43,6 +43,15 @@ _rebounce_cli()
             fi
             return
             ;;
+        --db | --log | --fixture | --report)
+            local IFS=$'\n'
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --verdict)
+            COMPREPLY=($(compgen -W "PASS FAIL ABORTED OPEN_FAILED EMPTY" -- "$cur"))
+            return
+            ;;
         --baud | --board-rate)
             COMPREPLY=($(compgen -W "300 1200 2400 4800 9600 14400 19200 38400 57600 115200 230400 250000 460800 500000 921600 1000000" -- "$cur"))
             return

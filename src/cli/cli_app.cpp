@@ -6,6 +6,7 @@
 #include "cli/echo_command.h"
 #include "cli/pair_command.h"
 #include "cli/lines_command.h"
+#include "cli/history_command.h"
 #include "cli/plug_command.h"
 #include "cli/ports_command.h"
 #include "cli/program_info.h"
@@ -30,6 +31,7 @@ int run(int argc, char **argv)
     addPlugCommand(app, exitStatus);
     addPairCommand(app, exitStatus);
     addPortsCommand(app, exitStatus);
+    addHistoryCommand(app, exitStatus);
 
     try {
         app.parse(argc, argv);

@@ -11,7 +11,11 @@
 #include "cli/echo_inputs.h"
 #include "cli/exit_status.h"
 #include "cli/lines_command.h"
+#include "cli/fixture_file.h"
+#include "cli/run_log.h"
+#include "cli/station.h"
 #include "cli/terminal.h"
+#include "serial/device_selector.h"
 #include "engine/echo_runner.h"
 #include "engine/pattern_forms.h"
 #include "engine/rate_sweep.h"
@@ -51,16 +55,100 @@ int exitStatusOf(SeriesOutcome outcome)
     return kExitUsage;
 }
 
+// The ports of a series: those named with --port and --device, then the
+// positions of a fixture; each with the unit behind it, looked up now.
+struct SeriesPorts {
+    std::vector<std::unique_ptr<StationPort>> stations; // one per run port, in the same order
+    std::vector<echotest::RunSettings> settings;
+    std::vector<std::optional<echotest::Frame>> frames; // a fixture position's own frame
+    std::vector<std::unique_ptr<StationPort>> empty;    // fixture positions with nothing plugged in
+};
+
+// Fills ports; a message and an exit status when they cannot be had.
+std::optional<int> seriesPorts(const EchoOptions &options, Output &output, SeriesPorts &ports)
+{
+    // The machine's whole list only where a port is named by its place:
+    // listing looks through every process's open files.
+    const bool byPlace = !options.fixture.empty()
+        || std::any_of(options.devices.begin(), options.devices.end(), serial::isDeviceSelector);
+    const std::vector<serial::SerialDevice> devices = byPlace && options.discover
+        ? options.discover()
+        : std::vector<serial::SerialDevice>{};
+    const auto add = [&](int port, std::unique_ptr<StationPort> station, std::optional<echotest::Frame> frame) {
+        echotest::RunSettings settings;
+        settings.plan.baud = echotest::readBaudText(station->baud.empty() ? options.baud : station->baud);
+        ports.frames.push_back(frame);
+        settings.plan.sendPort.port = static_cast<int16_t>(port);
+        settings.plan.sendPort.device = station->device;
+        settings.plan.sendPort.portName = station->device; // "COM" + n unless a device is named
+        settings.lowerCase = options.lowerCase;
+        ports.settings.push_back(std::move(settings));
+        ports.stations.push_back(std::move(station));
+    };
+    for (const int port : options.ports) {
+        auto station = std::make_unique<StationPort>();
+        station->requested = serial::comPortDevice(port);
+        resolvePort(*station, devices);
+        station->device.clear(); // the run opens the slot, as it always has
+        add(port, std::move(station), std::nullopt);
+    }
+    for (const std::string &device : options.devices) {
+        auto station = std::make_unique<StationPort>();
+        station->requested = device;
+        if (const std::string error = resolvePort(*station, devices); !error.empty()) {
+            output.message(error);
+            return kExitOpenFailed;
+        }
+        add(1, std::move(station), std::nullopt);
+    }
+    if (options.fixture.empty())
+        return std::nullopt;
+    Fixture fixture;
+    try {
+        fixture = readFixtureFile(options.fixture, options.baud);
+    } catch (const FixtureError &error) {
+        output.message(error.what());
+        return kExitUsage;
+    }
+    for (const FixturePosition &position : fixture.positions) {
+        auto station = std::make_unique<StationPort>();
+        if (const std::string error = resolvePosition(*station, position, devices); !error.empty()) {
+            output.message(error);
+            return kExitOpenFailed;
+        }
+        if (station->empty)
+            ports.empty.push_back(std::move(station));
+        else
+            add(1, std::move(station), position.frame ? echotest::parseFrame(*position.frame) : std::nullopt);
+    }
+    return std::nullopt;
+}
+
 // The plans of every port given, and the lane each runs in: a port's
 // rates and directions run one after the other, the ports side by side.
-// Empty with the reason in error for a plan that cannot run.
 struct Plans {
     std::vector<echotest::RunSettings> settings;
     std::vector<int> lanes;
 };
 
-std::optional<Plans> plansOf(const EchoOptions &options, const std::optional<echotest::LineTestOptions> &lineTest,
-                            std::string &error)
+// What the options ask of every port: checked before anything is opened.
+struct PlanParts {
+    echotest::Pattern pattern;
+    echotest::Frame frame;
+    std::vector<std::string> sweep; // the rates of a sweep; empty: each port's own
+    std::optional<echotest::LineTestOptions> lineTest;
+};
+
+echotest::Frame withFlow(echotest::Frame frame, const std::string &flow)
+{
+    frame.flow = flow == "rtscts" ? echotest::Frame::Flow::RtsCts
+        : flow == "xonxoff"       ? echotest::Frame::Flow::XonXoff
+                                  : echotest::Frame::Flow::None;
+    return frame;
+}
+
+// Empty with the reason in error for a plan that cannot run.
+std::optional<PlanParts> planParts(const EchoOptions &options, std::string &error)
 {
     std::string why;
     const auto pattern = echotest::makePattern({options.pattern, options.length, options.chunk}, why);
@@ -68,71 +156,83 @@ std::optional<Plans> plansOf(const EchoOptions &options, const std::optional<ech
         error = "--pattern: " + why;
         return std::nullopt;
     }
-    auto frame = echotest::parseFrame(options.frame);
+    const auto frame = echotest::parseFrame(options.frame);
     if (!frame) {
         error = "--frame: '" + options.frame + "' is no frame (data bits 5-8, parity N/E/O/M/S, stop bits 1, 1.5 or 2)";
         return std::nullopt;
     }
-    frame->flow = options.flow == "rtscts" ? echotest::Frame::Flow::RtsCts
-        : options.flow == "xonxoff"        ? echotest::Frame::Flow::XonXoff
-                                           : echotest::Frame::Flow::None;
+    PlanParts parts{*pattern, withFlow(*frame, options.flow), {}, std::nullopt};
     // Refused before anything is opened: a frame that cannot carry the
     // pattern would fail every byte, or pass a masked pattern.
-    if (const auto mismatch = echotest::patternFrameMismatch(*pattern, *frame)) {
-        error = "--pattern " + pattern->name + " does not fit --frame " + frame->name() + ": " + *mismatch;
+    if (const auto mismatch = echotest::patternFrameMismatch(parts.pattern, parts.frame)) {
+        error = "--pattern " + parts.pattern.name + " does not fit --frame " + parts.frame.name() + ": " + *mismatch;
         return std::nullopt;
     }
-    std::vector<std::string> rates{options.baud};
     if (!options.sweep.empty()) {
         const auto swept = echotest::parseSweep(options.sweep, why);
         if (!swept) {
             error = why;
             return std::nullopt;
         }
-        rates.clear();
         for (const std::uint32_t rate : *swept)
-            rates.push_back(std::to_string(rate));
+            parts.sweep.push_back(std::to_string(rate));
     }
-    std::vector<echotest::PlanPort> senders;
-    for (const int port : options.ports)
-        senders.push_back({static_cast<int16_t>(port), {}, {}});
-    for (const std::string &device : options.devices)
-        senders.push_back({1, device, device}); // "COM" + n unless a device is named
-    if (!options.to.empty() && options.to.size() != senders.size()) {
-        error = "--to: give one listening port for each sending port (" + std::to_string(senders.size()) + " sending, "
-            + std::to_string(options.to.size()) + " listening)";
-        return std::nullopt;
+    if (options.lines) {
+        parts.lineTest = lineTestOptions(options.plug, why);
+        if (!parts.lineTest) {
+            error = "--wiring: " + why;
+            return std::nullopt;
+        }
     }
     if (options.bothWays && options.to.empty()) {
         error = "--both-ways needs --to";
         return std::nullopt;
     }
+    return parts;
+}
 
+// Each port's plan at each rate and in each direction.
+std::optional<Plans> plansOf(const EchoOptions &options, const PlanParts &parts, const SeriesPorts &ports,
+                             std::string &error)
+{
+    const std::vector<echotest::RunSettings> &senders = ports.settings;
+    if (!options.to.empty() && options.to.size() != senders.size()) {
+        error = "--to: give one listening port for each sending port (" + std::to_string(senders.size()) + " sending, "
+            + std::to_string(options.to.size()) + " listening)";
+        return std::nullopt;
+    }
     Plans plans;
     for (std::size_t i = 0; i < senders.size(); ++i) {
+        const echotest::PlanPort &send = senders[i].plan.sendPort;
+        const echotest::Frame frame = ports.frames[i] ? withFlow(*ports.frames[i], options.flow) : parts.frame;
+        if (const auto mismatch = echotest::patternFrameMismatch(parts.pattern, frame)) {
+            error = "--pattern " + parts.pattern.name + " does not fit the frame " + frame.name() + ": " + *mismatch;
+            return std::nullopt;
+        }
         std::vector<std::pair<echotest::PlanPort, std::optional<echotest::PlanPort>>> directions;
         if (options.to.empty()) {
-            directions.push_back({senders[i], std::nullopt});
+            directions.push_back({send, std::nullopt});
         } else {
             // The listening port takes another slot of the session's layer.
-            const echotest::PlanPort listen{static_cast<int16_t>(senders[i].port % 4 + 1), options.to[i], options.to[i]};
-            directions.push_back({senders[i], listen});
+            const echotest::PlanPort listen{static_cast<int16_t>(send.port % 4 + 1), options.to[i], options.to[i]};
+            directions.push_back({send, listen});
             if (options.bothWays)
-                directions.push_back({listen, senders[i]});
+                directions.push_back({listen, send});
         }
+        const std::vector<std::string> rates = parts.sweep.empty()
+            ? std::vector<std::string>{senders[i].plan.baud.text} : parts.sweep;
         for (const std::string &rate : rates) {
-            for (const auto &[send, listen] : directions) {
-                echotest::RunSettings settings;
-                settings.plan.pattern = *pattern;
-                settings.plan.frame = *frame;
+            for (const auto &[from, to] : directions) {
+                echotest::RunSettings settings = senders[i];
+                settings.plan.pattern = parts.pattern;
+                settings.plan.frame = frame;
                 settings.plan.baud = echotest::readBaudText(rate);
-                settings.plan.sendPort = send;
-                settings.plan.listenPort = listen;
+                settings.plan.sendPort = from;
+                settings.plan.listenPort = to;
                 if (options.rs485)
                     settings.plan.rs485 = serial::Rs485Mode{true, false, options.rs485DelayBeforeMs,
                                                             options.rs485DelayAfterMs};
-                settings.lowerCase = options.lowerCase;
-                settings.lineTest = lineTest;
+                settings.lineTest = parts.lineTest;
                 plans.settings.push_back(std::move(settings));
                 plans.lanes.push_back(static_cast<int>(i));
             }
@@ -207,26 +307,72 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
 {
     installInterruptHandler();
     Output output(out, err);
-    std::optional<echotest::LineTestOptions> lineTest;
-    if (options.lines) {
-        std::string why;
-        lineTest = lineTestOptions(options.plug, why);
-        if (!lineTest) {
-            output.message("--wiring: " + why);
-            return kExitUsage;
-        }
-    }
     std::string error;
-    std::optional<Plans> plans = plansOf(options, lineTest, error);
+    const std::optional<PlanParts> parts = planParts(options, error);
+    if (!parts) {
+        output.message(error);
+        return kExitUsage;
+    }
+    SeriesPorts ports;
+    if (const std::optional<int> refused = seriesPorts(options, output, ports))
+        return *refused;
+    if (ports.settings.empty() && ports.empty.empty())
+        return kExitUsage;
+    for (size_t i = 0; i < ports.stations.size(); ++i)
+        ports.settings[i].identity = ports.stations[i]->identity();
+    std::optional<Plans> plans = plansOf(options, *parts, ports, error);
     if (!plans) {
         output.message(error);
         return kExitUsage;
     }
+
+    std::unique_ptr<RunLog> log;
+    if (!options.log.empty())
+        log = std::make_unique<RunLog>(options.log, [&output](const std::string &line) { output.message(line); });
+    // A position with nothing plugged in is said and kept, and fails nothing.
+    for (const auto &station : ports.empty) {
+        const std::int64_t rate =
+            echotest::readBaudText(station->baud.empty() ? options.baud : station->baud).wholeRate;
+        if (log)
+            log->write(emptyRecord(*station, options.operatorName, rate));
+        output.print(options.json ? emptyJson(*station, rate).dump()
+                                  : station->position + ": EMPTY (" + station->emptyReason + ")");
+    }
     if (plans->settings.empty())
-        return kExitUsage;
+        return kExitOk;
+    // The adapters' latency for the runs, put back when they are over
+    // (also after Ctrl+C, or an unplug, when there is nothing to put back).
+    // (A rate the runner refuses opens nothing, not even for this.)
+    const bool ratesTaken = std::all_of(plans->settings.begin(), plans->settings.end(), [](const auto &settings) {
+        return settings.plan.baud.wholeRate >= echotest::kMinimumBaudRate;
+    });
+    if (options.lowLatency && ratesTaken) {
+        for (const auto &station : ports.stations) {
+            if (const std::string problem = applyLowLatency(*station); !problem.empty())
+                output.message(problem);
+        }
+    }
+    struct Restore {
+        SeriesPorts &ports;
+        ~Restore()
+        {
+            for (const auto &station : ports.stations) {
+                if (station->lowLatency)
+                    station->lowLatency->restore();
+            }
+        }
+    } restore{ports};
+
     echotest::EchoRunner runner(std::move(plans->settings), {options.runs, options.runsGiven, options.duration},
                                 std::move(plans->lanes));
     runner.abortRequested = interruptRequested;
+    // The record is kept before the run is shown: a run on the screen is a
+    // run in the database.
+    std::unique_ptr<LogReporter> logged;
+    if (log) {
+        logged = std::make_unique<LogReporter>(*log, options.operatorName);
+        runner.addReporter(*logged);
+    }
 
     report::MessageReporter messages([&output](const std::string &line) { output.message(line); });
     runner.addReporter(messages);
@@ -287,8 +433,11 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
         ->check(CLI::Range(1, 4));
     where->add_option("--device", options->devices,
                       "Any serial device: /dev/ttyUSB0, a pseudo-terminal, COM7, a port served over RFC 2217 "
-                      "(rfc2217://HOST:PORT, e.g. by ser2net); repeat to test several at once")
+                      "(rfc2217://HOST:PORT, e.g. by ser2net), or by its place: usb-path:1-1.4:1.0, "
+                      "usb-serial:FT1ABCDE[:N]; repeat to test several at once")
         ->check(CLI::Validator(checkDeviceText, "DEVICE"));
+    where->add_option("--fixture", options->fixture,
+                      "A fixture file (JSON) naming each position's USB port; tests every position at once");
     where->require_option(1, 0);
     command->add_option("--baud", options->baud, "Baud rate (any integer the driver takes)")
         ->check(CLI::Validator(checkBaudText, "RATE"));
@@ -353,6 +502,12 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
                                     "Test the handshake lines through a full loopback plug before the data of each run");
     for (CLI::Option *plugOption : addPlugOptions(command, options->plug))
         plugOption->needs(lines);
+    command->add_option("--log", options->log,
+                        "Keep every run in a results database: an SQLite file, or postgresql://...");
+    command->add_option("--operator", options->operatorName, "Who runs the test, for the records");
+    command->add_flag("--low-latency", options->lowLatency,
+                      "Set the adapter's latency timer to 1 ms and its low-latency flag for the run, then put "
+                      "them back");
     command->callback([options, duration, runs, &exitStatus] {
         options->runsGiven = runs->count() > 0;
         if (!duration->empty())

@@ -1,11 +1,13 @@
 #pragma once
 #include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/lines_command.h"
+#include "serial/port_discovery.h"
 
 namespace CLI {
 class App;
@@ -42,6 +44,14 @@ struct EchoOptions {
     std::string sweep;                    // rates to run the plan at, one after the other
     bool lines = false;      // the line test before the data of every run ...
     PlugOptions plug;        // ... of this plug
+    // A test station's additions (docs/results-db.md, docs/fixture-files.md).
+    std::string log;          // the results database: a file or postgresql://...
+    std::string operatorName; // who runs the station
+    std::string fixture;      // a fixture file: every position at once
+    bool lowLatency = false;  // a 1 ms latency timer and the low-latency flag for the run
+    // The machine's serial devices, for the units' identities and for
+    // usb-path: and usb-serial: names; tests give a fixture tree's.
+    std::function<std::vector<serial::SerialDevice>()> discover = serial::listSerialDevices;
 };
 
 // "90s", "10m", "1h", "1h30m", "250ms" or plain seconds; none for anything else.

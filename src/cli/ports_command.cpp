@@ -21,6 +21,11 @@ nlohmann::ordered_json textOrNull(const std::string &text)
     return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
 }
 
+nlohmann::ordered_json numberOrNull(const std::optional<int> &number)
+{
+    return number ? nlohmann::ordered_json(*number) : nlohmann::ordered_json();
+}
+
 nlohmann::ordered_json asJson(const serial::SerialDevice &device)
 {
     nlohmann::ordered_json holders = nlohmann::ordered_json::array();
@@ -39,6 +44,9 @@ nlohmann::ordered_json asJson(const serial::SerialDevice &device)
         {"manufacturer", textOrNull(device.manufacturer)},
         {"product", textOrNull(device.product)},
         {"serial_number", textOrNull(device.serialNumber)},
+        {"interface", numberOrNull(device.interfaceNumber)},
+        {"usb_path", textOrNull(device.usbPath)},
+        {"latency_timer_ms", numberOrNull(device.latencyTimerMs)},
         {"uart_fitted", uartFitted},
         {"uart_type", textOrNull(device.uartType)},
         {"console", device.console},
@@ -61,6 +69,9 @@ std::string asText(const serial::SerialDevice &device)
     add("maker ", device.manufacturer);
     add("serial ", device.serialNumber);
     add("", device.stablePath);
+    add("usb-path:", device.usbPath);
+    if (device.latencyTimerMs)
+        add("latency timer ", std::to_string(*device.latencyTimerMs) + " ms");
     return line;
 }
 

@@ -19,6 +19,7 @@
 #include "engine/test_plan.h"
 #include "serial/comm_error.h"
 #include "serial/comm_platform.h"
+#include "serial/port_discovery.h"
 
 namespace serial {
 class modCOMM;
@@ -49,12 +50,22 @@ enum Colour : uint32_t {
 enum class MessageIcon { None, Exclamation };
 
 // What one run is asked to do: the plan, and which echo passes.
+// What the records say of the unit behind a port: the run itself never
+// looks at it.  Empty for a port that is not on USB (a pseudo-terminal).
+struct PortIdentity {
+    std::string position;               // the fixture's name for the place, "A3"
+    serial::UsbIdentity usb;            // vendor:product, serial number, interface, path, by-id name, driver
+    std::optional<int> latencyTimerMs;  // an FTDI adapter's latency timer during the runs
+    std::optional<bool> lowLatency;     // the driver's low-latency flag, where it was set
+};
+
 struct RunSettings {
     TestPlan plan;
     bool lowerCase = false; // a lower-case echo passes (changeable during the run)
     // The line test of a full loopback plug on the port the run sends on,
     // before the data (the window's runs have none).
     std::optional<LineTestOptions> lineTest;
+    PortIdentity identity;  // for the reports only
 
     // How messages name the port the run sends on.
     std::string shownName() const { return plan.sendPort.shownName(); }

@@ -22,7 +22,7 @@ SeriesOutcome worse(SeriesOutcome a, SeriesOutcome b)
 
 struct EchoRunner::Port {
     Port(RunSettings settings, std::function<bool()> abortRequested)
-        : reported{settings.shownName(), settings.plan}, session(std::move(settings), std::move(abortRequested))
+        : reported{settings.shownName(), settings.plan, settings.identity}, session(std::move(settings), std::move(abortRequested))
     {
     }
     ReportedPort reported;

@@ -16,6 +16,7 @@ namespace echotest {
 struct ReportedPort {
     std::string name;
     TestPlan plan;
+    PortIdentity identity; // the unit behind it and its place
 };
 
 // One run on a port.

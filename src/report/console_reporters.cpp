@@ -82,10 +82,13 @@ std::string runText(const RunRecord &record)
 {
     const echotest::RunResult &result = record.result;
     const std::string run = "Run " + std::to_string(record.run) + ": ";
+    // A fixture's position leads the port's name.
+    const std::string &position = record.port.identity.position;
+    const std::string port = position.empty() ? record.port.name : position + " " + record.port.name;
     if (result.verdict == Verdict::Aborted)
-        return run + "ABORTED (" + record.port.name + ", " + std::to_string(result.baud) + " baud)";
+        return run + "ABORTED (" + port + ", " + std::to_string(result.baud) + " baud)";
     const std::string of = std::string(1, '/').append(std::to_string(result.expected));
-    std::string text = run + verdictText(result.verdict) + "  " + record.port.name + " at "
+    std::string text = run + verdictText(result.verdict) + "  " + port + " at "
         + std::to_string(result.baud) + " baud  sent " + std::to_string(result.sent) + of + "  received "
         + std::to_string(result.received) + of + "  send " + std::to_string(result.sendMs) + " ms  last read "
         + (reportedLastReadMs(result) ? std::to_string(*reportedLastReadMs(result)) + " ms" : std::string("none"))

@@ -195,8 +195,23 @@ void JunitReporter::begin(const echotest::SeriesInfo &info, const std::vector<ec
         suite.properties = "    <properties>\n"
                                     "      <property name=\"baud\" value=\"" + xmlEscaped(port.plan.baud.text) + "\"/>\n"
                                     "      <property name=\"frame\" value=\"" + frameText(port.plan) + "\"/>\n"
-                                    "      <property name=\"pattern\" value=\"" + xmlEscaped(port.plan.pattern.name) + "\"/>\n"
-                                    "    </properties>\n";
+                                    "      <property name=\"pattern\" value=\"" + xmlEscaped(port.plan.pattern.name) + "\"/>\n";
+        // The unit and its place, as far as they apply.
+        const echotest::PortIdentity &id = port.identity;
+        const auto property = [&suite](const char *name, const std::string &value) {
+            if (!value.empty())
+                suite.properties += "      <property name=\"" + std::string(name) + "\" value=\"" + xmlEscaped(value)
+                    + "\"/>\n";
+        };
+        property("position", id.position);
+        property("usb_id", id.usb.usbId());
+        property("serial_number", id.usb.serialNumber);
+        property("interface", id.usb.interfaceNumber >= 0 ? std::to_string(id.usb.interfaceNumber) : std::string());
+        property("usb_path", id.usb.usbPath);
+        property("by_id", id.usb.byIdPath);
+        property("driver", id.usb.driver);
+        property("latency_timer_ms", id.latencyTimerMs ? std::to_string(*id.latencyTimerMs) : std::string());
+        suite.properties += "    </properties>\n";
     }
 }
 
@@ -286,6 +301,29 @@ void HtmlReporter::reportPortEnd(const echotest::PortEnd &end)
     ports_.push_back({end.port, end.statistics, lines_[end.port.name]});
 }
 
+namespace {
+
+// "position A2, USB 0403:6011, serial FT1ABCDE, interface 1, at 1-1.4:1.1,
+// ftdi_sio, latency timer 1 ms".
+std::string unitText(const echotest::PortIdentity &id)
+{
+    std::string text;
+    const auto add = [&text](const std::string &part) {
+        if (!part.empty())
+            text += (text.empty() ? "" : ", ") + part;
+    };
+    add(id.position.empty() ? "" : "position " + id.position);
+    add(id.usb.usbId().empty() ? "" : "USB " + id.usb.usbId());
+    add(id.usb.serialNumber.empty() ? "" : "serial " + id.usb.serialNumber);
+    add(id.usb.interfaceNumber < 0 ? "" : "interface " + std::to_string(id.usb.interfaceNumber));
+    add(id.usb.usbPath.empty() ? "" : "at " + id.usb.usbPath);
+    add(id.usb.driver);
+    add(id.latencyTimerMs ? "latency timer " + std::to_string(*id.latencyTimerMs) + " ms" : "");
+    return text;
+}
+
+} // namespace
+
 void HtmlReporter::finish(const echotest::SeriesInfo &info)
 {
     std::vector<ReportPort> ports;
@@ -294,7 +332,7 @@ void HtmlReporter::finish(const echotest::SeriesInfo &info)
         ports.push_back({p.port.name, plan.baud.text, static_cast<double>(plan.baud.wholeRate),
                          static_cast<double>(plan.lineTimeMs()), plan.patternLength(), &p.statistics,
                          plan.pattern.name, frameText(plan), plan.listenPort ? plan.listenPort->shownName() : "",
-                         &p.lines});
+                         &p.lines, unitText(p.port.identity)});
     }
     open();
     writeHtmlReport(out(), {localTime(info.startedAt, "%Y-%m-%d %H:%M:%S"), info.seconds, version_}, ports);

@@ -206,6 +206,8 @@ void writeHtmlReport(std::ostream &out, const ReportInfo &info, const std::vecto
         << ".</p>\n";
     for (size_t i = 0; i < ports.size(); ++i) {
         out << "<h2>" << escaped(ports[i].name) << " at " << escaped(ports[i].baud) << " baud</h2>\n";
+        if (!ports[i].unit.empty())
+            out << "<p>" << escaped(ports[i].unit) << "</p>\n";
         writeSummary(out, ports[i]);
         if (ports[i].lines && ports[i].lines->runs > 0)
             writeLines(out, *ports[i].lines);

@@ -24,6 +24,7 @@ struct ReportPort {
     std::string frame = "8N1";    // the frame's name, with its flow control
     std::string listenPort;       // two ports: where the echo was listened for
     const LineTally *lines = nullptr; // the handshake lines, where the runs tested them
+    std::string unit;       // the position and the unit behind the port, in words; empty: none
 };
 
 struct ReportInfo {

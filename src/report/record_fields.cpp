@@ -29,6 +29,17 @@ Value firstError(const RunRecord &r)
                         {"received", f.received ? ordered_json(*f.received) : nullptr}};
 }
 
+ordered_json textOrNull(const std::string &text)
+{
+    return text.empty() ? ordered_json(nullptr) : ordered_json(text);
+}
+
+template <class T>
+ordered_json orNull(const std::optional<T> &value)
+{
+    return value ? ordered_json(*value) : ordered_json(nullptr);
+}
+
 } // namespace
 
 std::optional<int64_t> reportedLastReadMs(const echotest::RunResult &result)
@@ -101,6 +112,22 @@ const std::vector<RunField> &runFields()
         {"rs485", {}, [](const RunRecord &r) -> Value { return r.port.plan.rs485 ? Value(true) : Value(); }},
         {"lines", std::vector<const char *>(std::begin(kLineFieldKeys), std::end(kLineFieldKeys)),
          [](const RunRecord &r) -> Value { return r.result.lines ? Value(lineFieldJson(*r.result.lines)) : Value(); }},
+        // Which unit it was and where: null where it does not apply (a
+        // pseudo-terminal has none of it), so that every line has them.
+        {"position", {}, [](const RunRecord &r) -> Value { return textOrNull(r.port.identity.position); }},
+        {"usb_id", {}, [](const RunRecord &r) -> Value { return textOrNull(r.port.identity.usb.usbId()); }},
+        {"serial_number", {}, [](const RunRecord &r) -> Value {
+             return textOrNull(r.port.identity.usb.serialNumber);
+         }},
+        {"interface", {}, [](const RunRecord &r) -> Value {
+             const int number = r.port.identity.usb.interfaceNumber;
+             return number >= 0 ? ordered_json(number) : ordered_json(nullptr);
+         }},
+        {"usb_path", {}, [](const RunRecord &r) -> Value { return textOrNull(r.port.identity.usb.usbPath); }},
+        {"by_id", {}, [](const RunRecord &r) -> Value { return textOrNull(r.port.identity.usb.byIdPath); }},
+        {"driver", {}, [](const RunRecord &r) -> Value { return textOrNull(r.port.identity.usb.driver); }},
+        {"latency_timer_ms", {}, [](const RunRecord &r) -> Value { return orNull(r.port.identity.latencyTimerMs); }},
+        {"low_latency", {}, [](const RunRecord &r) -> Value { return orNull(r.port.identity.lowLatency); }},
     };
     return fields;
 }

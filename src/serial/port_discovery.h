@@ -3,6 +3,7 @@
 // platform (port_discovery_linux.cpp, port_discovery_win32.cpp).  Listing
 // never opens a port: opening one raises DTR on most drivers, which resets
 // many microcontroller boards.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ struct SerialDevice {
     std::string manufacturer; // as the device names its maker ("FTDI")
     std::string product;      // as the device names itself ("FT232R USB UART")
     std::string serialNumber;
+    // Where the unit sits on USB, which tells apart the interfaces of one
+    // multi-port chip and chips without a serial number.  Linux only.
+    std::optional<int> interfaceNumber; // 0..3 on an FT4232H
+    std::string usbPath;                // "1-1.4:1.0": bus-ports:configuration.interface
+    std::optional<int> latencyTimerMs;  // an FTDI adapter's latency timer (ftdi_sio's latency_timer)
     UartFitted uartFitted = UartFitted::NotApplicable;
     std::string uartType;     // "16550A" for a fitted serial-core port
     bool console = false;     // the kernel writes its console to this port

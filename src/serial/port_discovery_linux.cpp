@@ -1,6 +1,7 @@
 // Serial devices on Linux, as the device tree (sysfs, /dev/serial/by-id,
 // /proc) describes them.
 #include "serial/linux_device_tree.h"
+#include "serial/low_latency.h"
 #include "serial/sysfs_ports.h"
 
 #include <utility>
@@ -23,6 +24,10 @@ std::vector<SerialDevice> listSerialDevicesUnder(const std::string &root)
         found.manufacturer = std::move(hardware.usb.manufacturer);
         found.product = std::move(hardware.usb.product);
         found.serialNumber = std::move(hardware.usb.serialNumber);
+        if (hardware.usb.interfaceNumber >= 0)
+            found.interfaceNumber = hardware.usb.interfaceNumber;
+        found.usbPath = std::move(hardware.usb.usbPath);
+        found.latencyTimerMs = readLatencyTimer(root + "/sys/class/tty/" + tty + "/device/latency_timer");
         found.uartFitted = hardware.uartFitted;
         found.uartType = std::move(hardware.uartType);
         found.console = hardware.console;

@@ -182,10 +182,11 @@ TEST(PortsCommandTest, OneDeviceALineWithHardwareOnlyUnlessAll)
     const PortsRun run = runPorts({"ports"});
     EXPECT_EQ(cli::kExitOk, run.status);
     EXPECT_EQ("/dev/ttyACM0  Arduino Uno  2341:0043  driver cdc_acm  maker Arduino (www.arduino.cc)  serial "
-              "85735313233351F0E1A1  /dev/serial/by-id/usb-Arduino__www.arduino.cc__Arduino_Uno_85735313233351F0E1A1-if00\n"
+              "85735313233351F0E1A1  /dev/serial/by-id/usb-Arduino__www.arduino.cc__Arduino_Uno_85735313233351F0E1A1-if00  "
+              "usb-path:1-2:1.0\n"
               "/dev/ttyFX0  16550A UART  system console  in use by agetty  (pid 812)  driver serial\n"
               "/dev/ttyUSB0  FT232R USB UART  0403:6001  in use by minicom  (pid 4321)  driver ftdi_sio  maker FTDI  "
-              "serial A50285BI  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n",
+              "serial A50285BI  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0  usb-path:1-1:1.0\n",
               run.out);
     const std::string all = runPorts({"ports", "--all"}).out;
     EXPECT_NE(std::string::npos, all.find("\n/dev/ttyFX1  no UART  driver serial8250\n/dev/ttyFX10  no UART"));
@@ -209,6 +210,9 @@ TEST(PortsCommandTest, JsonHoldsEveryFieldOfEveryDevice)
                     {"manufacturer", "FTDI"},
                     {"product", "FT232R USB UART"},
                     {"serial_number", "A50285BI"},
+                    {"interface", 0},
+                    {"usb_path", "1-1:1.0"},
+                    {"latency_timer_ms", nullptr},
                     {"uart_fitted", nullptr},
                     {"uart_type", nullptr},
                     {"console", false},
@@ -221,6 +225,26 @@ TEST(PortsCommandTest, JsonHoldsEveryFieldOfEveryDevice)
     EXPECT_EQ(false, list[2]["uart_fitted"]);
     EXPECT_EQ(json::array(), list[0]["holders"]);
     EXPECT_EQ("[]\n", runPorts({"ports", "--json"}, [] { return std::vector<serial::SerialDevice>{}; }).out);
+}
+
+TEST(PortsCommandTest, NamesEachInterfaceOfAStationHubByItsUsbPathAndLatencyTimer)
+{
+    const auto station = [] { return serial::listSerialDevicesUnder(REBOUNCE_PORT_FIXTURES "/station"); };
+    const json list = json::parse(runPorts({"ports", "--json"}, station).out);
+    ASSERT_EQ(9u, list.size());
+    const json &fourth = list[5]; // the FT4232H's last interface: no serial number
+    EXPECT_EQ("/dev/ttyUSB4", fourth["path"]);
+    EXPECT_EQ(nullptr, fourth["serial_number"]);
+    EXPECT_EQ(3, fourth["interface"]);
+    EXPECT_EQ("1-1.4:1.3", fourth["usb_path"]);
+    EXPECT_EQ(16, fourth["latency_timer_ms"]);
+    EXPECT_EQ(nullptr, list[6]["latency_timer_ms"]); // a CP2102N has none
+    const std::string text = runPorts({"ports"}, station).out;
+    EXPECT_NE(std::string::npos,
+              text.find("/dev/ttyUSB7  Dual RS232-HS  0403:6010  driver ftdi_sio  maker FTDI  serial FT2ABCDE  "
+                        "/dev/serial/by-id/usb-FTDI_Dual_RS232-HS_FT2ABCDE-if01-port0  usb-path:1-1.5:1.1  "
+                        "latency timer 1 ms\n"))
+        << text;
 }
 
 TEST(PortsCommandTest, RegisteredWithTheOtherCommands)

@@ -388,6 +388,25 @@ class UsbAdapter(GuestTestCase):
                 self.assertPass(result)
                 self.assertEqual(self.guest.peer.received, 1000, "bytes the host end saw")
 
+    def test_records_name_the_adapter_and_low_latency_is_put_back(self):
+        timer = "/sys/class/tty/ttyUSB0/device/latency_timer"
+        # Set to 16 ms first: QEMU's adapter starts at 0, a real one at 16.
+        self.guest.check(f"echo 16 >{timer}")
+        before = "\n".join(self.guest.check(f"cat {timer}")).strip()
+        self.assertEqual(before, "16")
+        ports = json.loads("\n".join(self.guest.check("rebounce-cli ports --json")))
+        adapter = next(p for p in ports if p["path"] == self.device)
+        self.assertEqual((adapter["usb_id"], adapter["interface"], adapter["latency_timer_ms"]), ("0403:6001", 0, 16))
+        result = self.cli(f"echo --device {self.device} --baud 115200 --json --low-latency")
+        self.assertPass(result)
+        run = result.runs[0]
+        self.assertEqual(run["usb_id"], "0403:6001", result.text())
+        self.assertEqual(run["driver"], "ftdi_sio")
+        self.assertEqual(run["interface"], 0)
+        self.assertEqual(run["usb_path"], adapter["usb_path"])
+        self.assertEqual((run["latency_timer_ms"], run["low_latency"]), (1, True), result.text())
+        self.assertEqual("\n".join(self.guest.check(f"cat {timer}")).strip(), "16", "the timer was not put back")
+
     def test_a_rate_the_driver_does_not_apply_is_refused(self):
         # ftdi_sio falls back to 9600 for a rate its divisor cannot make.
         self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))

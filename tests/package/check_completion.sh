@@ -30,7 +30,7 @@ offers() { # offers "<words>" <expected word>...
 offers_nothing() { [ -z "$(eval "complete_words rebounce-cli $1")" ]; }
 offers_not() { ! offers "$@" 2>/dev/null; }
 
-check "subcommands" offers "''" echo calc rates link clocks plug ports lines
+check "subcommands" offers "''" echo calc rates link clocks plug ports lines history
 check "subcommand by prefix" offers "ca" calc
 check "top-level options" offers "--" --help --version
 check "echo options" offers "echo --" --port --device --baud --runs --json --lowercase --no-progress
@@ -52,7 +52,9 @@ touch "$dest/ttyFAKE0"
 check "device paths are files" offers "echo --device $dest/ttyF" "$dest/ttyFAKE0"
 # Every option a subcommand's --help lists is offered: the completion
 # reads --help, so a change of its layout must not lose options.
-for sub in echo calc rates link clocks plug pair ports lines; do
+check "verdicts" offers "history --verdict F" FAIL
+check "database files" offers "history --db $dest/ttyF" "$dest/ttyFAKE0"
+for sub in echo calc rates link clocks plug pair ports lines history; do
   listed=$(rebounce-cli "$sub" --help | sed -n 's/^  \(--[a-z0-9-]*\).*/\1/p')
   # shellcheck disable=SC2086
   check "every option of $sub --help" offers "$sub --" $listed

@@ -38,7 +38,7 @@ std::string reportOf(const echotest::RunStatistics &stats, const std::string &na
 {
     std::ostringstream page;
     report::writeHtmlReport(page, {"2026-12-08 09:00:00", 20.0, "test"},
-                            {{name, "115200", 115200, 86.8, 1000, &stats, "spec", "8N1", ""}});
+                            {{name, "115200", 115200, 86.8, 1000, &stats, "spec", "8N1", "", nullptr, {}}});
     return page.str();
 }
 

@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 echotest::ReportedPort portNamed(const std::string &name)
 {
-    echotest::ReportedPort port{name, {}};
+    echotest::ReportedPort port{name, {}, {}};
     port.plan.baud = echotest::readBaudText("115200");
     return port;
 }
@@ -158,7 +158,9 @@ TEST(JsonLinesReporter, WritesEachRecordWithItsFieldsInOrder)
               R"("received":1000,"send_ms":3,"last_read_ms":88,"min_transmit_ms":87,"timeout_ms":187,)"
               R"("received_text":"ABC","first_byte_ms":0.5,"line_rate":null,)"
               R"("line_errors":{"framing":0,"overrun":0,"parity":0,"break":0},)"
-              R"("pattern":"spec","pattern_length":1000,"chunk":10,"frame":"8N1"})",
+              R"("pattern":"spec","pattern_length":1000,"chunk":10,"frame":"8N1",)"
+              R"("position":null,"usb_id":null,"serial_number":null,"interface":null,"usb_path":null,"by_id":null,)"
+              R"("driver":null,"latency_timer_ms":null,"low_latency":null})",
               lines[0]);
     const auto fail = nlohmann::json::parse(lines[1]);
     EXPECT_EQ("AB\u00e9", fail["received_text"]); // a byte over 0x7f as its code point
@@ -232,7 +234,8 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
               "line_errors.overrun,line_errors.parity,line_errors.break,wrong_bytes,missing_bytes,extra_bytes,"
               "first_error.position,first_error.expected,first_error.received,error_positions,"
               "pattern,pattern_length,chunk,frame,listen_port,back_on_sender,rs485,lines.verdict,"
-              "lines.settle_ms,lines.cts,lines.dsr,lines.dcd,lines.ri,lines.restored",
+              "lines.settle_ms,lines.cts,lines.dsr,lines.dcd,lines.ri,lines.restored,"
+              "position,usb_id,serial_number,interface,usb_path,by_id,driver,latency_timer_ms,low_latency",
               report::csvHeader());
     std::map<std::string, std::string> fail;
     for (const auto &row : rows)
