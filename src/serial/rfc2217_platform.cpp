@@ -81,6 +81,13 @@ bool Rfc2217CommPlatform::setupComm(CommHandle handle, std::uint32_t, std::uint3
     return find(handle) != nullptr;
 }
 
+bool Rfc2217CommPlatform::setRs485(CommHandle handle, const Rs485Mode &)
+{
+    if (!find(handle))
+        return false;
+    return fail({winerr::invalidFunction, {}});
+}
+
 bool Rfc2217CommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
 {
     const auto port = find(handle);

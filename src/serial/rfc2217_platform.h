@@ -41,6 +41,8 @@ public:
     bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
     SystemCause lastCause() const override;
     bool networkRoundTrip(CommHandle handle, double &milliseconds) override;
+    // RFC 2217 has no RS-485 switch: refused as a driver without one is.
+    bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
 
 private:
     struct Open {

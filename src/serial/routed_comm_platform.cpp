@@ -115,6 +115,28 @@ bool RoutedCommPlatform::networkRoundTrip(CommHandle handle, double &millisecond
     return route(handle).networkRoundTrip(handle, milliseconds);
 }
 
+bool RoutedCommPlatform::setRs485(CommHandle handle, const Rs485Mode &mode)
+{
+    return route(handle).setRs485(handle, mode);
+}
+
+bool RoutedCommPlatform::getModemLines(CommHandle handle, std::uint32_t &lines)
+{
+    return route(handle).getModemLines(handle, lines);
+}
+
+bool RoutedCommPlatform::setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower)
+{
+    return route(handle).setModemLines(handle, raise, lower);
+}
+
+std::uint32_t RoutedCommPlatform::modemOutputs(CommHandle handle) { return route(handle).modemOutputs(handle); }
+
+bool RoutedCommPlatform::waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs)
+{
+    return route(handle).waitModemChange(handle, lines, timeoutMs);
+}
+
 CommPlatform &portCommPlatform()
 {
     static Rfc2217CommPlatform remote;

@@ -34,6 +34,11 @@ public:
     bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
     SystemCause lastCause() const override;
     bool networkRoundTrip(CommHandle handle, double &milliseconds) override;
+    bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
+    bool getModemLines(CommHandle handle, std::uint32_t &lines) override;
+    bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
+    std::uint32_t modemOutputs(CommHandle handle) override;
+    bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
 
 private:
     CommPlatform &route(CommHandle handle);
