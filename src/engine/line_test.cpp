@@ -271,8 +271,11 @@ std::optional<Wiring> parseWiring(const std::string &text, std::string &error)
 std::string wiringText(const Wiring &wiring)
 {
     std::string text;
-    for (const Wire &wire : wiring)
-        text += (text.empty() ? "" : ",") + modemLineName(wire.output) + "-" + modemLineName(wire.input);
+    for (const Wire &wire : wiring) {
+        if (!text.empty())
+            text += ',';
+        text.append(modemLineName(wire.output)).append(1, '-').append(modemLineName(wire.input));
+    }
     return text;
 }
 
