@@ -352,6 +352,9 @@ int runEcho(const EchoOptions &options, std::ostream &out, std::ostream &err)
                 output.message(problem);
         }
     }
+    // The units as the runs find them, the latency just set included.
+    for (size_t i = 0; i < plans->settings.size(); ++i)
+        plans->settings[i].identity = ports.stations[static_cast<size_t>(plans->lanes[i])]->identity();
     struct Restore {
         SeriesPorts &ports;
         ~Restore()

@@ -98,7 +98,7 @@ class CliResult:
 
 class GuestTestCase(unittest.TestCase):
     usb = False
-    memory_mb = 512
+    memory_mb = 1024  # the sanitized programs unpack into the guest's memory
     guest = None
 
     @classmethod
