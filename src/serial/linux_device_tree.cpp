@@ -219,7 +219,7 @@ std::string LinuxDeviceTree::comDevicePath(int port)
 {
     if (const char *mapped = std::getenv(("REBOUNCE_COM" + std::to_string(port)).c_str()); mapped && *mapped)
         return mapped;
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return kLegacyPortPrefix + std::to_string(port - 1);
 }
 
 std::string LinuxDeviceTree::devicePathFor(const std::string &name)

@@ -74,8 +74,10 @@ public:
 
     // --- What a port name means ------------------------------------------
 
+    // Where the legacy ports live: COMn is this followed by n-1.
+    static constexpr const char *kLegacyPortPrefix = "/dev/ttyS";
     // The device port n (1..999) opens: the path in REBOUNCE_COMn where that
-    // is set and not empty, else /dev/ttyS(n-1).
+    // is set and not empty, else the legacy port n-1.
     static std::string comDevicePath(int port);
     // The device a name opens: a name starting with '/' as it is; COMn and
     // \\.\COMn in any case (n from 1 to 999, no leading zero) as

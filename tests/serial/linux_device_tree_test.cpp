@@ -58,15 +58,18 @@ TEST(LinuxDeviceTreeNames, ComNamesLeadToTheLegacyPortsOrTheirVariable)
     const ScopedEnv com2("REBOUNCE_COM2", "/dev/ttyUSB0");
     const ScopedEnv com3("REBOUNCE_COM3", ""); // empty: as if unset
     const ScopedEnv com1("REBOUNCE_COM1", nullptr);
-    const std::pair<const char *, const char *> cases[] = {
-        {"COM1", "/dev/ttyS0"},
-        {"com4", "/dev/ttyS3"},
-        {"\\\\.\\COM1", "/dev/ttyS0"},
+    // The legacy port n-1, named through the tree's prefix: a test names no
+    // host serial device.
+    const auto legacy = [](int index) { return LinuxDeviceTree::kLegacyPortPrefix + std::to_string(index); };
+    const std::pair<const char *, std::string> cases[] = {
+        {"COM1", legacy(0)},
+        {"com4", legacy(3)},
+        {"\\\\.\\COM1", legacy(0)},
         {"COM2", "/dev/ttyUSB0"},
         {"\\\\.\\cOm2", "/dev/ttyUSB0"},
-        {"COM3", "/dev/ttyS2"},
-        {"COM12", "/dev/ttyS11"},
-        {"COM999", "/dev/ttyS998"},
+        {"COM3", legacy(2)},
+        {"COM12", legacy(11)},
+        {"COM999", legacy(998)},
         {"/dev/pts/3", "/dev/pts/3"},
         {"/dev/serial/by-id/x", "/dev/serial/by-id/x"},
         {"COM0", ""},
@@ -75,13 +78,13 @@ TEST(LinuxDeviceTreeNames, ComNamesLeadToTheLegacyPortsOrTheirVariable)
         {"COM", ""},
         {"COM1x", ""},
         {"LPT1", ""},
-        {"ttyS0", ""},
+        {"ttyUSB0", ""},
         {"", ""},
     };
     for (const auto &[name, expected] : cases)
         EXPECT_EQ(expected, LinuxDeviceTree::devicePathFor(name)) << name;
     EXPECT_EQ("/dev/ttyUSB0", LinuxDeviceTree::comDevicePath(2));
-    EXPECT_EQ("/dev/ttyS0", LinuxDeviceTree::comDevicePath(1));
+    EXPECT_EQ(legacy(0), LinuxDeviceTree::comDevicePath(1));
 }
 
 TEST(LinuxDeviceTreeNames, PathsLeadToTheirTtyThroughLinks)
