@@ -88,10 +88,11 @@ std::string runText(const RunRecord &record)
     if (result.verdict == Verdict::Aborted)
         return run + "ABORTED (" + port + ", " + std::to_string(result.baud) + " baud)";
     const std::string of = std::string(1, '/').append(std::to_string(result.expected));
+    const std::optional<int64_t> lastRead = reportedLastReadMs(result);
     std::string text = run + verdictText(result.verdict) + "  " + port + " at "
         + std::to_string(result.baud) + " baud  sent " + std::to_string(result.sent) + of + "  received "
         + std::to_string(result.received) + of + "  send " + std::to_string(result.sendMs) + " ms  last read "
-        + (reportedLastReadMs(result) ? std::to_string(*reportedLastReadMs(result)) + " ms" : std::string("none"))
+        + (lastRead ? std::to_string(*lastRead) + " ms" : std::string("none"))
         + "  (line time " + std::to_string(result.lineTimeMs)
         + " ms, time-out " + std::to_string(result.timeoutMs) + " ms)";
     if (result.networkRoundTripMs)
