@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "window/form1.h"
 
@@ -25,10 +26,17 @@ class TestForm1Remote : public QObject {
 
 private slots:
     void initTestCase();
+    void init();
+    void cleanup();
     void aSilentServerLeavesTheWindowResponsive();
+    void closingDuringTheOpenClosesTheWindow();
 
 private:
     QStringList messages;
+    int listener = -1;
+    QString server; // "127.0.0.1:PORT" of the silent server
+    std::unique_ptr<Form1> form;
+    QPushButton *rebounce = nullptr;
 };
 
 void TestForm1Remote::initTestCase()
@@ -42,11 +50,12 @@ void TestForm1Remote::initTestCase()
     Form1::discoverPorts = [] { return std::vector<serial::SerialDevice>{}; };
 }
 
-void TestForm1Remote::aSilentServerLeavesTheWindowResponsive()
+// The kernel completes the connection on a listening socket; nobody ever
+// answers on it.
+void TestForm1Remote::init()
 {
-    // The kernel completes the connection on a listening socket; nobody
-    // ever answers on it.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    messages.clear();
+    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -54,14 +63,23 @@ void TestForm1Remote::aSilentServerLeavesTheWindowResponsive()
     QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
     QVERIFY(::listen(listener, 4) == 0);
     QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
-    const QString server = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    server = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
 
-    Form1 form;
-    form.show();
-    auto *rebounce = form.findChild<QPushButton *>(QStringLiteral("Command1"));
+    form = std::make_unique<Form1>();
+    form->show();
+    rebounce = form->findChild<QPushButton *>(QStringLiteral("Command1"));
     QTRY_VERIFY_WITH_TIMEOUT(rebounce->isEnabled(), 10000);
-    form.chooseDevice("rfc2217://" + server.toStdString());
+    form->chooseDevice("rfc2217://" + server.toStdString());
+}
 
+void TestForm1Remote::cleanup()
+{
+    form.reset();
+    ::close(listener);
+}
+
+void TestForm1Remote::aSilentServerLeavesTheWindowResponsive()
+{
     QElapsedTimer clock;
     qint64 lastTick = 0;
     qint64 longestGap = 0;
@@ -80,7 +98,6 @@ void TestForm1Remote::aSilentServerLeavesTheWindowResponsive()
     const qint64 took = clock.elapsed();
     ticker.stop();
     longestGap = std::max(longestGap, took - lastTick);
-    ::close(listener);
 
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains(QLatin1String("is not an RFC 2217 port server")), qPrintable(messages[0]));
@@ -90,8 +107,21 @@ void TestForm1Remote::aSilentServerLeavesTheWindowResponsive()
     // Blocked, the window would see no tick for the whole wait.
     QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
     QVERIFY2(longestGap < 1000, qPrintable(QStringLiteral("%1 ms without an event").arg(longestGap)));
-    QCOMPARE(form.findChild<QLabel *>(QStringLiteral("Label15"))->text(), QStringLiteral("CLOSE"));
+    QCOMPARE(form->findChild<QLabel *>(QStringLiteral("Label15"))->text(), QStringLiteral("CLOSE"));
     QVERIFY(rebounce->isEnabled());
+}
+
+// The window can be closed while the open waits: it closes, and the run,
+// detached from it, ends with the open without showing anything.
+void TestForm1Remote::closingDuringTheOpenClosesTheWindow()
+{
+    QTimer::singleShot(200, form.get(), [this] { form->close(); });
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(rebounce, Qt::LeftButton);
+    QVERIFY(!form->isVisible());
+    QVERIFY(messages.isEmpty());
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_MAIN(TestForm1Remote)
