@@ -427,7 +427,10 @@ bool Rfc2217Port::modemLinesOffered(RemoteFailure &failure)
     }
     if (!modemStateKnown_) {
         // Servers report the inputs when the mask is set and whenever they
-        // change; some only as they poll the device.
+        // change, some only as they poll the device; some also answer a
+        // NOTIFY-MODEMSTATE of the client's.
+        if (!sendNow(comPortCommand(cpc::notifyModemState, {}), failure))
+            return false;
         pumpUntil([this] { return modemStateKnown_; }, limits_.answerMs);
         if (closed_) {
             failure = lost();
