@@ -48,7 +48,7 @@ std::optional<echotest::LineTestOptions> lineTestOptions(const PlugOptions &plug
 // failed, 2 a wrong command line, 3 the port cannot be opened or has no
 // handshake lines.
 int runLines(const LinesOptions &options, std::ostream &out, std::ostream &err,
-             serial::CommPlatform &platform = serial::systemCommPlatform(),
+             serial::CommPlatform &platform = serial::portCommPlatform(),
              const echotest::LineClock &clock = echotest::steadyLineClock());
 
 } // namespace cli

@@ -207,7 +207,9 @@ private:
             result_.message = portName_ + " has no handshake lines" + (what.empty() ? "" : " (" + what + ")");
         } else {
             result_.verdict = LineVerdict::Error;
-            result_.message = "The handshake lines of " + portName_ + " failed: " + result_.error.report();
+            const std::string &why = result_.error.cause.systemText;
+            result_.message = "The handshake lines of " + portName_ + " failed: " + result_.error.report() +
+                (why.empty() ? "" : " (" + why + ")");
         }
         return result_;
     }

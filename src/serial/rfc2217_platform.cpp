@@ -36,18 +36,18 @@ bool Rfc2217CommPlatform::owns(CommHandle handle) const
     return ports_.count(handle) != 0;
 }
 
-std::shared_ptr<Rfc2217Port> Rfc2217CommPlatform::find(CommHandle handle, CommTimeouts *timeouts)
+template <class Call> bool Rfc2217CommPlatform::withPort(CommHandle handle, Call call)
 {
-    const std::lock_guard lock(mutex_);
-    const auto it = ports_.find(handle);
-    if (it == ports_.end()) {
-        lastError = winerr::invalidHandle;
-        lastCauseValue = {};
-        return nullptr;
+    Open open;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto it = ports_.find(handle);
+        if (it == ports_.end())
+            return fail({winerr::invalidHandle, {}});
+        open = it->second;
     }
-    if (timeouts)
-        *timeouts = it->second.timeouts;
-    return it->second.port;
+    RemoteFailure failure;
+    return call(open, failure) || fail(failure);
 }
 
 bool Rfc2217CommPlatform::fail(const RemoteFailure &failure)
@@ -78,47 +78,42 @@ CommHandle Rfc2217CommPlatform::createFile(const std::string &deviceName)
 
 bool Rfc2217CommPlatform::setupComm(CommHandle handle, std::uint32_t, std::uint32_t)
 {
-    return find(handle) != nullptr;
+    return withPort(handle, [](const Open &, RemoteFailure &) { return true; });
 }
 
 bool Rfc2217CommPlatform::setRs485(CommHandle handle, const Rs485Mode &)
 {
-    if (!find(handle))
+    return withPort(handle, [](const Open &, RemoteFailure &failure) {
+        failure = {winerr::invalidFunction, {}};
         return false;
-    return fail({winerr::invalidFunction, {}});
+    });
 }
 
 bool Rfc2217CommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
 {
-    const auto port = find(handle);
-    if (!port)
-        return false;
-    RemoteFailure failure;
-    const bool receive = flags & (purgeflags::rxClear | purgeflags::rxAbort);
-    const bool transmit = flags & (purgeflags::txClear | purgeflags::txAbort);
-    return port->purge(receive, transmit, failure) || fail(failure);
+    return withPort(handle, [flags](const Open &open, RemoteFailure &failure) {
+        const bool receive = flags & (purgeflags::rxClear | purgeflags::rxAbort);
+        const bool transmit = flags & (purgeflags::txClear | purgeflags::txAbort);
+        return open.port->purge(receive, transmit, failure);
+    });
 }
 
 bool Rfc2217CommPlatform::setCommTimeouts(CommHandle handle, const CommTimeouts &timeouts)
 {
     const std::lock_guard lock(mutex_);
     const auto it = ports_.find(handle);
-    if (it == ports_.end()) {
-        lastError = winerr::invalidHandle;
-        lastCauseValue = {};
-        return false;
-    }
+    if (it == ports_.end())
+        return fail({winerr::invalidHandle, {}});
     it->second.timeouts = timeouts;
     return true;
 }
 
 bool Rfc2217CommPlatform::getCommState(CommHandle handle, Dcb &dcb)
 {
-    const auto port = find(handle);
-    if (!port)
-        return false;
-    dcb = port->state();
-    return true;
+    return withPort(handle, [&dcb](const Open &open, RemoteFailure &) {
+        dcb = open.port->state();
+        return true;
+    });
 }
 
 bool Rfc2217CommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
@@ -130,84 +125,77 @@ bool Rfc2217CommPlatform::buildCommDcb(const std::string &mode, Dcb &dcb)
 
 bool Rfc2217CommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
 {
-    const auto port = find(handle);
-    if (!port)
-        return false;
-    RemoteFailure failure;
-    return port->configure(dcb, failure) || fail(failure);
+    return withPort(handle, [&dcb](const Open &open, RemoteFailure &failure) {
+        return open.port->configure(dcb, failure);
+    });
 }
 
 bool Rfc2217CommPlatform::clearCommError(CommHandle handle, std::uint32_t &errors, std::uint32_t &queued)
 {
-    const auto port = find(handle);
-    if (!port)
-        return false;
-    RemoteFailure failure;
-    // What came before the connection went is still read; after that the
-    // line is gone, as a hung-up device is.
-    if (!port->poll(0, failure))
-        return fail(failure);
-    errors = port->takeLineErrors();
-    queued = static_cast<std::uint32_t>(std::min<std::size_t>(port->queued(), kMaxDword));
-    return true;
+    return withPort(handle, [&](const Open &open, RemoteFailure &failure) {
+        // What came before the connection went is still read; after that
+        // the line is gone, as a hung-up device is.
+        if (!open.port->poll(0, failure))
+            return false;
+        errors = open.port->takeLineErrors();
+        queued = static_cast<std::uint32_t>(std::min<std::size_t>(open.port->queued(), kMaxDword));
+        return true;
+    });
 }
 
 bool Rfc2217CommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t count, std::uint32_t &bytesRead,
                                    CommOverlapped &)
 {
     bytesRead = 0;
-    CommTimeouts t;
-    const auto port = find(handle, &t);
-    if (!port)
-        return false;
-    // The same rules as the system's ports: with an interval of MAXDWORD and
-    // no multiplier, what is there at once, else the first bytes within the
-    // constant; otherwise all of count within multiplier * count + constant
-    // (0 for both: no limit).
-    const bool firstBytesOnly = t.readIntervalTimeout == kMaxDword && t.readTotalTimeoutMultiplier == 0;
-    const std::uint64_t totalMs = static_cast<std::uint64_t>(t.readTotalTimeoutMultiplier) * count +
-        t.readTotalTimeoutConstant;
-    const bool unlimited = !firstBytesOnly && totalMs == 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
-    RemoteFailure failure;
-    while (bytesRead < count) {
-        bytesRead += static_cast<std::uint32_t>(port->take(buffer + bytesRead, count - bytesRead));
-        if (bytesRead == count || (firstBytesOnly && bytesRead > 0))
-            break;
-        const int wait = unlimited ? 1000 : remainingMs(deadline);
-        if (wait == 0 || (firstBytesOnly && totalMs == 0))
-            break;
-        if (!port->poll(wait, failure))
-            return bytesRead > 0 ? true : fail(failure); // the next call reports the loss
-    }
-    return true;
+    return withPort(handle, [&](const Open &open, RemoteFailure &failure) {
+        Rfc2217Port &port = *open.port;
+        const CommTimeouts &t = open.timeouts;
+        // The same rules as the system's ports: with an interval of MAXDWORD
+        // and no multiplier, what is there at once, else the first bytes
+        // within the constant; otherwise all of count within multiplier *
+        // count + constant (0 for both: no limit).
+        const bool firstBytesOnly = t.readIntervalTimeout == kMaxDword && t.readTotalTimeoutMultiplier == 0;
+        const std::uint64_t totalMs =
+            static_cast<std::uint64_t>(t.readTotalTimeoutMultiplier) * count + t.readTotalTimeoutConstant;
+        const bool unlimited = !firstBytesOnly && totalMs == 0;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+        while (bytesRead < count) {
+            bytesRead += static_cast<std::uint32_t>(port.take(buffer + bytesRead, count - bytesRead));
+            if (bytesRead == count || (firstBytesOnly && bytesRead > 0))
+                break;
+            const int wait = unlimited ? 1000 : remainingMs(deadline);
+            if (wait == 0 || (firstBytesOnly && totalMs == 0))
+                break;
+            if (!port.poll(wait, failure))
+                return bytesRead > 0; // the next call reports the loss
+        }
+        return true;
+    });
 }
 
 bool Rfc2217CommPlatform::writeFile(CommHandle handle, const char *data, std::uint32_t count,
                                     std::uint32_t &bytesWritten, CommOverlapped &)
 {
     bytesWritten = 0;
-    CommTimeouts t;
-    const auto port = find(handle, &t);
-    if (!port)
-        return false;
-    const std::uint64_t totalMs =
-        static_cast<std::uint64_t>(t.writeTotalTimeoutMultiplier) * count + t.writeTotalTimeoutConstant;
-    std::size_t written = 0;
-    RemoteFailure failure;
-    const bool done = port->write(data, count, totalMs == 0 ? -1 : static_cast<int>(std::min<std::uint64_t>(totalMs, 1 << 30)),
-                                  written, failure);
-    bytesWritten = static_cast<std::uint32_t>(written);
-    return done || fail(failure);
+    return withPort(handle, [&](const Open &open, RemoteFailure &failure) {
+        const CommTimeouts &t = open.timeouts;
+        const std::uint64_t totalMs =
+            static_cast<std::uint64_t>(t.writeTotalTimeoutMultiplier) * count + t.writeTotalTimeoutConstant;
+        const int limit = totalMs == 0 ? -1 : static_cast<int>(std::min<std::uint64_t>(totalMs, 1 << 30));
+        std::size_t written = 0;
+        const bool done = open.port->write(data, count, limit, written, failure);
+        bytesWritten = static_cast<std::uint32_t>(written);
+        return done;
+    });
 }
 
 bool Rfc2217CommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
                                               bool)
 {
-    if (!find(handle))
-        return false;
-    bytes = static_cast<std::uint32_t>(overlapped.internalHigh);
-    return true;
+    return withPort(handle, [&](const Open &, RemoteFailure &) {
+        bytes = static_cast<std::uint32_t>(overlapped.internalHigh);
+        return true;
+    });
 }
 
 bool Rfc2217CommPlatform::closeHandle(CommHandle handle)
@@ -216,11 +204,8 @@ bool Rfc2217CommPlatform::closeHandle(CommHandle handle)
     {
         const std::lock_guard lock(mutex_);
         const auto it = ports_.find(handle);
-        if (it == ports_.end()) {
-            lastError = winerr::invalidHandle;
-            lastCauseValue = {};
-            return false;
-        }
+        if (it == ports_.end())
+            return fail({winerr::invalidHandle, {}});
         port = std::move(it->second.port);
         ports_.erase(it);
     }
@@ -239,29 +224,53 @@ std::uint32_t Rfc2217CommPlatform::formatMessage(std::uint32_t code, char *buffe
 
 void Rfc2217CommPlatform::waitForInput(CommHandle handle, int timeoutMs)
 {
-    const auto port = find(handle);
-    if (!port)
-        return;
-    RemoteFailure ignored;
-    port->poll(timeoutMs, ignored); // returns at once on a closed connection
+    withPort(handle, [timeoutMs](const Open &open, RemoteFailure &) {
+        RemoteFailure ignored;
+        open.port->poll(timeoutMs, ignored); // returns at once on a closed connection
+        return true;
+    });
 }
 
 bool Rfc2217CommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &counts)
 {
-    const auto port = find(handle);
-    if (!port)
-        return false;
-    counts = port->lineErrorCounts();
-    return true;
+    return withPort(handle, [&counts](const Open &open, RemoteFailure &) {
+        counts = open.port->lineErrorCounts();
+        return true;
+    });
 }
 
 bool Rfc2217CommPlatform::networkRoundTrip(CommHandle handle, double &milliseconds)
 {
-    const auto port = find(handle);
-    if (!port)
-        return false;
-    milliseconds = port->roundTripMs();
-    return true;
+    return withPort(handle, [&milliseconds](const Open &open, RemoteFailure &) {
+        milliseconds = open.port->roundTripMs();
+        return true;
+    });
+}
+
+bool Rfc2217CommPlatform::getModemLines(CommHandle handle, std::uint32_t &lines)
+{
+    return withPort(handle, [&lines](const Open &open, RemoteFailure &failure) {
+        return open.port->modemLines(lines, failure);
+    });
+}
+
+bool Rfc2217CommPlatform::setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower)
+{
+    return withPort(handle, [raise, lower](const Open &open, RemoteFailure &failure) {
+        return open.port->setModemLines(raise, lower, failure);
+    });
+}
+
+std::uint32_t Rfc2217CommPlatform::modemOutputs(CommHandle handle)
+{
+    return owns(handle) ? modemline::rts | modemline::dtr : 0;
+}
+
+bool Rfc2217CommPlatform::waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs)
+{
+    return withPort(handle, [&lines, timeoutMs](const Open &open, RemoteFailure &failure) {
+        return open.port->waitModemChange(lines, timeoutMs, failure);
+    });
 }
 
 } // namespace serial

@@ -43,13 +43,21 @@ public:
     bool networkRoundTrip(CommHandle handle, double &milliseconds) override;
     // RFC 2217 has no RS-485 switch: refused as a driver without one is.
     bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
+    // DTR and RTS through SET-CONTROL, the inputs from NOTIFY-MODEMSTATE.
+    bool getModemLines(CommHandle handle, std::uint32_t &lines) override;
+    bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
+    std::uint32_t modemOutputs(CommHandle handle) override;
+    bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
 
 private:
     struct Open {
         std::shared_ptr<Rfc2217Port> port;
         CommTimeouts timeouts{};
     };
-    std::shared_ptr<Rfc2217Port> find(CommHandle handle, CommTimeouts *timeouts = nullptr);
+    // Runs call(open, failure) on handle's port and returns what it does,
+    // its failure recorded as the thread's last error; fails with 6 for a
+    // handle that is not open.  The port is kept alive for the call.
+    template <class Call> bool withPort(CommHandle handle, Call call);
     bool fail(const RemoteFailure &failure);
 
     Rfc2217Limits limits_;

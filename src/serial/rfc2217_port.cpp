@@ -339,19 +339,18 @@ bool Rfc2217Port::configure(const Dcb &dcb, RemoteFailure &failure)
 
     // SET-CONTROL: what is answered must be what was asked; what is not
     // answered in time the port does not support.
-    const auto controlIn = [this](std::uint8_t low, std::uint8_t high) {
-        for (const std::uint8_t a : controlAnswers_) {
-            if (a >= low && a <= high)
-                return static_cast<int>(a);
-        }
-        return -1;
-    };
+    const auto controlIn = [this](std::uint8_t low, std::uint8_t high) { return controlAnswer(low, high); };
     const int grace = std::max(limits_.controlGraceMs, static_cast<int>(std::ceil(2 * roundTripMs_)));
     pumpUntil([&] { return controlIn(1, 3) >= 0 && controlIn(7, 9) >= 0 && (!rtsSet || controlIn(10, 12) >= 0); },
               grace);
     const int flowAnswer = controlIn(1, 3);
     const bool flowOk = flowAnswer < 0 || flowAnswer == flow;
     controlConfirmed_ = controlIn(7, 9) == dtr && (!rtsSet || controlIn(10, 12) == rts);
+    controlKnown_ = true;
+    controlAnswered_ = controlIn(7, 9) >= 0 || controlIn(10, 12) >= 0;
+    // Under hardware flow control the server drives RTS itself: taken as on.
+    outputs_ = (controlIn(7, 9) == value::dtrOn ? modemline::dtr : 0u) |
+        (!rtsSet || controlIn(10, 12) == value::rtsOn ? modemline::rts : 0u);
 
     if (!rateOk || !frameOk || !flowOk) {
         // Windows keeps the old state after a refused one; ask for it back.
@@ -388,6 +387,155 @@ bool Rfc2217Port::purge(bool receive, bool transmit, RemoteFailure &failure)
     if (!receive && !transmit)
         return true;
     return sendNow(comPortCommand(cpc::purgeData, one(which)), failure);
+}
+
+// The server's last answer to SET-CONTROL within low..high (flow control
+// 1..3, DTR 7..9, RTS 10..12); -1 for none.
+int Rfc2217Port::controlAnswer(std::uint8_t low, std::uint8_t high) const
+{
+    for (auto it = controlAnswers_.rbegin(); it != controlAnswers_.rend(); ++it) {
+        if (*it >= low && *it <= high)
+            return *it;
+    }
+    return -1;
+}
+
+// Whether the server drives this port's modem lines.  It has answered DTR
+// or RTS when the line was set; a port that was never set is asked for its
+// DTR once.  A server that stays silent (ser2net serving a pseudo-terminal)
+// has none to offer, as a pseudo-terminal has none.
+bool Rfc2217Port::modemLinesOffered(RemoteFailure &failure)
+{
+    if (!controlKnown_) {
+        controlAnswers_.clear();
+        if (!sendNow(comPortCommand(cpc::setControl, one(value::dtrRequest)), failure))
+            return false;
+        const int grace = std::max(limits_.controlGraceMs, static_cast<int>(std::ceil(2 * roundTripMs_)));
+        pumpUntil([this] { return controlAnswer(7, 9) >= 0; }, grace);
+        controlKnown_ = true;
+        controlAnswered_ = controlAnswer(7, 9) >= 0;
+        outputs_ = (controlAnswer(7, 9) == value::dtrOn ? modemline::dtr : 0u) | modemline::rts;
+    }
+    if (closed_) {
+        failure = lost();
+        return false;
+    }
+    if (!controlAnswered_) {
+        failure = fault(SystemCause::Kind::NoModemLines, serial::winerr::invalidFunction,
+                        "the port server at " + address_.text() + " does not set DTR and RTS: no answer to SET-CONTROL");
+        return false;
+    }
+    if (!modemStateKnown_) {
+        // Servers report the inputs when the mask is set and whenever they
+        // change, some only as they poll the device; some also answer a
+        // NOTIFY-MODEMSTATE of the client's.
+        if (!sendNow(comPortCommand(cpc::notifyModemState, {}), failure))
+            return false;
+        pumpUntil([this] { return modemStateKnown_; }, limits_.answerMs);
+        if (closed_) {
+            failure = lost();
+            return false;
+        }
+        if (!modemStateKnown_) {
+            failure = fault(SystemCause::Kind::NoModemLines, serial::winerr::invalidFunction,
+                            "the port server at " + address_.text() + " reported no modem state within " +
+                                seconds(limits_.answerMs));
+            return false;
+        }
+    }
+    return true;
+}
+
+// NOTIFY-MODEMSTATE's bits in the layer's order (RFC 2217 puts DCD above RI).
+std::uint32_t Rfc2217Port::currentLines() const
+{
+    std::uint32_t lines = outputs_;
+    if (modemState_ & modemstate::cts)
+        lines |= modemline::cts;
+    if (modemState_ & modemstate::dsr)
+        lines |= modemline::dsr;
+    if (modemState_ & modemstate::dcd)
+        lines |= modemline::dcd;
+    if (modemState_ & modemstate::ri)
+        lines |= modemline::ri;
+    return lines;
+}
+
+bool Rfc2217Port::modemLines(std::uint32_t &lines, RemoteFailure &failure)
+{
+    if (!modemLinesOffered(failure))
+        return false;
+    pumpOnce(0);
+    lines = currentLines();
+    return true;
+}
+
+bool Rfc2217Port::setModemLines(std::uint32_t raise, std::uint32_t lower, RemoteFailure &failure)
+{
+    if ((raise | lower) & ~(modemline::dtr | modemline::rts)) {
+        failure = {serial::winerr::invalidParameter, {}};
+        return false;
+    }
+    if (!modemLinesOffered(failure))
+        return false;
+    struct Change {
+        std::uint32_t line;
+        std::uint8_t value, low, high;
+        const char *name;
+    };
+    std::vector<Change> changes;
+    for (const std::uint32_t line : {modemline::dtr, modemline::rts}) {
+        if (!((raise | lower) & line))
+            continue;
+        const bool on = (raise & line) && !(lower & line);
+        if (line == modemline::dtr)
+            changes.push_back({line, on ? value::dtrOn : value::dtrOff, 7, 9, on ? "DTR ON" : "DTR OFF"});
+        else
+            changes.push_back({line, on ? value::rtsOn : value::rtsOff, 10, 12, on ? "RTS ON" : "RTS OFF"});
+    }
+    controlAnswers_.clear();
+    std::string request;
+    for (const Change &c : changes)
+        request += comPortCommand(cpc::setControl, one(c.value));
+    if (!sendNow(request, failure))
+        return false;
+    const auto allAnswered = [&] {
+        return std::all_of(changes.begin(), changes.end(),
+                           [&](const Change &c) { return controlAnswer(c.low, c.high) >= 0; });
+    };
+    pumpUntil(allAnswered, limits_.answerMs);
+    for (const Change &c : changes) {
+        const int answer = controlAnswer(c.low, c.high);
+        if (answer < 0) {
+            failure = closed_ ? lost()
+                              : fault(SystemCause::Kind::NoAnswer, serial::winerr::semTimeout,
+                                      std::string("no answer to SET-CONTROL ") + c.name + " within " +
+                                          seconds(limits_.answerMs));
+            return false;
+        }
+        if (answer != c.value) {
+            failure = fault(SystemCause::Kind::None, serial::winerr::genFailure,
+                            std::string("the port server at ") + address_.text() + " answered SET-CONTROL " +
+                                c.name + " with " + std::to_string(answer));
+            return false;
+        }
+        outputs_ = c.value == value::dtrOn || c.value == value::rtsOn ? outputs_ | c.line : outputs_ & ~c.line;
+    }
+    return true;
+}
+
+bool Rfc2217Port::waitModemChange(std::uint32_t &lines, int timeoutMs, RemoteFailure &failure)
+{
+    if (!modemLinesOffered(failure))
+        return false;
+    const std::uint32_t seen = lines & modemline::inputs;
+    pumpUntil([&] { return (currentLines() & modemline::inputs) != seen; }, std::max(timeoutMs, 0));
+    if (closed_) {
+        failure = lost();
+        return false;
+    }
+    lines = currentLines();
+    return true;
 }
 
 bool Rfc2217Port::answered(std::uint8_t command) const

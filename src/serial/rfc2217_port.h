@@ -105,6 +105,19 @@ public:
     bool modemStateKnown() const { return modemStateKnown_; }
     // Whether the server confirmed DTR and RTS at the last configure.
     bool controlConfirmed() const { return controlConfirmed_; }
+
+    // The modem lines (modemline bits): RTS and DTR as set, the inputs as the
+    // server last notified them.  A server that never answered SET-CONTROL
+    // for DTR or RTS (ser2net serving a pseudo-terminal) has no lines to
+    // offer: the calls fail with 1 and Kind::NoModemLines, its cause naming
+    // the server.
+    bool modemLines(std::uint32_t &lines, RemoteFailure &failure);
+    // Sets DTR and RTS (the only outputs RFC 2217 reaches) and checks each
+    // against the server's answer.
+    bool setModemLines(std::uint32_t raise, std::uint32_t lower, RemoteFailure &failure);
+    // Waits up to timeoutMs for a NOTIFY-MODEMSTATE whose inputs differ from
+    // those in lines; lines: the lines then, changed or not.
+    bool waitModemChange(std::uint32_t &lines, int timeoutMs, RemoteFailure &failure);
     double roundTripMs() const { return roundTripMs_; }
     const std::string &name() const { return name_; }
 
@@ -120,6 +133,9 @@ private:
     template <class Done> void pumpUntil(Done done, int timeoutMs);
     bool pumpOnce(int timeoutMs);
     bool answered(std::uint8_t command) const;
+    int controlAnswer(std::uint8_t low, std::uint8_t high) const;
+    bool modemLinesOffered(RemoteFailure &failure);
+    std::uint32_t currentLines() const;
     RemoteFailure lost() const;
     RemoteFailure closedEarly() const;
     RemoteFailure fault(SystemCause::Kind kind, std::uint32_t error, const std::string &text) const;
@@ -154,6 +170,9 @@ private:
     std::uint8_t modemState_ = 0;
     bool modemStateKnown_ = false;
     bool controlConfirmed_ = false;
+    bool controlKnown_ = false;    // whether DTR and RTS were asked for yet
+    bool controlAnswered_ = false; // the server answered DTR or RTS at all
+    std::uint32_t outputs_ = 0;    // RTS and DTR as the server confirmed them
     double roundTripMs_ = 0.0;
     Dcb dcb_;
 };

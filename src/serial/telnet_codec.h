@@ -49,7 +49,7 @@ namespace value {
 inline constexpr std::uint8_t parityNone = 1, parityOdd = 2, parityEven = 3, parityMark = 4, paritySpace = 5;
 inline constexpr std::uint8_t stopOne = 1, stopTwo = 2, stopOneAndHalf = 3;
 inline constexpr std::uint8_t flowNone = 1, flowXonXoff = 2, flowHardware = 3;
-inline constexpr std::uint8_t dtrOn = 8, dtrOff = 9, rtsOn = 11, rtsOff = 12;
+inline constexpr std::uint8_t dtrRequest = 7, dtrOn = 8, dtrOff = 9, rtsRequest = 10, rtsOn = 11, rtsOff = 12;
 inline constexpr std::uint8_t purgeReceive = 1, purgeTransmit = 2, purgeBoth = 3;
 } // namespace value
 
@@ -58,6 +58,11 @@ namespace linestate {
 inline constexpr std::uint8_t overrun = 0x02, parity = 0x04, framing = 0x08, breakSeen = 0x10;
 inline constexpr std::uint8_t errors = overrun | parity | framing | breakSeen;
 } // namespace linestate
+
+// Bits of NOTIFY-MODEMSTATE: the lines (the low four are their changes).
+namespace modemstate {
+inline constexpr std::uint8_t cts = 0x10, dsr = 0x20, ri = 0x40, dcd = 0x80;
+} // namespace modemstate
 
 // Appends data with every 0xFF doubled, as Telnet carries it.
 void appendEscaped(std::string &out, std::string_view data);

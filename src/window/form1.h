@@ -13,6 +13,7 @@
 #include "help/help_view.h"
 #include "serial/modcomm.h"
 #include "serial/port_discovery.h"
+#include "window/window_comm_platform.h"
 #include "winsvc/window_menu.h"
 
 class QColor;
@@ -181,7 +182,8 @@ private:
     int combo2Index_ = -1; // Combo2's list index as last seen, to tell a pick from an edit
     bool inCombo2Change_ = false;
 
-    serial::modCOMM comm_;               // the serial layer, one port table per window
+    WindowCommPlatform platform_;        // remote opens off the window's thread
+    serial::modCOMM comm_{platform_};    // the serial layer, one port table per window
     std::unique_ptr<EchoTestRun> engine_; // the test run
     winsvc::WindowHandle menuHandle_ = 0; // this window for the window-menu service
     bool hourglass_ = false;              // the abort set the hourglass

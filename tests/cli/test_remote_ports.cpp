@@ -15,6 +15,7 @@
 
 #include "cli/echo_command.h"
 #include "cli/exit_status.h"
+#include "cli/lines_command.h"
 #include "cli/terminal.h"
 #include "engine/echo_engine.h"
 #include "engine/headless_view.h"
@@ -174,6 +175,32 @@ TEST_F(RemotePorts, ARawTcpPortIsRefusedAndNeverRun)
     EXPECT_NE(std::string::npos, err.str().find("is not an RFC 2217 port server")) << err.str();
     EXPECT_TRUE(linesOfType(out.str(), "run").empty());
     EXPECT_LT(plugs[0]->bytesReceived(), 100u) << "the pattern must never be sent";
+}
+
+// ser2net serving a pseudo-terminal never answers DTR and RTS: the line
+// test refuses as at a local pseudo-terminal, naming the server, and the
+// data test through the same server goes on.
+TEST_F(RemotePorts, TheLineTestRefusesAServedPseudoTerminalAndTheDataTestGoesOn)
+{
+    serial::EchoPlugOptions instant;
+    instant.lineTiming = false;
+    ASSERT_NO_FATAL_FAILURE(serve(1, Ser2netServer::Accepter::Rfc2217, instant));
+    const std::string refusal =
+        server->url(0) + " has no handshake lines (the port server at 127.0.0.1:" + std::to_string(server->port(0)) +
+        " does not set DTR and RTS";
+    cli::LinesOptions lines;
+    lines.device = server->url(0);
+    std::ostringstream linesOut, linesErr;
+    EXPECT_EQ(cli::kExitOpenFailed, cli::runLines(lines, linesOut, linesErr));
+    EXPECT_EQ(0u, linesErr.str().find(refusal)) << linesErr.str();
+
+    echo.devices = {server->url(0)};
+    echo.baud = "115200";
+    echo.lines = true;
+    EXPECT_EQ(cli::kExitOpenFailed, run());
+    EXPECT_NE(std::string::npos, err.str().find(refusal)) << err.str();
+    echo.lines = false;
+    EXPECT_EQ(cli::kExitOk, run()) << err.str();
 }
 
 TEST(RemotePortsOpen, AnUnreachableServerEndsWithExitThreeNamingHostAndPort)

@@ -21,8 +21,10 @@
 
 #include "engine/echo_engine.h"
 #include "engine/headless_view.h"
+#include "engine/line_test.h"
 #include "engine/timer_clock.h"
 #include "serial/modcomm.h"
+#include "serial/port_lines.h"
 #include "serial/rfc2217_platform.h"
 #include "serial/telnet_codec.h"
 #include "support/echo_suite.h"
@@ -132,6 +134,9 @@ struct Script {
     bool echoes = true;          // false: a stalled server, it takes the data and answers nothing
     long closeAfter = -1;        // drops the connection once this many data bytes came
     long lineErrorAfter = -1;    // NOTIFY-LINESTATE (framing error) once this many came
+    // The modem lines behind the server.  Silent: DTR and RTS go unanswered,
+    // as ser2net serving a pseudo-terminal leaves them.
+    enum class Lines { Silent, Loopback, NoDcdWire, AnswersOtherwise } lines = Lines::Silent;
 };
 
 class FakePortServer {
@@ -198,6 +203,20 @@ private:
         else if (script_.speaks)
             sendAll(fd, negotiation(doOption, optComPort) + negotiation(will, optBinary) + negotiation(doOption, optBinary));
         Decoder decoder;
+        bool dtr = true;
+        bool rts = true;
+        // A full loopback plug: RTS to CTS, DTR to DSR and DCD (unless that
+        // wire is missing).
+        const auto modemState = [&] {
+            std::uint8_t state = 0;
+            if (rts)
+                state |= modemstate::cts;
+            if (dtr)
+                state |= modemstate::dsr;
+            if (dtr && script_.lines != Script::Lines::NoDcdWire)
+                state |= modemstate::dcd;
+            return comPortCommand(cpc::notifyModemState + cpc::serverOffset, one(state));
+        };
         std::uint32_t rate = 9600;
         long count = 0;
         char buffer[4096];
@@ -221,8 +240,22 @@ private:
                         rate = script_.rateAnswer ? script_.rateAnswer : rateFrom(value);
                     value = rateValue(rate);
                 } else if (command == cpc::setControl && value != one(value::flowNone)) {
-                    continue; // like ser2net on a pseudo-terminal: DTR and RTS go unanswered
-                } else if (command == cpc::setLineStateMask || command == cpc::setModemStateMask) {
+                    const auto asked = static_cast<std::uint8_t>(value[0]);
+                    if (script_.lines == Script::Lines::Silent || asked < value::dtrRequest || asked > value::rtsOff)
+                        continue;
+                    bool &line = asked <= value::dtrOff ? dtr : rts;
+                    const std::uint8_t on = asked <= value::dtrOff ? value::dtrOn : value::rtsOn;
+                    if (asked != value::dtrRequest && asked != value::rtsRequest)
+                        line = asked == on;
+                    const bool answered = script_.lines == Script::Lines::AnswersOtherwise ? !line : line;
+                    out += comPortCommand(cpc::setControl + cpc::serverOffset, one(static_cast<std::uint8_t>(answered ? on : on + 1)));
+                    out += modemState();
+                    continue;
+                } else if (command == cpc::setModemStateMask) {
+                    if (script_.lines != Script::Lines::Silent)
+                        out += modemState();
+                    continue;
+                } else if (command == cpc::setLineStateMask) {
                     continue;
                 } else if (value == one(0)) {
                     value = command == cpc::setDataSize ? one(8) : one(1);
@@ -317,6 +350,55 @@ TEST(Rfc2217Transport, LineStateNotificationsCountAsLineErrors)
     EXPECT_EQ(1u, comm.lineErrorCounts(1).framing);
     EXPECT_NE(0u, comm.lineErrorsSeen(1) & commflags::frame);
     EXPECT_EQ(0, comm.CommClose(1));
+}
+
+// --- The modem lines -------------------------------------------------------
+
+// The line test through the server's lines: a full loopback plug behind it
+// passes, a missing wire is named, a server that sets no lines is refused
+// as a pseudo-terminal is, one that answers otherwise is an error.
+TEST(Rfc2217Lines, TheLineTestRunsOnTheServersLines)
+{
+    struct Case {
+        const char *name;
+        Script::Lines lines;
+        echotest::LineVerdict verdict;
+        const char *says; // in the message or a wire's fault
+    };
+    const Case cases[] = {
+        {"loopback plug", Script::Lines::Loopback, echotest::LineVerdict::Pass, ""},
+        {"DCD wire missing", Script::Lines::NoDcdWire, echotest::LineVerdict::Fail, "DCD not wired"},
+        {"lines not set", Script::Lines::Silent, echotest::LineVerdict::NoLines,
+         " has no handshake lines (the port server at 127.0.0.1:"},
+        {"answered otherwise", Script::Lines::AnswersOtherwise, echotest::LineVerdict::Error,
+         "answered SET-CONTROL"},
+    };
+    for (const Case &c : cases) {
+        Script script;
+        script.lines = c.lines;
+        FakePortServer server(script);
+        Rfc2217CommPlatform platform;
+        modCOMM comm(platform);
+        ASSERT_EQ(0, comm.CommOpen(1, server.url(), echosuite::modeFor(9600))) << c.name << ": " << report(comm);
+        PortLines lines(comm, 1);
+        echotest::LineTestOptions options;
+        options.settleLimitMs = 1000; // the server answers at once; a busy machine may not
+        const echotest::LineTestResult result = echotest::runLineTest(lines, options, server.url());
+        EXPECT_EQ(c.verdict, result.verdict) << c.name << ": " << result.message;
+        std::string said = result.message;
+        for (const echotest::WireResult &w : result.wires)
+            said += w.fault + ";";
+        EXPECT_NE(std::string::npos, said.find(c.says)) << c.name << ": " << said;
+        if (c.verdict == echotest::LineVerdict::Pass || c.verdict == echotest::LineVerdict::Fail) {
+            EXPECT_TRUE(result.restored) << c.name;
+            ASSERT_EQ(3u, result.wires.size()) << c.name;
+            EXPECT_TRUE(result.wires[0].pass && result.wires[1].pass) << c.name << ": RTS-CTS and DTR-DSR are wired";
+        }
+        // The data goes on through the same connection after the lines.
+        ASSERT_EQ(3, comm.CommWrite(1, "abc")) << c.name;
+        EXPECT_EQ("abc", echosuite::readEcho(comm, 3, 10s)) << c.name;
+        EXPECT_EQ(0, comm.CommClose(1));
+    }
 }
 
 // --- The run ---------------------------------------------------------------
