@@ -126,7 +126,7 @@ std::vector<CLI::Option *> addPlugOptions(CLI::App *command, PlugOptions &plug)
         command->add_option("--wiring", plug.wiring,
                             "The plug's wires as output-input pairs, e.g. rts-cts,dtr-dsr (outputs RTS, DTR, OUT1, "
                             "OUT2; inputs CTS, DSR, DCD, RI)"),
-        command->add_option("--settle-limit", plug.settleLimitMs, "How long an input may take to follow, in ms")
+        command->add_option("--settle-limit", plug.settleLimitMs, "How long an input may take to follow, in ms (250; 1500 on an rfc2217:// port)")
             ->check(CLI::Range(1, 10000)),
     };
 }

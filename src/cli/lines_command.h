@@ -21,7 +21,7 @@ struct PlugOptions {
     bool ri = false;         // check RI too
     bool dcd = true;         // --no-dcd: the plug wires no DCD
     std::string wiring;      // the plug's own wiring, if it differs
-    int settleLimitMs = 250; // how long an input may take to follow
+    int settleLimitMs = 0; // how long an input may take to follow; 0 for the port's default
 };
 
 struct LinesOptions {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "serial/rfc2217_port.h"
+
 namespace echotest {
 
 namespace ml = serial::modemline;
@@ -67,7 +69,9 @@ public:
 
     LineTestResult run()
     {
-        result_.settleLimitMs = options_.settleLimitMs;
+        result_.settleLimitMs = options_.settleLimitMs > 0 ? options_.settleLimitMs
+                                : serial::isRfc2217Name(portName_) ? kRemoteSettleLimitMs
+                                                                   : kLocalSettleLimitMs;
         for (const Wire &wire : options_.wiring)
             result_.checkedInputs |= wire.input;
         if (!lines_.read(result_.linesBefore))
@@ -131,7 +135,7 @@ private:
         // When each input took its present level, from the outputs' change.
         std::array<double, kInputs.size()> stableSince{};
         stableSince.fill(elapsedSince(start));
-        const double limit = options_.settleLimitMs;
+        const double limit = result_.settleLimitMs;
         bool met = false;
         double settle = limit;
         for (;;) {

@@ -38,10 +38,15 @@ std::optional<Wiring> parseWiring(const std::string &text, std::string &error);
 // "RTS-CTS,DTR-DSR,DTR-DCD".
 std::string wiringText(const Wiring &wiring);
 
+inline constexpr int kLocalSettleLimitMs = 250;
+inline constexpr int kRemoteSettleLimitMs = 1500;
+
 struct LineTestOptions {
     Wiring wiring = fullLoopbackWiring();
-    // How long an input may take to follow its output.
-    int settleLimitMs = 250;
+    // How long an input may take to follow its output; 0 for the port's
+    // own default (kLocalSettleLimitMs, or kRemoteSettleLimitMs on a port
+    // server, which may look at its device's lines only about once a second).
+    int settleLimitMs = 0;
     // How long the inputs are watched for a late change once they look
     // right (at least; longer when they took longer than this to settle).
     int quietMs = 20;

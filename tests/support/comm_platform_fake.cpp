@@ -303,6 +303,9 @@ void FakeCommPlatform::setWiring(const std::string &plug, double delayMs)
 {
     wiring_.clear();
     delayMs_ = delayMs;
+    // A plug put on now: the outputs as they stand have reached it, and no
+    // earlier change is still on its way through the new wires.
+    outputHistory_ = {{-1e12, outputLines()}};
     std::istringstream parts(plug);
     std::string part;
     while (std::getline(parts, part, ',')) {
