@@ -58,6 +58,7 @@ struct EchoTestRun::Transfer {
     FineClock::time_point firstWrite;
     std::vector<Arrival> arrivals; // every read that brought echoed bytes
     std::string backOnSender;      // two ports: what the sender read
+    std::vector<int32_t> markedBytes; // positions in received the driver marked as in error
     std::optional<int64_t> lastReadAt; // when the last read that went through was made
 };
 
@@ -307,6 +308,8 @@ bool EchoTestRun::read(Transfer &transfer, RunResult &result)
         return false;
     transfer.lastReadAt = transfer.stopWatch->Elapsed();
     if (!transfer.chunk.empty()) {
+        for (const uint32_t at : comm_.lastReadErrorMarks(listenSlot()))
+            transfer.markedBytes.push_back(static_cast<int32_t>(transfer.received.size() + at));
         transfer.received += transfer.chunk;
         const std::chrono::duration<double, std::milli> since = FineClock::now() - transfer.firstWrite;
         transfer.arrivals.push_back({since.count(), static_cast<int32_t>(transfer.received.size())});
@@ -400,6 +403,7 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     result.received = static_cast<int32_t>(transfer.received.size());
     result.receivedText = transfer.received;
     result.backOnSender = transfer.backOnSender;
+    result.lineErrorPositions = transfer.markedBytes;
     if (!transfer.arrivals.empty())
         result.firstByteMs = transfer.arrivals.front().ms;
     result.lineRate = estimateLineRate(transfer.arrivals, kArrivalResolutionMs);
@@ -417,7 +421,10 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     tally_.bytesReceived += result.received;
     const std::string expected = settings_.plan.expectedEcho(settings_.lowerCase);
     const bool linesPass = !result.lines || result.lines->passed();
-    if (!result.portLost && result.receivedText == expected && result.backOnSender.empty() && linesPass) {
+    // A byte the driver received with a parity or framing error is no
+    // sound echo, whatever value it reads as.
+    if (!result.portLost && result.receivedText == expected && result.backOnSender.empty() && linesPass &&
+        result.lineErrorPositions.empty()) {
         result.verdict = Verdict::Pass;
         ++tally_.passes;
     } else {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/baud_selection.h"
 #include "engine/echo_diff.h"
@@ -101,6 +102,9 @@ struct RunResult {
     LineRateEstimate lineRate;
     uint32_t lineErrors = 0;      // serial::commflags met by the reads (where the system reports them)
     serial::LineErrorCounts lineErrorCounts; // how many of each the driver counted during the run
+    // Where the platform marks them: the positions in receivedText of the
+    // bytes that came with a parity or framing error (or a break).
+    std::vector<int32_t> lineErrorPositions;
     // A port on another machine: the network round trip measured when it
     // was opened (the run's time-out allows for it); none for a local port.
     std::optional<double> networkRoundTripMs;

@@ -19,6 +19,7 @@ RunSample sampleOf(const RunResult &result, double startSeconds)
         sample.lastReadMs = static_cast<double>(*result.lastReadAtMs);
     sample.lineRate = result.lineRate;
     sample.lineErrors = result.lineErrorCounts;
+    sample.lineErrorPositions = result.lineErrorPositions;
     return sample;
 }
 

@@ -138,6 +138,9 @@ void RunStatistics::add(const RunSample &run)
         lastRead_.add(*run.lastReadMs);
     lineRate_.add(run.lineRate);
     lineErrors_ += run.lineErrors;
+    markedBytes_ += static_cast<int64_t>(run.lineErrorPositions.size());
+    for (const int32_t position : run.lineErrorPositions)
+        ++markedAt_[position];
     placeInBucket(run);
 }
 

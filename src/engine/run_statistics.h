@@ -8,6 +8,7 @@
 // error positions into one counter per byte of the pattern.
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -61,6 +62,7 @@ struct RunSample {
     std::optional<double> lastReadMs;
     LineRateEstimate lineRate;
     serial::LineErrorCounts lineErrors;
+    std::vector<int32_t> lineErrorPositions; // received bytes the driver marked as in error
 };
 
 class RunStatistics {
@@ -83,6 +85,10 @@ public:
     const TimeHistogram &lastRead() const { return lastRead_; }
     LineRateEstimate lineRate() const { return lineRate_.estimate(); }
     const serial::LineErrorCounts &lineErrors() const { return lineErrors_; }
+    // Received bytes the driver marked as in error (where the platform marks
+    // them): how many in all, and how many at each position.
+    int64_t markedBytes() const { return markedBytes_; }
+    const std::map<int32_t, int64_t> &markedAt() const { return markedAt_; }
     // How often each byte of the pattern came back wrong or not at all.
     const std::vector<int64_t> &errorsAtPosition() const { return errorsAt_; }
 
@@ -115,6 +121,8 @@ private:
     TimeHistogram lastRead_;
     LineRateAccumulator lineRate_;
     serial::LineErrorCounts lineErrors_;
+    int64_t markedBytes_ = 0;
+    std::map<int32_t, int64_t> markedAt_;
     std::vector<int64_t> errorsAt_;
     std::vector<double> failureTimes_;
     double bucketSeconds_ = 0.25; // doubles whenever the series would overflow

@@ -238,9 +238,11 @@ void JunitReporter::reportRun(const RunRecord &record)
     case Verdict::Fail:
         ++suite.failures;
         problem("failure", "FAIL",
-                !record.message.empty() ? record.message
-                : echoDiffers           ? "The echo differs from the pattern"
-                                        : "The handshake lines failed",
+                !record.message.empty()                ? record.message
+                : echoDiffers                          ? "The echo differs from the pattern"
+                : !result.lineErrorPositions.empty()   ? "Bytes of the echo came with line errors"
+                : !result.backOnSender.empty()         ? "Bytes came back on the sending port"
+                                                       : "The handshake lines failed",
                 failureText(result));
         break;
     case Verdict::Aborted:

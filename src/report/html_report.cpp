@@ -107,6 +107,20 @@ void writeSummary(std::ostream &out, const ReportPort &port)
         counts += (counts.empty() ? "" : " / ") + std::to_string(kind.count);
     }
     row("Line errors (" + names + ")", counts);
+    if (s.markedBytes() > 0) {
+        // In order of position, the first ten, each with how many runs
+        // had an error there when more than one did.
+        std::string where;
+        int shown = 0;
+        for (const auto &[position, runs] : s.markedAt()) {
+            if (shown++ == 10) {
+                where += ", ...";
+                break;
+            }
+            where += (where.empty() ? "" : ", ") + std::to_string(position) + (runs > 1 ? " (" + std::to_string(runs) + "x)" : "");
+        }
+        row("Bytes received in error (parity or framing)", std::to_string(s.markedBytes()) + ", at bytes " + where);
+    }
     out << "</table>\n";
 }
 

@@ -128,6 +128,11 @@ const std::vector<RunField> &runFields()
         {"driver", {}, [](const RunRecord &r) -> Value { return textOrNull(r.port.identity.usb.driver); }},
         {"latency_timer_ms", {}, [](const RunRecord &r) -> Value { return orNull(r.port.identity.latencyTimerMs); }},
         {"low_latency", {}, [](const RunRecord &r) -> Value { return orNull(r.port.identity.lowLatency); }},
+        // Where the driver marked the bytes it received in error (only
+        // platforms that mark them; the counts are in line_errors).
+        {"line_error_positions", {}, [](const RunRecord &r) -> Value {
+             return failed(r) && !r.result.lineErrorPositions.empty() ? Value(r.result.lineErrorPositions) : Value();
+         }},
     };
     return fields;
 }
@@ -172,6 +177,18 @@ std::string lineErrorsText(const serial::LineErrorCounts &counts)
     return text;
 }
 
+std::string lineErrorPositionsText(const std::vector<int32_t> &positions)
+{
+    constexpr std::size_t shown = 10;
+    std::string text = "received in error (parity or framing) at byte";
+    text += positions.size() > 1 ? "s " : " ";
+    for (std::size_t i = 0; i < positions.size() && i < shown; ++i)
+        text += (i ? ", " : "") + std::to_string(positions[i]);
+    if (positions.size() > shown)
+        text += ", ... (" + std::to_string(positions.size()) + " in all)";
+    return text;
+}
+
 ordered_json lineRateJson(const echotest::LineRateEstimate &rate, double requested)
 {
     if (!rate.valid)
@@ -193,6 +210,8 @@ std::string failureText(const echotest::RunResult &result)
     }
     if (result.lineErrorCounts.total() > 0)
         text += "; line errors: " + lineErrorsText(result.lineErrorCounts);
+    if (!result.lineErrorPositions.empty())
+        text += "; " + lineErrorPositionsText(result.lineErrorPositions);
     if (!result.backOnSender.empty())
         text += "; " + std::to_string(result.backOnSender.size()) + " bytes came back on the sending port, first "
             + byteText(static_cast<unsigned char>(result.backOnSender.front())) + " (a crossed or shorted pair?)";

@@ -53,6 +53,10 @@ ordered_json lineErrorsJson(const serial::LineErrorCounts &counts);
 // "framing 0, overrun 2, parity 0, break 0".
 std::string lineErrorsText(const serial::LineErrorCounts &counts);
 
+// "received in error (parity or framing) at bytes 17, 42": the positions,
+// the first ten of them, in the received bytes.
+std::string lineErrorPositionsText(const std::vector<int32_t> &positions);
+
 ordered_json lineRateJson(const echotest::LineRateEstimate &rate, double requested);
 
 // Where a failed run went wrong, in words: "3 wrong, 0 missing, 0 extra;

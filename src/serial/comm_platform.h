@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/comm_error.h"
 
@@ -190,6 +191,12 @@ public:
     // false where the driver keeps no counts (the caller then counts the
     // clearCommError flags instead).
     virtual bool lineErrorCounts(CommHandle, LineErrorCounts &) { return false; }
+    // The bytes the driver marked as received in error (a parity or framing
+    // error, or a break) among those readFile has returned on handle since
+    // the last call: their positions, counted from the first of those bytes.
+    // A marked byte reads as a NUL.  False where the platform marks none
+    // (only the counts tell of such errors then).
+    virtual bool takeErrorMarks(CommHandle, std::vector<std::uint64_t> &) { return false; }
     // Turns the driver's RS-485 mode on for an open port; the driver's own
     // setting comes back at closeHandle.  Fails with 1 (and the system's
     // cause) where the driver has no such mode.

@@ -6,6 +6,7 @@
 #include "serial/comm_platform.h"
 #include "serial/errno_mapping.h"
 #include "serial/linux_device_tree.h"
+#include "serial/linux_error_marks.h"
 #include "serial/linux_rs485.h"
 #include "serial/linux_termios2.h"
 #include "serial/modem_lines_linux.h"
@@ -187,6 +188,7 @@ public:
     std::uint32_t getLastError() const override { return lastError; }
     SystemCause lastCause() const override { return lastCauseValue; }
     bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
+    bool takeErrorMarks(CommHandle handle, std::vector<std::uint64_t> &positions) override;
     bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
@@ -209,6 +211,11 @@ private:
         bool exclusiveIsOurs = false; // clear at close only the exclusive mode we set
         linuxtty::SavedLine saved;    // put back at close
         linuxtty::SavedRs485 savedRs485; // likewise, once the RS-485 mode was set
+        // With a parity frame the line discipline marks the bytes that came
+        // in error (PARMRK); reads take the marks out again.
+        bool marksErrors = false;
+        linuxtty::ErrorMarkDecoder marks;
+        std::uint64_t marksTakenAt = 0; // bytes given when takeErrorMarks last ran
     };
 
     // Only descriptors this platform opened are ever touched: a stale or
@@ -435,9 +442,12 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
     if (dcb.inX)
         tio.c_iflag |= IXOFF;
     // Check the parity of what comes in: a driver that counts parity
-    // errors otherwise passes the bytes on as if they were sound.
+    // errors otherwise passes the bytes on as if they were sound.  Have the
+    // bytes in error marked, so that a run can say where they were, and
+    // never dropped (IGNPAR).
+    tio.c_iflag &= ~static_cast<tcflag_t>(INPCK | PARMRK | IGNPAR);
     if (dcb.parity != Dcb::NoParity)
-        tio.c_iflag |= INPCK;
+        tio.c_iflag |= INPCK | PARMRK;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0)
@@ -471,9 +481,18 @@ bool PosixCommPlatform::setCommState(CommHandle handle, const Dcb &dcb)
     ::ioctl(fd, dcb.dtrControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &dtr);
     if (dcb.rtsControl != Dcb::LineHandshake)
         ::ioctl(fd, dcb.rtsControl == Dcb::LineDisable ? TIOCMBIC : TIOCMBIS, &rts);
-    if (state.isPseudoTerminal) {
-        std::lock_guard lock(mutex_);
-        ports_[fd].frameSet = dcb;
+    // Marks are taken out of the reads only where the driver keeps PARMRK:
+    // without it an 0xFF data byte is not doubled.
+    termios kept{};
+    const bool marking = ::tcgetattr(fd, &kept) == 0 && (kept.c_iflag & PARMRK) && (kept.c_iflag & INPCK);
+    std::lock_guard lock(mutex_);
+    PortState &live = ports_[fd];
+    if (state.isPseudoTerminal)
+        live.frameSet = dcb;
+    if (marking != live.marksErrors) {
+        live.marksErrors = marking;
+        live.marks = {};
+        live.marksTakenAt = 0;
     }
     return true;
 }
@@ -586,6 +605,22 @@ bool PosixCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &coun
     return true;
 }
 
+bool PosixCommPlatform::takeErrorMarks(CommHandle handle, std::vector<std::uint64_t> &positions)
+{
+    positions.clear();
+    std::lock_guard lock(mutex_);
+    const auto it = ports_.find(static_cast<int>(handle));
+    if (handle < 0 || it == ports_.end() || !it->second.marksErrors)
+        return false;
+    PortState &live = it->second;
+    for (const std::uint64_t at : live.marks.marks())
+        if (at >= live.marksTakenAt)
+            positions.push_back(at - live.marksTakenAt);
+    live.marks.clearMarks();
+    live.marksTakenAt = live.marks.delivered();
+    return true;
+}
+
 PosixCommPlatform::Wait PosixCommPlatform::waitReadable(int fd, int timeoutMs, const char **goneText)
 {
     pollfd p{fd, POLLIN, 0};
@@ -625,7 +660,19 @@ bool PosixCommPlatform::readFile(CommHandle handle, char *buffer, std::uint32_t 
     const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
 
     while (bytesRead < count) {
-        const ssize_t n = ::read(fd, buffer + bytesRead, count - bytesRead);
+        ssize_t n = ::read(fd, buffer + bytesRead, count - bytesRead);
+        if (n > 0 && state.marksErrors) {
+            bool midSequence = false;
+            {
+                std::lock_guard lock(mutex_);
+                linuxtty::ErrorMarkDecoder &marks = ports_[fd].marks;
+                n = static_cast<ssize_t>(marks.decode(buffer + bytesRead, static_cast<std::size_t>(n)));
+                midSequence = marks.midSequence();
+            }
+            // The rest of a mark sequence the count cut is queued already.
+            if (n == 0 && midSequence)
+                continue;
+        }
         if (n > 0) {
             bytesRead += static_cast<std::uint32_t>(n);
             if (firstBytesOnly)

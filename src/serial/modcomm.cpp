@@ -261,6 +261,8 @@ std::int32_t modCOMM::CommRead(std::int16_t port, std::string &received, std::in
     try {
         received.clear();
         const CommHandle handle = transferHandle(checkedRecord(port));
+        std::vector<std::uint32_t> &marks = readMarks_[static_cast<std::size_t>(port - firstPort)];
+        marks.clear();
         yieldToEvents(1);
 
         std::uint32_t flags = 0;
@@ -302,6 +304,12 @@ std::int32_t modCOMM::CommRead(std::int16_t port, std::string &received, std::in
         // buffer holds no more than that anyway.
         count = std::min(count, asked);
         received.assign(buffer.data(), count);
+        std::vector<std::uint64_t> positions;
+        if (platform_.takeErrorMarks(handle, positions)) {
+            for (const std::uint64_t at : positions)
+                if (at < count)
+                    marks.push_back(static_cast<std::uint32_t>(at));
+        }
         return static_cast<std::int32_t>(count);
     } catch (...) {
         received.clear();
@@ -375,6 +383,14 @@ LineErrorCounts modCOMM::lineErrorCounts(std::int16_t port)
     if (record.IsOpen && platform_.lineErrorCounts(record.Handle, counts))
         return counts;
     return flagCounts_[static_cast<std::size_t>(port - firstPort)];
+}
+
+const std::vector<std::uint32_t> &modCOMM::lastReadErrorMarks(std::int16_t port) const
+{
+    static const std::vector<std::uint32_t> none;
+    if (port < firstPort || port > lastPort)
+        return none;
+    return readMarks_[static_cast<std::size_t>(port - firstPort)];
 }
 
 std::optional<double> modCOMM::networkRoundTripMs(std::int16_t port)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace serial {
 
@@ -78,6 +79,10 @@ public:
     // The line errors met on an open port since it was opened: the driver's
     // own counts where it keeps them, else the reads that met each kind.
     LineErrorCounts lineErrorCounts(std::int16_t port);
+    // The bytes of the last CommRead on port that the driver marked as
+    // received in error (parity, framing, break): their positions in what
+    // that read returned.  Empty where the platform marks none.
+    const std::vector<std::uint32_t> &lastReadErrorMarks(std::int16_t port) const;
     // The network round trip of an open port on another machine, measured
     // when it was opened; none for a local port.
     std::optional<double> networkRoundTripMs(std::int16_t port);
@@ -132,6 +137,7 @@ private:
     CommOverlapped CommOverlapped_{}; // shared by every transfer; stays zero
     std::array<std::uint32_t, lastPort> lineErrors_{};
     std::array<LineErrorCounts, lastPort> flagCounts_{}; // reads that met each kind of line error
+    std::array<std::vector<std::uint32_t>, lastPort> readMarks_{};
     std::function<void()> yield_;
 };
 

@@ -110,6 +110,11 @@ bool RoutedCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &cou
     return route(handle).lineErrorCounts(handle, counts);
 }
 
+bool RoutedCommPlatform::takeErrorMarks(CommHandle handle, std::vector<std::uint64_t> &positions)
+{
+    return route(handle).takeErrorMarks(handle, positions);
+}
+
 bool RoutedCommPlatform::networkRoundTrip(CommHandle handle, double &milliseconds)
 {
     return route(handle).networkRoundTrip(handle, milliseconds);

@@ -32,6 +32,7 @@ public:
     void waitForInput(CommHandle handle, int timeoutMs) override;
     void pause(int timeoutMs) override;
     bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
+    bool takeErrorMarks(CommHandle handle, std::vector<std::uint64_t> &positions) override;
     SystemCause lastCause() const override;
     bool networkRoundTrip(CommHandle handle, double &milliseconds) override;
     bool setRs485(CommHandle handle, const Rs485Mode &mode) override;

@@ -84,7 +84,8 @@ TEST_F(PlanTest, EveryPatternFormComesBackIntactAndIsNamed)
         {"spec", "8N1", {}, "spec", 1000},        {"0x55", "8E1", 300, "0x55", 300},
         {"counting", "8O2", {}, "counting", 1000}, {"all-bytes", "8N1", {}, "all-bytes", 256},
         {"random:7", "8N1", 500, "random:7", 500}, {"hex:00FF7F80", "8M1", {}, "hex:00FF7F80", 4},
-        {"0x41", "7E1", 100, "0x41", 100},
+        {"0x41", "7E1", 100, "0x41", 100}, {"all-bytes", "8E1", {}, "all-bytes", 256},
+        {"0xFF", "8O1", 64, "0xFF", 64},
     };
     for (const Case &c : cases) {
         echo.pattern = c.pattern;
@@ -129,6 +130,12 @@ TEST_F(PlanTest, ABoardInAnotherFrameFailsTheRun)
     EXPECT_EQ(cli::kExitOk, run()) << out.str();
     echo.frame = "8N1";
     EXPECT_EQ(cli::kExitFailed, run());
+    // A pseudo-terminal marks no byte as received in error: the run says
+    // nothing of positions it does not have.
+    echo.frame = "7O1";
+    EXPECT_EQ(cli::kExitFailed, run());
+    ASSERT_EQ(1u, runs().size());
+    EXPECT_FALSE(runs()[0].contains("line_error_positions")) << out.str();
 }
 
 TEST_F(PlanTest, ASweepGivesOneVerdictPerRate)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <functional>
+#include <set>
 #include <vector>
 
 #include "engine/echo_engine.h"
@@ -315,6 +316,46 @@ TEST_F(EchoRunTest, LineErrorsOfTheReadsAreReported)
     EXPECT_EQ(serial::commflags::frame | serial::commflags::overrun, result.lineErrors);
     // A new open starts from a clean slate.
     EXPECT_EQ(0u, run().lineErrors);
+}
+
+// A driver that marks the bytes it received in error: the run names where
+// they were in the echo, and fails even where such a byte reads as the one
+// expected (a NUL of an all-NUL pattern).  Where the platform marks none, the
+// run has no positions.
+TEST_F(EchoRunTest, BytesReceivedInErrorAreNamedAndFailTheRun)
+{
+    struct Case {
+        const char *name;
+        bool marks;
+        std::set<std::uint64_t> marked;
+        char patternByte;
+        Verdict verdict;
+        std::vector<int32_t> positions;
+        int32_t wrongBytes;
+    };
+    const Case cases[] = {
+        {"none marked", true, {}, 'A', Verdict::Pass, {}, 0},
+        {"first, middle and last", true, {0, 517, 999}, 'A', Verdict::Fail, {0, 517, 999}, 3},
+        {"reads as expected", true, {42}, '\0', Verdict::Fail, {42}, 0},
+        {"platform without marks", false, {}, '\0', Verdict::Pass, {}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeCommPlatform fake;
+        fake.setEcho(true);
+        if (c.marks)
+            fake.markErrorsAt(c.marked);
+        serial::modCOMM layer{fake};
+        echotest::HeadlessView headless;
+        EchoTestRun run{layer, headless, clock};
+        RunSettings plan = settingsAt("115200");
+        plan.plan.pattern.bytes.assign(1000, c.patternByte);
+        const RunResult result = run.run(plan);
+        EXPECT_EQ(c.verdict, result.verdict);
+        EXPECT_EQ(c.positions, result.lineErrorPositions);
+        EXPECT_EQ(c.wrongBytes, result.diff.wrongBytes);
+        EXPECT_EQ(1000, result.received);
+    }
 }
 
 TEST_F(EchoRunTest, RateBelow45IsRefusedBeforeOpening)

@@ -45,6 +45,11 @@ def unsupported_rate_line(rate, device):
     return f"The baud rate {rate} is not supported by {device}!"
 
 
+def low_bytes(data_bits):
+    """A hex: pattern of every value the data bits carry (5 and 6 bits)."""
+    return "hex:" + "".join(f"{v:02X}" for v in range(1 << data_bits))
+
+
 class CliResult:
     """What one rebounce-cli command in the guest gave: its exit status, its
     output split into the JSON runs and summary and standard error, and the
@@ -182,6 +187,67 @@ class GuestTestCase(unittest.TestCase):
         self.assertTrue(result.stderr, result.text())
         self.assertEqual(result.stderr[0], unsupported_rate_line(rate, device))
 
+    def assertFramesCarryTheData(self, cases):
+        """Each (frame, pattern, bytes): applied and read back by the driver,
+        the echo passes in it, and the line is left as it was."""
+        for frame, pattern, length in cases:
+            with self.subTest(frame=frame, pattern=pattern):
+                if self.guest.peer:
+                    self.guest.peer.reset()
+                before = self.lineState(self.device)
+                result = self.cli(f"echo --device {self.device} --baud 115200 --frame {frame} --pattern {pattern} --json")
+                self.assertEqual(result.status, 0, result.text())
+                self.assertEqual(len(result.runs), 1, result.text())
+                run = result.runs[0]
+                self.assertEqual((run["verdict"], run["frame"], run["sent"], run["received"]),
+                                 ("PASS", frame, length, length), result.text())
+                self.assertEqual(self.lineState(self.device), before, "the frame was not put back")
+
+    def assertRefusedFrame(self, frame, answer, pattern="spec"):
+        """A frame the driver (or termios) cannot run: exit 3 before any
+        byte is sent, never a run in another frame."""
+        if self.guest.peer:
+            self.guest.peer.reset()
+        before = self.lineState(self.device)
+        result = self.cli(f"echo --device {self.device} --baud 115200 --frame {frame} --pattern {pattern} --json")
+        self.assertEqual(result.status, 3, result.text())
+        self.assertEqual(result.runs, [], "a refused frame must not run in another one")
+        message = "\n".join(result.stderr)
+        self.assertIn(f"{self.device} cannot run the frame asked for!", message)
+        self.assertIn(f"asked for {frame}, {answer}", message)
+        self.assertEqual(self.lineState(self.device), before)
+        if self.guest.peer:
+            self.assertEqual(self.guest.peer.received, 0, "nothing may be sent in another frame")
+
+    def frameDuringRun(self, frame, expected_size):
+        """The port's settings as another program reads them while a slow
+        run in frame holds the port (stty, once the run has the port open
+        and set), and the run's result."""
+        if self.guest.peer:
+            self.guest.peer.reset()
+        d = self.device
+        status, output = self.guest.run(
+            f"rebounce-cli echo --device {d} --baud 300 --frame {frame} --length 60 --no-progress --json"
+            f" >/tmp/frame.out 2>&1 & p=$!; i=0;"
+            f" until ls -l /proc/$p/fd 2>/dev/null | grep -q {d} && stty -F {d} -a 2>/dev/null | grep -q ' {expected_size}';"
+            f" do [ $i -ge 600 ] && break; sleep 0.1; i=$((i+1)); done;"
+            f" stty -F {d} -a; wait $p; echo status=$?; cat /tmp/frame.out", timeout=CLI_LIMIT)
+        self.assertEqual(status, 0, "\n".join(output))
+        flags = set(" ".join(output).replace(";", " ").split())
+        runs = [json.loads(line) for line in output if line.startswith('{"type":"run"')]
+        return flags, runs, output
+
+    def assertParityFrameIsRunAndMarked(self):
+        # 7E1, with the input parity check and the marks for bytes received
+        # in error on while the run holds the port, and off again after.
+        before = self.lineState(self.device)
+        flags, runs, output = self.frameDuringRun("7E1", "cs7")
+        text = "\n".join(output)
+        self.assertIn("status=0", output, text)
+        self.assertEqual([(r["verdict"], r["frame"], r["received"]) for r in runs], [("PASS", "7E1", 60)], text)
+        self.assertTrue({"cs7", "parenb", "-parodd", "-cstopb", "inpck", "parmrk"} <= flags, text)
+        self.assertEqual(self.lineState(self.device), before, "the marks were not put back")
+
     def lineState(self, device):
         """Everything of a port that a run must leave as it found it."""
         settings = self.guest.check(f"stty -F {device} -g")
@@ -244,6 +310,20 @@ class UartLoopback(GuestTestCase):
         self.assertRefusedRate(self.cli(f"echo --device {self.device} --baud 1000000 --json"), 1000000, self.device)
         self.assertEqual(self.lineState(self.device), before)
         self.assertPass(self.cli(f"echo --device {self.device} --baud 115200 --json"))
+
+    def test_frames_are_applied_and_carry_the_data(self):
+        # The 8250 sets every frame termios can name, mark and space parity
+        # (CMSPAR) too.  In its loopback a byte comes back whole whatever
+        # the frame, so a pattern the frame cannot carry is refused by the
+        # program, not failed by the line.
+        self.assertFramesCarryTheData([
+            ("7E1", "spec", 1000), ("8O1", "all-bytes", 256), ("5N1", low_bytes(5), 32), ("8N2", "counting", 1000),
+            ("7O2", "spec", 1000), ("8M1", "all-bytes", 256), ("8S1", "0xFF", 1000), ("6E2", low_bytes(6), 64),
+            ("5O1.5", low_bytes(5), 32),
+        ])
+        self.assertParityFrameIsRunAndMarked()
+        # termios has 1.5 stop bits only with 5 data bits.
+        self.assertRefusedFrame("7E1.5", "the driver refused it")
 
     # In loopback mode the 16550 wires RTS to CTS, DTR to DSR, OUT1 to RI and
     # OUT2 to DCD: a full loopback plug with RI, whose DCD and RI hang on the
@@ -414,6 +494,17 @@ class UsbAdapter(GuestTestCase):
         self.assertRefusedRate(self.cli(f"echo --device {self.device} --baud 12345678 --json"),
                                12345678, self.device)
         self.assertEqual(self.guest.peer.received, 0, "nothing may be sent at another rate")
+
+    def test_frames_are_applied_and_carry_the_data(self):
+        # The host peer echoes whole bytes, as QEMU's adapter hands them over.
+        self.assertFramesCarryTheData([
+            ("7E1", "spec", 1000), ("8O1", "all-bytes", 256), ("8N2", "counting", 1000), ("7O2", "spec", 1000),
+            ("8S1", "0xFF", 1000), ("8M1", "all-bytes", 256),
+        ])
+        self.assertParityFrameIsRunAndMarked()
+        # FTDI chips have 7 or 8 data bits: ftdi_sio puts the old size back
+        # for 6 and keeps the port as it was.
+        self.assertRefusedFrame("6N1", "the driver runs 8N1", low_bytes(6))
 
     def test_unplug_mid_run_fails_at_once_and_the_next_run_after_replug_passes(self):
         # At 300 baud with the peer answering at the line's pace (30 bytes a

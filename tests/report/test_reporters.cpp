@@ -235,7 +235,8 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
               "first_error.position,first_error.expected,first_error.received,error_positions,"
               "pattern,pattern_length,chunk,frame,listen_port,back_on_sender,rs485,lines.verdict,"
               "lines.settle_ms,lines.cts,lines.dsr,lines.dcd,lines.ri,lines.restored,"
-              "position,usb_id,serial_number,interface,usb_path,by_id,driver,latency_timer_ms,low_latency",
+              "position,usb_id,serial_number,interface,usb_path,by_id,driver,latency_timer_ms,low_latency,"
+              "line_error_positions",
               report::csvHeader());
     std::map<std::string, std::string> fail;
     for (const auto &row : rows)
@@ -445,6 +446,54 @@ TEST_F(FileReporterTest, RunsWithoutTheLineTestHaveNoLinesAnywhere)
     report::JsonLinesReporter jsonLines([&json](const std::string &line) { json.push_back(line); });
     series.feed(jsonLines);
     EXPECT_FALSE(nlohmann::json::parse(json[0]).contains("lines"));
+}
+
+// Bytes the driver marked as received in error: the second run of two has
+// two, of which one is the only fault (its byte read as expected).  Every
+// format names where they were; the run without any says nothing of them.
+TEST_F(FileReporterTest, PositionsOfBytesReceivedInErrorReachEveryFormat)
+{
+    echotest::ReportedPort port = portNamed("COM1");
+    const RunResult plain = failed();
+    RunResult marked = failed();
+    marked.lineErrorPositions = {17, 512};
+    const std::vector<RunRecord> records{{port, 1, plain, ""}, {port, 2, marked, ""}};
+    echotest::RunStatistics statistics{1000};
+    for (const RunRecord &record : records)
+        statistics.add(echotest::sampleOf(record.result, 0));
+    std::vector<std::string> text, json;
+    const fs::path csvPath = dir / "runs.csv", junitPath = dir / "runs.xml", htmlPath = dir / "runs.html";
+    {
+        report::TextReporter textReporter([&text](const std::string &line) { text.push_back(line); });
+        report::JsonLinesReporter jsonReporter([&json](const std::string &line) { json.push_back(line); });
+        report::CsvReporter csv(csvPath.string());
+        report::JunitReporter junit(junitPath.string());
+        report::HtmlReporter html(htmlPath.string(), "test");
+        for (echotest::RunReporter *reporter : std::initializer_list<echotest::RunReporter *>{
+                 &textReporter, &jsonReporter, &csv, &junit, &html}) {
+            echotest::SeriesInfo info;
+            reporter->begin(info, {port});
+            for (const RunRecord &record : records)
+                reporter->reportRun(record);
+            reporter->reportPortEnd({port, {0, 2, 2000, 1998}, statistics, ""});
+            reporter->finish(info);
+        }
+    }
+    const std::string said = "received in error (parity or framing) at bytes 17, 512";
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(std::string::npos, text[0].find("received in error")) << text[0];
+    EXPECT_NE(std::string::npos, text[1].find("line errors: framing 1, overrun 2, parity 0, break 0; " + said))
+        << text[1];
+    EXPECT_FALSE(nlohmann::json::parse(json[0]).contains("line_error_positions"));
+    EXPECT_EQ((nlohmann::json{17, 512}), nlohmann::json::parse(json[1])["line_error_positions"]);
+    const auto rows = csvRecords(fileText(csvPath));
+    ASSERT_EQ(3u, rows.size());
+    EXPECT_EQ("line_error_positions", rows[0].back());
+    EXPECT_EQ("", rows[1].back());
+    EXPECT_EQ("17 512", rows[2].back());
+    EXPECT_NE(std::string::npos, fileText(junitPath).find(said));
+    EXPECT_NE(std::string::npos,
+              fileText(htmlPath).find("<th>Bytes received in error (parity or framing)</th><td>2, at bytes 17, 512</td>"));
 }
 
 } // namespace

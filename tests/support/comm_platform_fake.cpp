@@ -89,7 +89,22 @@ std::uint32_t FakeCommPlatform::takeInput(char *buffer, std::uint32_t count, std
     if (n > available && count > available)
         std::memset(buffer + available, 0, std::min<std::size_t>(n, count) - available);
     input_.erase(0, available);
+    for (std::uint32_t i = 0; i < std::min(n, count); ++i)
+        if (marked_.count(delivered_ + i))
+            buffer[i] = 0;
+    delivered_ += std::min(n, count);
     return n;
+}
+
+bool FakeCommPlatform::takeErrorMarks(CommHandle, std::vector<std::uint64_t> &positions)
+{
+    positions.clear();
+    if (!marksErrors_)
+        return false;
+    for (auto it = marked_.lower_bound(takenAt_); it != marked_.end() && *it < delivered_; ++it)
+        positions.push_back(*it - takenAt_);
+    takenAt_ = delivered_;
+    return true;
 }
 
 std::uint32_t FakeCommPlatform::acceptOutput(const std::string &data, std::optional<std::uint32_t> reported)

@@ -74,6 +74,15 @@ public:
     const std::string &pendingInput() const { return input_; }
     // Line-error flags the next clearCommError reports (and clears).
     void setLineErrors(std::uint32_t flags) { lineErrors_ = flags; }
+    // A driver that marks the bytes it received in error: the bytes at
+    // these positions of what the reads give from now on come in error
+    // (they read as NULs and takeErrorMarks names them).
+    void markErrorsAt(std::set<std::uint64_t> positions)
+    {
+        marked_ = std::move(positions);
+        marksErrors_ = true;
+        delivered_ = takenAt_ = 0;
+    }
     // Line-error flags the device raises when a scripted transfer fails.
     void setTransferLineErrors(std::uint32_t flags) { transferErrors_ = flags; }
     // Replaces the system text for a number (formatMessage).
@@ -138,6 +147,7 @@ public:
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
     bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
+    bool takeErrorMarks(CommHandle handle, std::vector<std::uint64_t> &positions) override;
     void pause(int) override { ++pauses_; } // a fake line needs no rest
     std::size_t pauses() const { return pauses_; }
     SystemCause lastCause() const override { return cause_; }
@@ -199,6 +209,10 @@ private:
     std::vector<std::pair<double, std::uint32_t>> outputHistory_{{-1e300, 0}};
     std::uint32_t modemOutputs_ = modemline::rts | modemline::dtr;
     std::optional<SystemCause> noLines_;
+    bool marksErrors_ = false;
+    std::set<std::uint64_t> marked_;
+    std::uint64_t delivered_ = 0; // bytes the reads gave since markErrorsAt
+    std::uint64_t takenAt_ = 0;
 };
 
 } // namespace serial
