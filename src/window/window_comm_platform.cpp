@@ -125,6 +125,11 @@ bool WindowCommPlatform::lineErrorCounts(CommHandle handle, serial::LineErrorCou
     return here().lineErrorCounts(handle, counts);
 }
 
+bool WindowCommPlatform::takeErrorMarks(CommHandle handle, std::vector<std::uint64_t> &positions)
+{
+    return here().takeErrorMarks(handle, positions);
+}
+
 bool WindowCommPlatform::setRs485(CommHandle handle, const serial::Rs485Mode &mode)
 {
     return here().setRs485(handle, mode);

@@ -37,6 +37,7 @@ public:
     void waitForInput(serial::CommHandle handle, int timeoutMs) override;
     void pause(int timeoutMs) override;
     bool lineErrorCounts(serial::CommHandle handle, serial::LineErrorCounts &counts) override;
+    bool takeErrorMarks(serial::CommHandle handle, std::vector<std::uint64_t> &positions) override;
     bool setRs485(serial::CommHandle handle, const serial::Rs485Mode &mode) override;
     serial::SystemCause lastCause() const override;
     bool networkRoundTrip(serial::CommHandle handle, double &milliseconds) override;
