@@ -411,6 +411,7 @@ void EchoTestRun::sendUnderLoad(Transfer &transfer, RunResult &result)
     SenderHoldMeter meter(holdThresholdMs(settings_.plan.baud.value, settings_.plan.frame.bitsPerCharacter()));
     const int64_t giveUpMs = pauseMs + 2 * int64_t{result.lineTimeMs} + timeoutExtraMs(result.baud) + 1000;
     std::size_t handed = 0;
+    int64_t queued = 0;
     int64_t sentDuringPause = 0;
     int64_t now = 0;
     for (;;) {
@@ -426,7 +427,7 @@ void EchoTestRun::sendUnderLoad(Transfer &transfer, RunResult &result)
             moved = taken > 0;
             progress_.sentCount = static_cast<int32_t>(handed);
         }
-        const int64_t queued = comm_.CommOutputQueued(sendSlot()).value_or(0);
+        queued = comm_.CommOutputQueued(sendSlot()).value_or(0);
         const int64_t gone = static_cast<int64_t>(handed) - queued;
         meter.sample(now, gone, queued);
         if (now < pauseMs) {
@@ -437,16 +438,17 @@ void EchoTestRun::sendUnderLoad(Transfer &transfer, RunResult &result)
             moved = moved || !transfer.chunk.empty();
             progress_.receivedText = transfer.received;
         }
-        if (aborted() || (handed == bytes.size() && queued == 0))
+        if (aborted() || (handed == bytes.size() && queued == 0) || now >= giveUpMs)
             break;
-        if (now >= giveUpMs) {
-            comm_.CommDropOutput(sendSlot());
-            handed -= static_cast<std::size_t>(std::min<int64_t>(queued, static_cast<int64_t>(handed)));
-            progress_.sentCount = static_cast<int32_t>(handed);
-            break;
-        }
         if (!moved)
             comm_.CommPause(1);
+    }
+    // Bytes still waiting (a sender held for good, an abort) are dropped: a
+    // driver would hold the close until they had gone.
+    if (queued > 0 && !result.portLost) {
+        comm_.CommDropOutput(sendSlot());
+        handed -= static_cast<std::size_t>(std::min<int64_t>(queued, static_cast<int64_t>(handed)));
+        progress_.sentCount = static_cast<int32_t>(handed);
     }
     meter.finish(now);
     FlowLoadResult flow;

@@ -205,7 +205,8 @@ std::string failureText(const echotest::RunResult &result)
     if (result.lines && !result.lines->passed())
         text += "; handshake lines: " + lineFaultsText(*result.lines);
     if (result.flowLoad && result.flowLoad->failed())
-        text += "; flow control: " + echotest::flowLoadText(*result.flowLoad);
+        text += "; the driver did not hold the sender (" + std::string(echotest::flowName(result.flowLoad->flow))
+            + ", " + std::to_string(result.flowLoad->sentDuringPause) + " bytes sent during the reader's pause)";
     return text;
 }
 
