@@ -510,7 +510,8 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
                         "Flow control under load: read nothing for MS ms from the first byte on, so that the receive "
                         "side fills and --flow must hold the sender; reports how long it was held (e.g. --flow rtscts "
                         "--length 65536 --chunk 256 --reader-pause 2000)")
-        ->check(CLI::Range(1, 600000));
+        ->check(CLI::Range(1, 600000))
+        ->type_name("MS");
     command->add_option("--log", options->log,
                         "Keep every run in a results database: an SQLite file, or postgresql://...");
     command->add_option("--operator", options->operatorName, "Who runs the test, for the records");
