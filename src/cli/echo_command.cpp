@@ -233,6 +233,7 @@ std::optional<Plans> plansOf(const EchoOptions &options, const PlanParts &parts,
                     settings.plan.rs485 = serial::Rs485Mode{true, false, options.rs485DelayBeforeMs,
                                                             options.rs485DelayAfterMs};
                 settings.lineTest = parts.lineTest;
+                settings.readerPauseMs = options.readerPauseMs;
                 plans.settings.push_back(std::move(settings));
                 plans.lanes.push_back(static_cast<int>(i));
             }
@@ -505,6 +506,12 @@ void addEchoCommand(CLI::App &app, int &exitStatus)
                                     "Test the handshake lines through a full loopback plug before the data of each run");
     for (CLI::Option *plugOption : addPlugOptions(command, options->plug))
         plugOption->needs(lines);
+    command->add_option("--reader-pause", options->readerPauseMs,
+                        "Flow control under load: read nothing for MS ms from the first byte on, so that the receive "
+                        "side fills and --flow must hold the sender; reports how long it was held (e.g. --flow rtscts "
+                        "--length 65536 --chunk 256 --reader-pause 2000)")
+        ->check(CLI::Range(1, 600000))
+        ->type_name("MS");
     command->add_option("--log", options->log,
                         "Keep every run in a results database: an SQLite file, or postgresql://...");
     command->add_option("--operator", options->operatorName, "Who runs the test, for the records");

@@ -44,6 +44,7 @@ struct EchoOptions {
     std::string sweep;                    // rates to run the plan at, one after the other
     bool lines = false;      // the line test before the data of every run ...
     PlugOptions plug;        // ... of this plug
+    int readerPauseMs = 0;   // flow control under load: the reader stops this long; 0: off
     // A test station's additions (docs/results-db.md, docs/fixture-files.md).
     std::string log;          // the results database: a file or postgresql://...
     std::string operatorName; // who runs the station

@@ -9,9 +9,86 @@ namespace {
 
 enum Step : uint8_t { Same, Substitute, Lose, Add };
 
+// The alignment keeps a step per pair of bytes: up to this many (16 MB).
+constexpr std::size_t kMaxAlignedCells = 16'000'000;
+
+bool alignable(std::size_t expected, std::size_t received)
+{
+    return (expected + 1) * (std::min(received, kMaxAlignedBytes) + 1) <= kMaxAlignedCells;
+}
+
+EchoDiff alignWhole(const std::string &expected, const std::string &received);
+
+// Too long to align whole (a pattern of many kilobytes): the beginning and
+// the end the two have in common are taken as they are, and only the part
+// in between is aligned; where even that is too long, it is compared
+// position by position, the surplus of either side counted at its end.
+EchoDiff alignLong(const std::string &expected, const std::string &received)
+{
+    const std::size_t shorter = std::min(expected.size(), received.size());
+    std::size_t head = 0;
+    while (head < shorter && expected[head] == received[head])
+        ++head;
+    std::size_t tail = 0;
+    while (tail < shorter - head && expected[expected.size() - 1 - tail] == received[received.size() - 1 - tail])
+        ++tail;
+    const std::string expectedMiddle = expected.substr(head, expected.size() - head - tail);
+    const std::string receivedMiddle = received.substr(head, received.size() - head - tail);
+    EchoDiff diff;
+    std::vector<EchoDiff::FirstError> faults;
+    if (alignable(expectedMiddle.size(), receivedMiddle.size())) {
+        diff = alignWhole(expectedMiddle, receivedMiddle);
+        if (diff.first)
+            faults.push_back(*diff.first);
+    } else {
+        const std::size_t both = std::min(expectedMiddle.size(), receivedMiddle.size());
+        for (std::size_t at = 0; at < both; ++at) {
+            if (expectedMiddle[at] == receivedMiddle[at])
+                continue;
+            ++diff.wrongBytes;
+            diff.errorPositions.push_back(static_cast<int32_t>(at));
+            faults.push_back({static_cast<int32_t>(at), static_cast<unsigned char>(expectedMiddle[at]),
+                              static_cast<unsigned char>(receivedMiddle[at])});
+        }
+        for (std::size_t at = both; at < expectedMiddle.size(); ++at) {
+            ++diff.missingBytes;
+            diff.errorPositions.push_back(static_cast<int32_t>(at));
+            faults.push_back({static_cast<int32_t>(at), static_cast<unsigned char>(expectedMiddle[at]), std::nullopt});
+        }
+        diff.extraBytes += static_cast<int32_t>(receivedMiddle.size() - both);
+        if (receivedMiddle.size() > both) {
+            diff.errorPositions.push_back(static_cast<int32_t>(both));
+            faults.push_back({static_cast<int32_t>(both), 0, static_cast<unsigned char>(receivedMiddle[both])});
+        }
+    }
+    // Back to positions in the whole pattern.
+    for (int32_t &position : diff.errorPositions)
+        position += static_cast<int32_t>(head);
+    diff.first.reset();
+    if (!faults.empty()) {
+        EchoDiff::FirstError first = faults.front();
+        first.position += static_cast<int32_t>(head);
+        // An extra byte at the end of the middle arrived before a byte of
+        // the common end, not past the pattern.
+        if (static_cast<std::size_t>(first.position) < expected.size())
+            first.expected = static_cast<unsigned char>(expected[static_cast<std::size_t>(first.position)]);
+        diff.first = first;
+    }
+    return diff;
+}
+
 } // namespace
 
 EchoDiff compareEcho(const std::string &expected, const std::string &received)
+{
+    if (!alignable(expected.size(), received.size()))
+        return alignLong(expected, received);
+    return alignWhole(expected, received);
+}
+
+namespace {
+
+EchoDiff alignWhole(const std::string &expected, const std::string &received)
 {
     EchoDiff diff;
     const std::size_t n = expected.size();
@@ -91,5 +168,7 @@ EchoDiff compareEcho(const std::string &expected, const std::string &received)
         diff.first = faults.front();
     return diff;
 }
+
+} // namespace
 
 } // namespace echotest

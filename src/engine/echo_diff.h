@@ -31,7 +31,9 @@ struct EchoDiff {
 };
 
 // Aligns received with expected.  Past kMaxAlignedBytes of received data the
-// rest counts as extra without being aligned.
+// rest counts as extra without being aligned.  A long pattern (tens of
+// kilobytes) is aligned only between the beginning and the end the two have
+// in common, and that part, if still too long, position by position.
 EchoDiff compareEcho(const std::string &expected, const std::string &received);
 
 inline constexpr std::size_t kMaxAlignedBytes = 4000;

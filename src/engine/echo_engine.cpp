@@ -8,6 +8,7 @@
 
 #include "engine/port_fault_messages.h"
 #include "engine/stopwatch.h"
+#include "serial/port_lines.h"
 #include "serial/modcomm.h"
 
 namespace echotest {
@@ -154,7 +155,7 @@ RunResult EchoTestRun::run(const RunSettings &settings)
         return {}; // a queued click must not nest a second run inside the first
     active_ = true;
     RunResult result = start(settings);
-    if (result.baud >= kMinimumBaudRate && open(result) && testLines(result)) {
+    if (result.baud >= kMinimumBaudRate && open(result) && testLines(result) && checkFlowLoad(result)) {
         Transfer transfer;
         prepare(transfer);
         send(transfer, result);
@@ -247,14 +248,50 @@ bool EchoTestRun::testLines(RunResult &result)
     result.lines = runLineTest(lines, *settings_.lineTest, settings_.shownName());
     if (result.lines->verdict == LineVerdict::Pass || result.lines->verdict == LineVerdict::Fail)
         return true;
+    refuseRun(result, result.lines->error, result.lines->message);
+    return false;
+}
+
+// A port that is open but cannot take the run is refused like one that
+// cannot be opened, and closed.
+void EchoTestRun::refuseRun(RunResult &result, const serial::CommError &error, const std::string &message)
+{
     result.verdict = Verdict::OpenFailed;
-    result.openError = result.lines->error;
-    result.message = result.lines->message;
+    result.openError = error;
+    result.message = message;
     view_->showMessage(result.message, MessageIcon::Exclamation);
     comm_.CommClose(sendSlot());
     if (listenSlot() != sendSlot())
         comm_.CommClose(listenSlot());
-    return false;
+}
+
+// Step 4b (only with a reader pause): the sender's output queue can be
+// watched, and flow control by RTS and CTS has the lines to work with (on a
+// pseudo-terminal only its buffers would hold the sender, which would pass
+// for flow control that is not there).
+bool EchoTestRun::checkFlowLoad(RunResult &result)
+{
+    if (settings_.readerPauseMs <= 0)
+        return true;
+    const std::string port = settings_.shownName();
+    if (!comm_.CommOutputQueued(sendSlot())) {
+        serial::CommError error{1, "CommOutputQueued", "The driver does not report its output queue.", {}};
+        refuseRun(result, error, port + " does not report its output queue: how long the sender is held cannot be "
+                                        "measured");
+        return false;
+    }
+    if (settings_.plan.frame.flow == Frame::Flow::RtsCts) {
+        serial::PortLines lines(comm_, sendSlot());
+        std::uint32_t seen = 0;
+        if (!lines.read(seen) && lines.hasNoLines()) {
+            const std::string &what = lines.lastError().cause.systemText;
+            refuseRun(result, lines.lastError(),
+                      port + " has no handshake lines" + (what.empty() ? "" : " (" + what + ")")
+                          + ": RTS/CTS cannot hold its sender");
+            return false;
+        }
+    }
+    return true;
 }
 
 bool EchoTestRun::openPort(const PlanPort &port, RunResult &result)
@@ -295,9 +332,20 @@ void EchoTestRun::prepare(Transfer &transfer)
     transfer.firstWrite = FineClock::now();
 }
 
-// A read of up to one chunk; false when the port has gone.
+// The reader's pause on purpose: from the first byte for readerPauseMs.
+bool EchoTestRun::readerPaused(const Transfer &transfer) const
+{
+    return settings_.readerPauseMs > 0 && transfer.stopWatch->Elapsed() < static_cast<uint32_t>(settings_.readerPauseMs);
+}
+
+// A read of up to one chunk; false when the port has gone.  Reads nothing
+// while the reader pauses.
 bool EchoTestRun::read(Transfer &transfer, RunResult &result)
 {
+    if (readerPaused(transfer)) {
+        transfer.chunk.clear();
+        return true;
+    }
     if (listenSlot() != sendSlot()) {
         std::string back;
         if (comm_.CommRead(sendSlot(), back, kReadChunk) < 0 && noteTransferFailure(result))
@@ -332,6 +380,10 @@ bool EchoTestRun::noteTransferFailure(RunResult &result)
 // Step 6: the pattern in chunks, collecting what comes back meanwhile.
 void EchoTestRun::send(Transfer &transfer, RunResult &result)
 {
+    if (settings_.readerPauseMs > 0) {
+        sendUnderLoad(transfer, result);
+        return;
+    }
     const Pattern &pattern = settings_.plan.pattern;
     const std::size_t chunkSize = static_cast<std::size_t>(std::max(pattern.chunkSize, 1));
     for (std::size_t at = 0; at < pattern.length(); at += chunkSize) {
@@ -348,6 +400,70 @@ void EchoTestRun::send(Transfer &transfer, RunResult &result)
     }
 }
 
+// Step 6 with a reader pause (flow control under load): the pattern goes to
+// the driver's output queue as fast as the queue takes it, without waiting
+// for each chunk to leave (a held sender would hold the run too), while the
+// queue is watched: a stall with bytes waiting and none leaving is the
+// sender held.  Over when the queue is empty; a sender still held long
+// after the pause has its queue dropped.
+void EchoTestRun::sendUnderLoad(Transfer &transfer, RunResult &result)
+{
+    const std::string_view bytes = settings_.plan.pattern.bytes;
+    const std::size_t chunkSize = static_cast<std::size_t>(std::max(settings_.plan.pattern.chunkSize, 1));
+    const int32_t pauseMs = settings_.readerPauseMs;
+    SenderHoldMeter meter(holdThresholdMs(settings_.plan.baud.value, settings_.plan.frame.bitsPerCharacter()));
+    const int64_t giveUpMs = pauseMs + 2 * int64_t{result.lineTimeMs} + timeoutExtraMs(result.baud) + 1000;
+    std::size_t handed = 0;
+    int64_t queued = 0;
+    int64_t sentDuringPause = 0;
+    int64_t now = 0;
+    for (;;) {
+        now = transfer.stopWatch->Elapsed();
+        bool moved = false;
+        if (handed < bytes.size()) {
+            const int32_t taken = comm_.CommQueueOutput(sendSlot(), bytes.substr(handed, chunkSize));
+            if (taken < 0) {
+                noteTransferFailure(result);
+                break;
+            }
+            handed += static_cast<std::size_t>(taken);
+            moved = taken > 0;
+            progress_.sentCount = static_cast<int32_t>(handed);
+        }
+        queued = comm_.CommOutputQueued(sendSlot()).value_or(0);
+        const int64_t gone = static_cast<int64_t>(handed) - queued;
+        meter.sample(now, gone, queued);
+        if (now < pauseMs) {
+            sentDuringPause = gone;
+        } else {
+            if (!read(transfer, result))
+                break;
+            moved = moved || !transfer.chunk.empty();
+            progress_.receivedText = transfer.received;
+        }
+        if (aborted() || (handed == bytes.size() && queued == 0) || now >= giveUpMs)
+            break;
+        if (!moved)
+            comm_.CommPause(1);
+    }
+    // Bytes still waiting (a sender held for good, an abort) are dropped: a
+    // driver would hold the close until they had gone.
+    if (queued > 0 && !result.portLost) {
+        comm_.CommDropOutput(sendSlot());
+        handed -= static_cast<std::size_t>(std::min<int64_t>(queued, static_cast<int64_t>(handed)));
+        progress_.sentCount = static_cast<int32_t>(handed);
+    }
+    meter.finish(now);
+    FlowLoadResult flow;
+    flow.readerPauseMs = pauseMs;
+    flow.flow = settings_.plan.frame.flow;
+    flow.heldMs = meter.heldMs();
+    flow.holds = meter.holds();
+    flow.sentDuringPause = sentDuringPause;
+    flow.outcome = flowOutcome(flow.flow, flow.heldMs, flow.sentDuringPause);
+    result.flowLoad = flow;
+}
+
 // Steps 7-10: the send time, then the rest of the echo up to the time-out,
 // and one more read in every case.
 void EchoTestRun::collect(Transfer &transfer, RunResult &result)
@@ -357,7 +473,15 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
         result.sendMs = transfer.elapsed;
         view_->showTimes(result);
     }
-    result.timeoutMs = std::max<int64_t>(transfer.elapsed, result.lineTimeMs) + timeoutExtraMs(result.baud);
+    // A reader pause holds out to its end, also where the pattern has all
+    // gone before; the time-out is that much longer.
+    while (readerPaused(transfer) && !aborted()) {
+        comm_.CommPause(static_cast<int>(std::clamp<int64_t>(
+            settings_.readerPauseMs - int64_t{transfer.stopWatch->Elapsed()}, 1, kLongestRestMs)));
+        view_->yield();
+    }
+    result.timeoutMs = std::max<int64_t>(transfer.elapsed, result.lineTimeMs) + timeoutExtraMs(result.baud)
+        + std::max(settings_.readerPauseMs, 0);
     // Over a network the last echoed byte comes a round trip later.
     if (result.networkRoundTripMs)
         result.timeoutMs += static_cast<int64_t>(std::ceil(*result.networkRoundTripMs));
@@ -422,9 +546,12 @@ void EchoTestRun::judge(Transfer &transfer, RunResult &result)
     const std::string expected = settings_.plan.expectedEcho(settings_.lowerCase);
     const bool linesPass = !result.lines || result.lines->passed();
     // A byte the driver received with a parity or framing error is no
-    // sound echo, whatever value it reads as.
+    // sound echo, whatever value it reads as.  Under load nothing may be
+    // lost on the way, even where the bytes happened to come back whole,
+    // and the sender must have been held.
+    const bool flowPasses = !result.flowLoad || (!result.flowLoad->failed() && result.lineErrorCounts.overruns() == 0);
     if (!result.portLost && result.receivedText == expected && result.backOnSender.empty() && linesPass &&
-        result.lineErrorPositions.empty()) {
+        result.lineErrorPositions.empty() && flowPasses) {
         result.verdict = Verdict::Pass;
         ++tally_.passes;
     } else {

@@ -14,6 +14,7 @@
 
 #include "engine/baud_selection.h"
 #include "engine/echo_diff.h"
+#include "engine/flow_load.h"
 #include "engine/line_rate.h"
 #include "engine/line_test.h"
 #include "engine/port_fault_messages.h"
@@ -66,6 +67,10 @@ struct RunSettings {
     // The line test of a full loopback plug on the port the run sends on,
     // before the data (the window's runs have none).
     std::optional<LineTestOptions> lineTest;
+    // Flow control under load: the run reads nothing for this long from the
+    // first byte on, hands the pattern to the driver's queue as fast as it
+    // takes it, and watches how long the sender is held; 0: off.
+    int32_t readerPauseMs = 0;
     PortIdentity identity;  // for the reports only
 
     // How messages name the port the run sends on.
@@ -117,6 +122,11 @@ struct RunResult {
     // A port without lines (a pseudo-terminal) ends the run as OpenFailed;
     // a wire that fails makes the run a FAIL whatever the echo did.
     std::optional<LineTestResult> lines;
+    // With settings.readerPauseMs: how the sender fared.  A port that cannot
+    // be watched (no output queue report, or flow control by handshake
+    // lines it does not have) ends the run as OpenFailed; a driver that did
+    // not hold the sender makes it a FAIL, as does any overrun.
+    std::optional<FlowLoadResult> flowLoad;
 };
 
 // The four counters of the window.
@@ -224,6 +234,10 @@ private:
     RunResult start(const RunSettings &settings);
     bool open(RunResult &result);
     bool testLines(RunResult &result);
+    bool checkFlowLoad(RunResult &result);
+    void refuseRun(RunResult &result, const serial::CommError &error, const std::string &message);
+    bool readerPaused(const Transfer &transfer) const;
+    void sendUnderLoad(Transfer &transfer, RunResult &result);
     bool openPort(const PlanPort &port, RunResult &result);
     bool setRs485(const PlanPort &port, RunResult &result);
     int16_t sendSlot() const;

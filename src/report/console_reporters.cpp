@@ -112,6 +112,9 @@ std::string runText(const RunRecord &record)
             lines.replace(at, 1, "\n    ");
         text += "\n    " + lines;
     }
+    if (result.flowLoad)
+        text += "\n    Flow control " + std::string(echotest::flowName(result.flowLoad->flow)) + " under load: "
+            + echotest::flowLoadText(*result.flowLoad);
     return text;
 }
 

@@ -238,11 +238,14 @@ void JunitReporter::reportRun(const RunRecord &record)
     case Verdict::Fail:
         ++suite.failures;
         problem("failure", "FAIL",
-                !record.message.empty()                ? record.message
-                : echoDiffers                          ? "The echo differs from the pattern"
-                : !result.lineErrorPositions.empty()   ? "Bytes of the echo came with line errors"
-                : !result.backOnSender.empty()         ? "Bytes came back on the sending port"
-                                                       : "The handshake lines failed",
+                !record.message.empty()                   ? record.message
+                : echoDiffers                             ? "The echo differs from the pattern"
+                : !result.lineErrorPositions.empty()      ? "Bytes of the echo came with line errors"
+                : !result.backOnSender.empty()            ? "Bytes came back on the sending port"
+                : result.lines && !result.lines->passed() ? "The handshake lines failed"
+                : result.flowLoad && result.flowLoad->failed()
+                    ? "The driver did not hold the sender"
+                    : "Bytes were overrun under load",
                 failureText(result));
         break;
     case Verdict::Aborted:
@@ -257,8 +260,15 @@ void JunitReporter::reportRun(const RunRecord &record)
         break;
     }
     // The line test of the run, passed or not, for whoever reads the case.
+    // Likewise how the sender fared under load (one system-out for both).
+    std::string systemOut;
     if (result.lines && result.verdict != Verdict::OpenFailed)
-        body += "      <system-out>" + xmlEscaped(lineTestText(*result.lines, record.port.name)) + "</system-out>\n";
+        systemOut = lineTestText(*result.lines, record.port.name);
+    if (result.flowLoad)
+        systemOut += (systemOut.empty() ? "" : "\n") + std::string("Flow control ")
+            + echotest::flowName(result.flowLoad->flow) + " under load: " + echotest::flowLoadText(*result.flowLoad);
+    if (!systemOut.empty())
+        body += "      <system-out>" + xmlEscaped(systemOut) + "</system-out>\n";
     out += body.empty() ? "/>\n" : ">\n" + body + "    </testcase>\n";
 }
 
@@ -296,11 +306,12 @@ void HtmlReporter::reportRun(const RunRecord &record)
 {
     if (record.result.lines)
         lines_[record.port.name].add(*record.result.lines);
+    flows_[record.port.name].add(record.result);
 }
 
 void HtmlReporter::reportPortEnd(const echotest::PortEnd &end)
 {
-    ports_.push_back({end.port, end.statistics, lines_[end.port.name]});
+    ports_.push_back({end.port, end.statistics, lines_[end.port.name], flows_[end.port.name]});
 }
 
 namespace {
@@ -334,7 +345,7 @@ void HtmlReporter::finish(const echotest::SeriesInfo &info)
         ports.push_back({p.port.name, plan.baud.text, static_cast<double>(plan.baud.wholeRate),
                          static_cast<double>(plan.lineTimeMs()), plan.patternLength(), &p.statistics,
                          plan.pattern.name, frameText(plan), plan.listenPort ? plan.listenPort->shownName() : "",
-                         &p.lines, unitText(p.port.identity)});
+                         &p.lines, unitText(p.port.identity), &p.flows});
     }
     open();
     writeHtmlReport(out(), {localTime(info.startedAt, "%Y-%m-%d %H:%M:%S"), info.seconds, version_}, ports);

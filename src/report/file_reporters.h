@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/run_reporter.h"
+#include "report/flow_report.h"
 #include "report/line_report.h"
 
 namespace report {
@@ -96,10 +97,12 @@ private:
         echotest::ReportedPort port;
         echotest::RunStatistics statistics;
         LineTally lines;
+        FlowTally flows;
     };
     std::string version_;
     std::vector<Port> ports_;
     std::map<std::string, LineTally> lines_; // by port name, until the port ends
+    std::map<std::string, FlowTally> flows_; // likewise
 };
 
 } // namespace report

@@ -124,6 +124,26 @@ void writeSummary(std::ostream &out, const ReportPort &port)
     out << "</table>\n";
 }
 
+// Flow control under load over the runs: how often and how long the sender
+// was held, and what was lost.
+void writeFlowLoad(std::ostream &out, const FlowTally &flow)
+{
+    const auto row = [&out](const std::string &what, const std::string &value) {
+        out << "<tr><th>" << escaped(what) << "</th><td>" << escaped(value) << "</td></tr>\n";
+    };
+    out << "<h3>Flow control under load</h3>\n<table class=\"summary flow\">\n";
+    row("Runs with a reader pause", std::to_string(flow.runs));
+    row("Sender held", std::to_string(flow.held) + " runs; longest " + std::to_string(flow.longestHeldMs) + " ms, "
+            + std::to_string(flow.totalHeldMs) + " ms in all");
+    if (flow.notHeld > 0)
+        row("The driver did not hold the sender", std::to_string(flow.notHeld) + " runs (FAIL)");
+    if (flow.notFilled > 0)
+        row("Pause too short to tell", std::to_string(flow.notFilled) + " runs");
+    row("Overrun (bytes lost in the driver)", std::to_string(flow.overruns) + " in " + std::to_string(flow.overrunRuns)
+            + " runs");
+    out << "</table>\n";
+}
+
 // The handshake lines over the runs, one row per wire.
 void writeLines(std::ostream &out, const LineTally &lines)
 {
@@ -225,6 +245,8 @@ void writeHtmlReport(std::ostream &out, const ReportInfo &info, const std::vecto
         writeSummary(out, ports[i]);
         if (ports[i].lines && ports[i].lines->runs > 0)
             writeLines(out, *ports[i].lines);
+        if (ports[i].flowLoad && ports[i].flowLoad->runs > 0)
+            writeFlowLoad(out, *ports[i].flowLoad);
         for (const char *plot : {"lastread", "overtime", "positions"})
             out << "<canvas id=\"" << plot << i << "\" width=\"900\" height=\"260\"></canvas>\n";
     }

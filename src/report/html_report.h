@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/run_statistics.h"
+#include "report/flow_report.h"
 #include "report/line_report.h"
 
 namespace report {
@@ -25,6 +26,7 @@ struct ReportPort {
     std::string listenPort;       // two ports: where the echo was listened for
     const LineTally *lines = nullptr; // the handshake lines, where the runs tested them
     std::string unit;       // the position and the unit behind the port, in words; empty: none
+    const FlowTally *flowLoad = nullptr; // flow control under load, where the runs paused the reader
 };
 
 struct ReportInfo {

@@ -1,5 +1,6 @@
 #include "report/record_fields.h"
 
+#include "report/flow_report.h"
 #include "report/line_report.h"
 
 #include <cmath>
@@ -128,6 +129,11 @@ const std::vector<RunField> &runFields()
         {"driver", {}, [](const RunRecord &r) -> Value { return textOrNull(r.port.identity.usb.driver); }},
         {"latency_timer_ms", {}, [](const RunRecord &r) -> Value { return orNull(r.port.identity.latencyTimerMs); }},
         {"low_latency", {}, [](const RunRecord &r) -> Value { return orNull(r.port.identity.lowLatency); }},
+        // Flow control under load (a run with a reader pause).
+        {"flow_load", std::vector<const char *>(std::begin(kFlowFieldKeys), std::end(kFlowFieldKeys)),
+         [](const RunRecord &r) -> Value {
+             return r.result.flowLoad ? Value(flowFieldJson(*r.result.flowLoad)) : Value();
+         }},
         // Where the driver marked the bytes it received in error (only
         // platforms that mark them; the counts are in line_errors).
         {"line_error_positions", {}, [](const RunRecord &r) -> Value {
@@ -217,6 +223,9 @@ std::string failureText(const echotest::RunResult &result)
             + byteText(static_cast<unsigned char>(result.backOnSender.front())) + " (a crossed or shorted pair?)";
     if (result.lines && !result.lines->passed())
         text += "; handshake lines: " + lineFaultsText(*result.lines);
+    if (result.flowLoad && result.flowLoad->failed())
+        text += "; the driver did not hold the sender (" + std::string(echotest::flowName(result.flowLoad->flow))
+            + ", " + std::to_string(result.flowLoad->sentDuringPause) + " bytes sent during the reader's pause)";
     return text;
 }
 

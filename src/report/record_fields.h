@@ -61,7 +61,8 @@ ordered_json lineRateJson(const echotest::LineRateEstimate &rate, double request
 
 // Where a failed run went wrong, in words: "3 wrong, 0 missing, 0 extra;
 // first at byte 17: expected 'R' (0x52), got 'r' (0x72)", with the line
-// errors where there were any and the handshake lines' faults.
+// errors where there were any, the handshake lines' faults and a sender
+// the driver did not hold under load.
 std::string failureText(const echotest::RunResult &result);
 // The frame as records name it: "8N1", "7E1 rtscts", "8N2 xonxoff".
 std::string frameText(const echotest::TestPlan &plan);

@@ -224,6 +224,21 @@ public:
     // and returns the lines as they are then, changed or not.  Fails like
     // getModemLines.
     virtual bool waitModemChange(CommHandle, std::uint32_t & /*lines*/, int /*timeoutMs*/) { return false; }
+
+    // The writes of a test that watches the sender itself (flow control
+    // under load): hands what the driver's output queue takes of data to it
+    // and returns at once, without waiting for the bytes to leave; a full
+    // queue takes none.  Fails like writeFile.  A platform without such a
+    // write fails it and leaves its error number alone (see outputQueued,
+    // which such a platform fails too).
+    virtual bool queueOutput(CommHandle, const char * /*data*/, std::uint32_t /*count*/, std::uint32_t &accepted)
+    {
+        accepted = 0;
+        return false;
+    }
+    // The bytes waiting in the output queue of an open port, not yet on the
+    // line; false where the driver does not say.
+    virtual bool outputQueued(CommHandle, std::uint32_t & /*bytes*/) { return false; }
 };
 
 // The platform of the machine the program runs on (one static instance).

@@ -196,6 +196,8 @@ public:
     bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
     std::uint32_t modemOutputs(CommHandle handle) override;
     bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
+    bool queueOutput(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &accepted) override;
+    bool outputQueued(CommHandle handle, std::uint32_t &bytes) override;
 
 private:
     struct PortState {
@@ -775,6 +777,43 @@ bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint
         bytesWritten -= std::min(unsent, bytesWritten);
         return failWith(winerr::semTimeout);
     }
+    return true;
+}
+
+bool PosixCommPlatform::queueOutput(CommHandle handle, const char *data, std::uint32_t count,
+                                    std::uint32_t &accepted)
+{
+    accepted = 0;
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    const int fd = static_cast<int>(handle);
+    while (accepted < count) {
+        const ssize_t n = ::write(fd, data + accepted, count - accepted);
+        if (n > 0) {
+            accepted += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return failTransfer(errno, state.path);
+        break; // the queue is full: the caller comes back later
+    }
+    return true;
+}
+
+// TIOCOUTQ: the bytes in the driver's transmit buffer (a pseudo-terminal
+// reports none, as it passes its bytes on at once).
+bool PosixCommPlatform::outputQueued(CommHandle handle, std::uint32_t &bytes)
+{
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    int queuedOut = 0;
+    if (::ioctl(static_cast<int>(handle), TIOCOUTQ, &queuedOut) != 0)
+        return failTransfer(errno, state.path);
+    bytes = static_cast<std::uint32_t>(std::max(queuedOut, 0));
     return true;
 }
 

@@ -363,6 +363,45 @@ std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
     }
 }
 
+std::int32_t modCOMM::CommQueueOutput(std::int16_t port, std::string_view text)
+{
+    lastWriteCount_ = 0;
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        const auto length = static_cast<std::uint32_t>(text.size());
+        std::uint32_t accepted = 0;
+        const bool done = platform_.queueOutput(handle, text.data(), length, accepted);
+        const std::uint32_t error = done ? 0 : platform_.getLastError();
+        const SystemCause cause = done ? SystemCause{} : platform_.lastCause();
+        accepted = std::min(accepted, length);
+        lastWriteCount_ = static_cast<std::int32_t>(accepted);
+        yieldToEvents(1);
+        if (done)
+            return static_cast<std::int32_t>(accepted);
+        RecordCommError("CommQueueOutput (WriteFile)", handle, error, cause);
+        return -1;
+    } catch (...) {
+        recordCurrentException("CommQueueOutput");
+        return -1;
+    }
+}
+
+std::optional<std::uint32_t> modCOMM::CommOutputQueued(std::int16_t port)
+{
+    const PortRecord &record = portRecord(port);
+    std::uint32_t queued = 0;
+    if (record.IsOpen && platform_.outputQueued(record.Handle, queued))
+        return queued;
+    return std::nullopt;
+}
+
+void modCOMM::CommDropOutput(std::int16_t port)
+{
+    const PortRecord &record = portRecord(port);
+    if (record.IsOpen)
+        platform_.purgeComm(record.Handle, purgeflags::txAbort | purgeflags::txClear);
+}
+
 std::int32_t modCOMM::LastErrorReport(std::string &report) const
 {
     report = lastError().report();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace serial {
@@ -69,6 +70,17 @@ public:
     // failure (LastWriteCount then tells how many the system took before it
     // failed).  Yields once, and ten more times after a successful write.
     std::int32_t CommWrite(std::int16_t port, const std::string &text);
+    // For a test that watches the sender (flow control under load): hands
+    // what the output queue of an open port takes of text to it and
+    // returns at once, without waiting for it to leave.  Returns the count
+    // taken (0 while the queue is full), -1 on failure.  Yields once.
+    std::int32_t CommQueueOutput(std::int16_t port, std::string_view text);
+    // The bytes waiting in the output queue of an open port, not yet on the
+    // line; none where the driver does not say or the port is not open.
+    std::optional<std::uint32_t> CommOutputQueued(std::int16_t port);
+    // Drops what still waits in the output queue of an open port (a sender
+    // held for good must not hold the close as well).
+    void CommDropOutput(std::int16_t port);
     // "Error (" number "): " source " - " text; returns LastErrorNumber.
     std::int32_t LastErrorReport(std::string &report) const;
     // The last-error record as one value.

@@ -142,6 +142,17 @@ bool RoutedCommPlatform::waitModemChange(CommHandle handle, std::uint32_t &lines
     return route(handle).waitModemChange(handle, lines, timeoutMs);
 }
 
+bool RoutedCommPlatform::queueOutput(CommHandle handle, const char *data, std::uint32_t count,
+                                     std::uint32_t &accepted)
+{
+    return route(handle).queueOutput(handle, data, count, accepted);
+}
+
+bool RoutedCommPlatform::outputQueued(CommHandle handle, std::uint32_t &bytes)
+{
+    return route(handle).outputQueued(handle, bytes);
+}
+
 CommPlatform &portCommPlatform()
 {
     static Rfc2217CommPlatform remote;

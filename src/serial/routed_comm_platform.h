@@ -40,6 +40,8 @@ public:
     bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
     std::uint32_t modemOutputs(CommHandle handle) override;
     bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
+    bool queueOutput(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &accepted) override;
+    bool outputQueued(CommHandle handle, std::uint32_t &bytes) override;
 
 private:
     CommPlatform &route(CommHandle handle);

@@ -157,4 +157,15 @@ bool WindowCommPlatform::waitModemChange(CommHandle handle, std::uint32_t &lines
     return here().waitModemChange(handle, lines, timeoutMs);
 }
 
+bool WindowCommPlatform::queueOutput(CommHandle handle, const char *data, std::uint32_t count,
+                                     std::uint32_t &accepted)
+{
+    return here().queueOutput(handle, data, count, accepted);
+}
+
+bool WindowCommPlatform::outputQueued(CommHandle handle, std::uint32_t &bytes)
+{
+    return here().outputQueued(handle, bytes);
+}
+
 } // namespace echotest

@@ -45,6 +45,9 @@ public:
     bool setModemLines(serial::CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
     std::uint32_t modemOutputs(serial::CommHandle handle) override;
     bool waitModemChange(serial::CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
+    bool queueOutput(serial::CommHandle handle, const char *data, std::uint32_t count,
+                     std::uint32_t &accepted) override;
+    bool outputQueued(serial::CommHandle handle, std::uint32_t &bytes) override;
 
 private:
     // The inner platform for a call on the window's thread.

@@ -211,4 +211,31 @@ TEST_F(PlanTest, Rs485IsRefusedWhereTheDriverHasNone)
     EXPECT_EQ(0u, link->bytesTaken());
 }
 
+// Flow control under load on a pseudo-terminal: RTS/CTS means nothing there
+// (its buffers hold the sender whatever the flow control), so it is refused;
+// without flow control the run goes through the pause and reports it in
+// every record.
+TEST_F(PlanTest, UnderLoadAPseudoTerminalIsRefusedRtsCtsAndRunsWithout)
+{
+    startPlug();
+    echo.length = 20000;
+    echo.chunk = 256;
+    echo.readerPauseMs = 300;
+    echo.flow = "rtscts";
+    EXPECT_EQ(cli::kExitOpenFailed, run());
+    EXPECT_EQ(plug->devicePath() + " has no handshake lines (a pseudo-terminal): RTS/CTS cannot hold its sender\n",
+              err.str());
+    EXPECT_EQ(0u, plug->bytesReceived());
+
+    echo.flow = "none";
+    ASSERT_EQ(cli::kExitOk, run()) << out.str() << err.str();
+    const std::vector<json> found = runs();
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ(20000, found[0]["received"]);
+    const json &flow = found[0]["flow_load"];
+    EXPECT_EQ(300, flow["reader_pause_ms"]);
+    EXPECT_EQ("no flow control", flow["outcome"]);
+    EXPECT_GE(found[0]["timeout_ms"].get<int>(), 300 + found[0]["min_transmit_ms"].get<int>());
+}
+
 } // namespace

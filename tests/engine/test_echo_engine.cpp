@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <functional>
 #include <set>
@@ -11,6 +12,7 @@
 #include "engine/echo_engine.h"
 #include "engine/headless_view.h"
 #include "engine/timer_clock.h"
+#include "report/record_fields.h"
 #include "serial/modcomm.h"
 #include "support/comm_platform_fake.h"
 
@@ -734,6 +736,163 @@ INSTANTIATE_TEST_SUITE_P(
                       LinesCase{"CrossedPlugFailsAGoodEcho", "dtr-cts,rts-dsr,rts-dcd", Verdict::Fail, 0, 1, 1000},
                       LinesCase{"NoHandshakeLinesIsRefused", nullptr, Verdict::OpenFailed, 0, 0, 0}),
     [](const ::testing::TestParamInfo<LinesCase> &info) { return info.param.name; });
+
+// ---- Flow control under load (echo --reader-pause) ------------------------
+
+using Flow = echotest::Frame::Flow;
+using Outcome = echotest::FlowLoadResult::Outcome;
+
+struct FlowLoadCase {
+    const char *name;
+    Flow flow;
+    bool driverHolds;          // the fake stops the line while the input is full
+    uint32_t receiveCapacity;  // bytes the input takes before it is full
+    int32_t pauseMs;
+    Verdict verdict;
+    Outcome outcome;
+    bool held;                 // some hold time was measured
+    bool bytesLost;            // overruns counted and bytes missing
+    const char *failure;       // in the failure text; nullptr: a PASS
+    friend void PrintTo(const FlowLoadCase &c, std::ostream *os) { *os << c.name; }
+};
+
+class EchoRunUnderLoad : public EchoRunTest, public ::testing::WithParamInterface<FlowLoadCase> {
+protected:
+    EchoRunUnderLoad()
+    {
+        settings = settingsAt("115200");
+        settings.plan.pattern.bytes.assign(65536, 'U');
+        settings.plan.pattern.chunkSize = 256;
+    }
+};
+
+TEST_P(EchoRunUnderLoad, TheSenderIsHeldOrTheRunSaysWhyNot)
+{
+    const FlowLoadCase &c = GetParam();
+    platform.setLoadedLine({4096, 64, c.receiveCapacity, c.driverHolds});
+    settings.plan.frame.flow = c.flow;
+    settings.readerPauseMs = c.pauseMs;
+    const RunResult result = run();
+
+    EXPECT_EQ(c.verdict, result.verdict);
+    ASSERT_TRUE(result.flowLoad);
+    const echotest::FlowLoadResult &flow = *result.flowLoad;
+    EXPECT_EQ(c.outcome, flow.outcome) << echotest::flowLoadText(flow);
+    EXPECT_EQ(c.held, flow.heldMs > 0) << echotest::flowLoadText(flow);
+    EXPECT_EQ(c.held, flow.holds > 0);
+    EXPECT_EQ(c.bytesLost, result.lineErrorCounts.overruns() > 0);
+    // Each byte lost is one the driver counted, and the long echo is
+    // aligned as a whole: nothing else is wrong.
+    EXPECT_EQ(static_cast<uint64_t>(result.diff.missingBytes), result.lineErrorCounts.overruns());
+    EXPECT_EQ(0, result.diff.wrongBytes + result.diff.extraBytes);
+    EXPECT_EQ(65536, result.sent);
+    // Nothing was read while the reader paused: every read came after it.
+    EXPECT_GE(result.firstByteMs.value_or(0), 0.0);
+    EXPECT_GE(result.timeoutMs, c.pauseMs + result.lineTimeMs);
+    if (c.failure) {
+        EXPECT_NE(std::string::npos, report::failureText(result).find(c.failure)) << report::failureText(result);
+    }
+    EXPECT_FALSE(portHeld());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, EchoRunUnderLoad,
+    ::testing::Values(
+        FlowLoadCase{"RtsCtsHoldsTheSender", Flow::RtsCts, true, 4096, 300, Verdict::Pass, Outcome::Held, true, false,
+                     nullptr},
+        FlowLoadCase{"NoFlowControlLosesBytes", Flow::None, false, 4096, 300, Verdict::Fail, Outcome::NoFlow, false,
+                     true, "overrun 15104"},
+        FlowLoadCase{"DriverThatCannotHoldIsNamed", Flow::RtsCts, false, 1u << 20, 300, Verdict::Fail,
+                     Outcome::NotHeld, false, false, "the driver did not hold the sender"},
+        FlowLoadCase{"RtsCtsThatLosesBytesFails", Flow::RtsCts, false, 4096, 300, Verdict::Fail, Outcome::NotHeld,
+                     false, true, "overrun"},
+        FlowLoadCase{"PauseTooShortToTell", Flow::RtsCts, false, 1u << 20, 20, Verdict::Pass, Outcome::NotFilled,
+                     false, false, nullptr}),
+    [](const ::testing::TestParamInfo<FlowLoadCase> &info) { return info.param.name; });
+
+// CTS stuck low: the sender never gets going again.  The run gives up long
+// after the pause and drops what still waits, so that the close is not held
+// as well; only what left counts as sent.
+TEST_F(EchoRunTest, UnderLoadASenderHeldForGoodHasItsQueueDropped)
+{
+    platform.setLoadedLine({4096, 0, 4096, true});
+    settings = settingsAt("115200");
+    settings.plan.pattern.bytes.assign(65536, 'U');
+    settings.plan.pattern.chunkSize = 256;
+    settings.plan.frame.flow = Flow::RtsCts;
+    settings.readerPauseMs = 100;
+    const RunResult result = run();
+    EXPECT_EQ(Verdict::Fail, result.verdict);
+    EXPECT_EQ(0, result.sent);
+    EXPECT_EQ(4096u, platform.written().size());
+    const auto purges = platform.callsOf(CommCall::PurgeComm);
+    ASSERT_FALSE(purges.empty());
+    EXPECT_EQ(serial::purgeflags::txAbort | serial::purgeflags::txClear, purges.back().count);
+    ASSERT_TRUE(result.flowLoad);
+    EXPECT_EQ(Outcome::Held, result.flowLoad->outcome);
+    EXPECT_GT(result.flowLoad->heldMs, 2 * result.lineTimeMs);
+    EXPECT_FALSE(portHeld());
+}
+
+TEST_F(EchoRunTest, UnderLoadAPortThatCannotBeWatchedIsRefused)
+{
+    serial::SystemCause pty;
+    pty.kind = serial::SystemCause::Kind::NoModemLines;
+    pty.systemText = "a pseudo-terminal";
+    const struct {
+        bool reportsQueue;
+        Flow flow;
+        const char *message;
+    } cases[] = {
+        {false, Flow::None, "COM1 does not report its output queue: how long the sender is held cannot be measured"},
+        {true, Flow::RtsCts, "COM1 has no handshake lines (a pseudo-terminal): RTS/CTS cannot hold its sender"},
+    };
+    for (const auto &c : cases) {
+        FakeCommPlatform fake;
+        serial::modCOMM layer{fake};
+        WatchedView shown;
+        EchoTestRun runner{layer, shown, clock};
+        if (c.reportsQueue)
+            fake.setLoadedLine({});
+        fake.setNoModemLines(pty);
+        settings.plan.frame.flow = c.flow;
+        settings.readerPauseMs = 100;
+        const RunResult result = runner.run(settings);
+        EXPECT_EQ(Verdict::OpenFailed, result.verdict);
+        EXPECT_EQ(c.message, result.message);
+        EXPECT_TRUE(fake.written().empty());
+        EXPECT_EQ(0, layer.portRecord(1).IsOpen);
+    }
+}
+
+// A stall counts as a hold only once it outlasts what a FIFO or a USB
+// packet takes to drain at the rate.
+TEST(SenderHoldMeter, CountsOnlyStallsLongerThanTheThreshold)
+{
+    EXPECT_EQ(20, echotest::holdThresholdMs(115200, 10));
+    EXPECT_EQ(2134, echotest::holdThresholdMs(300, 10));
+    const struct {
+        const char *name;
+        std::vector<std::array<int64_t, 3>> samples; // ms, bytes gone, bytes queued
+        int64_t heldMs;
+        int32_t holds;
+    } cases[] = {
+        {"DrainingNeverHeld", {{0, 0, 100}, {10, 16, 84}, {20, 32, 68}, {30, 100, 0}}, 0, 0},
+        {"ShortStallIsAFifo", {{0, 0, 100}, {5, 16, 84}, {20, 16, 84}, {22, 32, 68}}, 0, 0},
+        {"LongStallIsAHold", {{0, 0, 100}, {5, 16, 84}, {50, 16, 84}, {80, 16, 84}, {90, 32, 68}}, 85, 1},
+        {"EmptyQueueIsNoStall", {{0, 16, 0}, {100, 16, 0}, {200, 16, 0}}, 0, 0},
+        {"StallOpenAtTheEnd", {{0, 0, 100}, {10, 16, 84}, {60, 16, 84}}, 50, 1},
+        {"TwoHolds", {{0, 0, 9}, {30, 0, 9}, {31, 5, 4}, {70, 5, 4}, {71, 9, 0}}, 71, 2},
+    };
+    for (const auto &c : cases) {
+        echotest::SenderHoldMeter meter(20);
+        for (const auto &[ms, gone, queued] : c.samples)
+            meter.sample(ms, gone, queued);
+        meter.finish(c.samples.back()[0]);
+        EXPECT_EQ(c.heldMs, meter.heldMs()) << c.name;
+        EXPECT_EQ(c.holds, meter.holds()) << c.name;
+    }
+}
 
 TEST_F(EchoRunTest, TheWindowsRunsTouchNoHandshakeLine)
 {

@@ -236,7 +236,8 @@ TEST_F(FileReporterTest, CsvHasAHeaderAndARowPerRunThatReadsBack)
               "pattern,pattern_length,chunk,frame,listen_port,back_on_sender,rs485,lines.verdict,"
               "lines.settle_ms,lines.cts,lines.dsr,lines.dcd,lines.ri,lines.restored,"
               "position,usb_id,serial_number,interface,usb_path,by_id,driver,latency_timer_ms,low_latency,"
-              "line_error_positions",
+              "flow_load.reader_pause_ms,flow_load.sender_held_ms,flow_load.holds,flow_load.sent_during_pause,"
+              "flow_load.outcome,line_error_positions",
               report::csvHeader());
     std::map<std::string, std::string> fail;
     for (const auto &row : rows)
@@ -433,6 +434,68 @@ TEST_F(FileReporterTest, CsvJunitAndHtmlCarryTheLineTest)
                                            "fault: DSR follows RTS: DTR and RTS are crossed</td>"));
 }
 
+// ---- Flow control under load in every format -----------------------------
+
+// Two runs with a reader pause on one port: the sender held (PASS), and a
+// driver that never held it (FAIL although the echo came back whole).
+TEST_F(FileReporterTest, EveryFormatCarriesFlowControlUnderLoad)
+{
+    using Outcome = echotest::FlowLoadResult::Outcome;
+    LineSeries series;
+    for (int i = 0; i < 2; ++i) {
+        RunResult &result = series.results[i];
+        result.lines.reset();
+        result.verdict = i == 0 ? Verdict::Pass : Verdict::Fail;
+        result.flowLoad = echotest::FlowLoadResult{2000, echotest::Frame::Flow::RtsCts, i == 0 ? 312 : 0, i == 0 ? 3 : 0,
+                                                   i == 0 ? 4351 : 65536, i == 0 ? Outcome::Held : Outcome::NotHeld};
+    }
+    std::vector<std::string> json, text;
+    report::JsonLinesReporter jsonLines([&json](const std::string &line) { json.push_back(line); });
+    report::TextReporter textLines([&text](const std::string &line) { text.push_back(line); });
+    series.feed(jsonLines);
+    series.feed(textLines);
+    EXPECT_EQ(R"({"reader_pause_ms":2000,"sender_held_ms":312,"holds":3,"sent_during_pause":4351,"outcome":"held"})",
+              nlohmann::ordered_json::parse(json[0])["flow_load"].dump());
+    EXPECT_EQ("not held", nlohmann::json::parse(json[1])["flow_load"]["outcome"]);
+    EXPECT_NE(std::string::npos, text[0].find("\n    Flow control rtscts under load: reader paused 2000 ms, sender "
+                                              "held 312 ms (3 times), 4351 bytes sent meanwhile"))
+        << text[0];
+    EXPECT_NE(std::string::npos, text[1].find("0 wrong, 0 missing, 0 extra; the driver did not hold the sender "
+                                              "(rtscts, 65536 bytes sent during the reader's pause)\n    Flow control "
+                                              "rtscts under load: reader paused 2000 ms, sender held 0 ms, 65536 bytes "
+                                              "sent meanwhile: the driver did not hold the sender"))
+        << text[1];
+
+    const fs::path csvPath = dir / "runs.csv", junitPath = dir / "runs.xml", htmlPath = dir / "runs.html";
+    {
+        report::CsvReporter csv(csvPath.string());
+        report::JunitReporter junit(junitPath.string());
+        report::HtmlReporter html(htmlPath.string(), "test");
+        for (echotest::RunReporter *reporter : std::initializer_list<echotest::RunReporter *>{&csv, &junit, &html})
+            series.feed(*reporter);
+    }
+    const auto rows = csvRecords(fileText(csvPath));
+    ASSERT_EQ(3u, rows.size());
+    std::map<std::string, std::string> first;
+    for (size_t i = 0; i < rows[0].size(); ++i)
+        first[rows[0][i]] = rows[1][i];
+    EXPECT_EQ("312", first["flow_load.sender_held_ms"]);
+    EXPECT_EQ("held", first["flow_load.outcome"]);
+    const std::string xml = fileText(junitPath);
+    EXPECT_NE(std::string::npos, xml.find(R"(<failure type="FAIL" message="The driver did not hold the sender">)"))
+        << xml;
+    EXPECT_NE(std::string::npos, xml.find("<system-out>Flow control rtscts under load: reader paused")) << xml;
+#ifdef REBOUNCE_XMLLINT
+    const std::string command = std::string(REBOUNCE_XMLLINT) + " --noout --schema " + REBOUNCE_JUNIT_XSD + " "
+        + junitPath.string() + " 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str())) << xml;
+#endif
+    const std::string page = fileText(htmlPath);
+    EXPECT_NE(std::string::npos, page.find("<h3>Flow control under load</h3>")) << page.substr(0, 3000);
+    EXPECT_NE(std::string::npos, page.find("<th>Sender held</th><td>1 runs; longest 312 ms, 312 ms in all</td>"));
+    EXPECT_NE(std::string::npos, page.find("<th>The driver did not hold the sender</th><td>1 runs (FAIL)</td>"));
+}
+
 TEST_F(FileReporterTest, RunsWithoutTheLineTestHaveNoLinesAnywhere)
 {
     Series series;
@@ -446,6 +509,8 @@ TEST_F(FileReporterTest, RunsWithoutTheLineTestHaveNoLinesAnywhere)
     report::JsonLinesReporter jsonLines([&json](const std::string &line) { json.push_back(line); });
     series.feed(jsonLines);
     EXPECT_FALSE(nlohmann::json::parse(json[0]).contains("lines"));
+    EXPECT_EQ(std::string::npos, fileText(htmlPath).find("Flow control under load"));
+    EXPECT_FALSE(nlohmann::json::parse(json[0]).contains("flow_load"));
 }
 
 // Bytes the driver marked as received in error: the second run of two has

@@ -159,6 +159,8 @@ bool FakeCommPlatform::purgeComm(CommHandle handle, std::uint32_t flags)
         return false;
     if (flags & purgeflags::rxClear)
         input_.clear();
+    if (flags & purgeflags::txClear)
+        outQueue_.clear();
     return true;
 }
 
@@ -368,6 +370,42 @@ std::uint32_t FakeCommPlatform::inputsAt(double ms) const
         inputs |= high ? line : 0;
     }
     return inputs;
+}
+
+bool FakeCommPlatform::queueOutput(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &accepted)
+{
+    accepted = 0;
+    if (!loaded_ || !checkHandle(handle))
+        return false;
+    accepted = std::min<std::uint32_t>(count, loaded_->outCapacity - static_cast<std::uint32_t>(outQueue_.size()));
+    outQueue_.append(data, accepted);
+    written_.append(data, accepted);
+    return true;
+}
+
+bool FakeCommPlatform::outputQueued(CommHandle handle, std::uint32_t &bytes)
+{
+    if (!loaded_ || !checkHandle(handle))
+        return false;
+    const std::uint32_t room = loaded_->receiveCapacity - static_cast<std::uint32_t>(std::min<std::size_t>(
+                                                           input_.size(), loaded_->receiveCapacity));
+    std::uint32_t step = std::min<std::uint32_t>(loaded_->bytesPerStep, static_cast<std::uint32_t>(outQueue_.size()));
+    if (loaded_->holds)
+        step = std::min(step, room);
+    const std::uint32_t kept = std::min(step, room);
+    input_.append(outQueue_, 0, kept);
+    loadedCounts_.bufferOverrun += step - kept;
+    outQueue_.erase(0, step);
+    bytes = static_cast<std::uint32_t>(outQueue_.size());
+    return true;
+}
+
+bool FakeCommPlatform::lineErrorCounts(CommHandle, LineErrorCounts &counts)
+{
+    if (!loaded_)
+        return false;
+    counts = loadedCounts_;
+    return true;
 }
 
 bool FakeCommPlatform::lineCallFails(CommCall call, CommHandle handle, std::uint32_t count)

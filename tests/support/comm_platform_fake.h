@@ -119,6 +119,21 @@ public:
     // change, which move it on to the change or the time-out.
     double nowMs() const { return nowMs_; }
 
+    // A line under load (queueOutput, outputQueued): what is queued goes
+    // into an output queue of outCapacity bytes, and every outputQueued call
+    // is one step of the line, which moves bytesPerStep of it on to the
+    // input.  Once the input holds receiveCapacity bytes, a driver that
+    // holds stops the line until the input is read; one that does not loses
+    // the bytes as buffer overruns (lineErrorCounts).
+    struct LoadedLine {
+        std::uint32_t outCapacity = 4096;
+        std::uint32_t bytesPerStep = 64;
+        std::uint32_t receiveCapacity = 4096;
+        bool holds = true;
+    };
+    void setLoadedLine(LoadedLine line) { loaded_ = line; }
+    const std::optional<LoadedLine> &loadedLine() const { return loaded_; }
+
     const std::vector<CommCallRecord> &calls() const { return calls_; }
     std::vector<CommCallRecord> callsOf(CommCall call) const;
     std::size_t countOf(CommCall call) const { return callsOf(call).size(); }
@@ -155,8 +170,14 @@ public:
     bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
     std::uint32_t modemOutputs(CommHandle) override { return modemOutputs_; }
     bool waitModemChange(CommHandle handle, std::uint32_t &lines, int timeoutMs) override;
+    bool queueOutput(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &accepted) override;
+    bool outputQueued(CommHandle handle, std::uint32_t &bytes) override;
+    bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
 
 private:
+    std::optional<LoadedLine> loaded_;
+    std::string outQueue_;
+    LineErrorCounts loadedCounts_;
     std::size_t pauses_ = 0;
     struct Pending {
         bool isRead = false;
