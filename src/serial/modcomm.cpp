@@ -355,6 +355,59 @@ std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
     }
 }
 
+std::int32_t modCOMM::CommWriteNoWait(std::int16_t port, const std::string &text)
+{
+    lastWriteCount_ = 0;
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        const auto length = static_cast<std::uint32_t>(text.size());
+        std::uint32_t written = 0;
+        const bool done = platform_.writeFileNoWait(handle, text.data(), length, written);
+        const std::uint32_t error = done ? 0 : platform_.getLastError();
+        const SystemCause cause = done ? SystemCause{} : platform_.lastCause();
+        written = std::min(written, length);
+        lastWriteCount_ = static_cast<std::int32_t>(written);
+        yieldToEvents(1);
+        if (done) {
+            yieldToEvents(10);
+            return static_cast<std::int32_t>(written);
+        }
+        RecordCommError("CommWrite (WriteFile)", handle, error, cause);
+        return -1;
+    } catch (...) {
+        recordCurrentException("CommWrite");
+        return -1;
+    }
+}
+
+std::int32_t modCOMM::CommOutputQueued(std::int16_t port)
+{
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        std::uint32_t queued = 0;
+        if (!platform_.outputQueued(handle, queued)) {
+            RecordLastError("CommOutputQueued");
+            return -1;
+        }
+        return static_cast<std::int32_t>(std::min<std::uint32_t>(queued, 0x7FFFFFFF));
+    } catch (...) {
+        recordCurrentException("CommOutputQueued");
+        return -1;
+    }
+}
+
+std::int32_t modCOMM::CommDropOutput(std::int16_t port)
+{
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        if (!platform_.purgeComm(handle, purgeflags::txAbort | purgeflags::txClear))
+            return RecordLastError("CommDropOutput (PurgeComm)");
+        return 0;
+    } catch (...) {
+        return recordCurrentException("CommDropOutput");
+    }
+}
+
 std::int32_t modCOMM::LastErrorReport(std::string &report) const
 {
     report = lastError().report();

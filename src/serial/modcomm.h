@@ -68,6 +68,17 @@ public:
     // failure (LastWriteCount then tells how many the system took before it
     // failed).  Yields once, and ten more times after a successful write.
     std::int32_t CommWrite(std::int16_t port, const std::string &text);
+    // As CommWrite, but returns once the system has the bytes, without
+    // waiting for them to leave the port (where the platform can: see
+    // CommPlatform::writesWithoutWaiting); the caller watches
+    // CommOutputQueued.
+    std::int32_t CommWriteNoWait(std::int16_t port, const std::string &text);
+    // Bytes written on an open port that have not left it yet (0 where the
+    // system cannot tell); -1 on failure.
+    std::int32_t CommOutputQueued(std::int16_t port);
+    // Drops what has not left the port yet (a write that waits drops it at
+    // its time-out).  0, or the error number.
+    std::int32_t CommDropOutput(std::int16_t port);
     // "Error (" number "): " source " - " text; returns LastErrorNumber.
     std::int32_t LastErrorReport(std::string &report) const;
     // The last-error record as one value.
