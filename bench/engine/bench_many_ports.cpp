@@ -59,7 +59,7 @@ int main(int argc, char **argv)
         if (object["verdict"] == "PASS")
             ++passes;
         else if (total - passes == 1)
-            std::printf("  the first run that did not pass: %s\n", line.c_str());
+            std::printf("  the first run that did not pass: %.300s ...\n", line.c_str());
         lateness.push_back(object["last_read_ms"].get<int>() - object["min_transmit_ms"].get<int>());
         sendMs.push_back(object["send_ms"].get<int>());
         if (object.contains("first_byte_ms"))

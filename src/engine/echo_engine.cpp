@@ -175,7 +175,7 @@ bool EchoTestRun::begin(const RunSettings &settings)
     const double bytesIn2Ms = settings.plan.baud.wholeRate * 0.002 / settings.plan.frame.bitsPerCharacter();
     transfer_->queueRoom = std::max(settings.plan.pattern.chunkSize, static_cast<int32_t>(bytesIn2Ms));
     prepare(*transfer_);
-    phase_ = Phase::Sending;
+    phase_ = waitsItself_ ? Phase::Sending : Phase::Starting;
     sendAt_ = 0;
     return true;
 }
@@ -184,8 +184,13 @@ RunWait EchoTestRun::step()
 {
     if (!transfer_)
         return {RunWait::Kind::Done};
+    if (phase_ == Phase::Starting) {
+        if (!startOnTick(*transfer_))
+            return {RunWait::Kind::Tick};
+        phase_ = Phase::Sending;
+    }
     if (phase_ == Phase::Sending) {
-        if (!writesWait_ && !lineReady(*transfer_))
+        if (!waitsItself_ && !lineReady(*transfer_))
             return {RunWait::Kind::Pause, 0, 1};
         if (sendChunk(*transfer_, result_))
             return {};
@@ -337,17 +342,39 @@ bool EchoTestRun::openPort(const PlanPort &port, RunResult &result)
     return false;
 }
 
-// Step 5: lock the window, start the clock, drop stale input.
+// Step 5: lock the window, start the clock, drop stale input.  Each start
+// of the clock waits for the next tick, in the run's own thread; a driver
+// of many runs waits for it itself (startOnTick).
 void EchoTestRun::prepare(Transfer &transfer)
 {
     view_->showStage(RunStage::Preparing);
-    transfer.stopWatch = std::make_unique<CStopWatch>(clock_);
-    transfer.stopWatch->Reset();
+    transfer.stopWatch = std::make_unique<CStopWatch>(clock_, waitsItself_);
+    if (waitsItself_)
+        transfer.stopWatch->Reset();
     comm_.CommRead(listenSlot(), transfer.chunk, kReadChunk);
     running_ = true;
     view_->showStage(RunStage::Transferring);
-    transfer.stopWatch->Reset();
+    if (waitsItself_) {
+        transfer.stopWatch->Reset();
+        transfer.firstWrite = FineClock::now();
+    } else {
+        tickSeen_ = clock_.now();
+    }
+}
+
+// The clock starts on a tick boundary: once the tick has passed, and no
+// later into the next than a quarter of it (else that one is waited for).
+bool EchoTestRun::startOnTick(Transfer &transfer)
+{
+    const uint32_t tick = clock_.now();
+    const auto intoTick = FineClock::now().time_since_epoch() % std::chrono::milliseconds(1);
+    if (tick == tickSeen_ || intoTick > std::chrono::microseconds(250)) {
+        tickSeen_ = tick;
+        return false;
+    }
+    transfer.stopWatch->StartNow();
     transfer.firstWrite = FineClock::now();
+    return true;
 }
 
 // A read of up to one chunk; false when the port has gone.
@@ -391,8 +418,8 @@ bool EchoTestRun::sendChunk(Transfer &transfer, RunResult &result)
     if (sendAt_ >= pattern.length())
         return false;
     const std::string chunk = pattern.bytes.substr(sendAt_, chunkSize);
-    const int32_t written = writesWait_ ? comm_.CommWrite(sendSlot(), chunk) : comm_.CommWriteNoWait(sendSlot(), chunk);
-    if (!writesWait_) {
+    const int32_t written = waitsItself_ ? comm_.CommWrite(sendSlot(), chunk) : comm_.CommWriteNoWait(sendSlot(), chunk);
+    if (!waitsItself_) {
         const std::uint64_t limitMs = std::uint64_t{serial::commTimeouts.writeTotalTimeoutMultiplier} * chunk.size()
             + serial::commTimeouts.writeTotalTimeoutConstant;
         transfer.chunkDeadline = FineClock::now() + std::chrono::milliseconds(limitMs);

@@ -178,6 +178,7 @@ struct RunWait {
         Now,   // nothing: step again at once
         Input, // input on slot, or time, whichever comes first
         Pause, // time, whatever arrives meanwhile
+        Tick,  // the next millisecond of the steady clock
         Done,  // the transfer is over: end() the run
     };
     Kind kind = Kind::Now;
@@ -202,12 +203,14 @@ public:
     bool begin(const RunSettings &settings);
     RunWait step();
     RunResult end();
-    // True (as a run of its own has it): each chunk is written and waited
-    // for until it has left the port.  False, for a driver of many runs in
-    // one thread, where the system can: a chunk is handed over at once, and
-    // the next waits (step() asks for short pauses) until the line has
-    // nearly carried what is queued, so that it never runs dry.
-    void setWritesWait(bool wait) { writesWait_ = wait; }
+    // True (as a run of its own has it): the run waits in its own thread,
+    // for each chunk until it has left the port, and for the tick its
+    // stopwatch starts on.  False, for a driver of many runs in one thread,
+    // where the system can write without waiting: a chunk is handed over
+    // at once and the next waits (step() asks for short pauses) until the
+    // line has nearly carried what is queued, so that it never runs dry;
+    // and step() asks for the tick (Tick) the clock starts on.
+    void setWaitsItself(bool itself) { waitsItself_ = itself; }
 
     // A transfer is in progress: from just before the first byte is sent
     // until the port is closed again.
@@ -244,7 +247,7 @@ public:
 
 private:
     struct Transfer; // the state of the run between opening and closing
-    enum class Phase { Sending, Collecting, Collected };
+    enum class Phase { Starting, Sending, Collecting, Collected };
 
     bool aborted() const { return flags_.AbortRequested; }
     RunResult start(const RunSettings &settings);
@@ -255,6 +258,7 @@ private:
     int16_t sendSlot() const;
     int16_t listenSlot() const;
     void prepare(Transfer &transfer);
+    bool startOnTick(Transfer &transfer);
     bool sendChunk(Transfer &transfer, RunResult &result);
     bool lineReady(Transfer &transfer);
     void startCollecting(Transfer &transfer, RunResult &result);
@@ -279,7 +283,8 @@ private:
     std::unique_ptr<Transfer> transfer_; // from prepare() to finish()
     Phase phase_ = Phase::Sending;
     std::size_t sendAt_ = 0;             // the next byte of the pattern to send
-    bool writesWait_ = true;
+    bool waitsItself_ = true;
+    uint32_t tickSeen_ = 0; // Starting: the tick the clock waits to pass
     bool running_ = false;
     bool active_ = false;
 };

@@ -311,7 +311,9 @@ void EchoRunner::stepRun(Lane &lane)
     while (wait.kind == RunWait::Kind::Now && Clock::now() < until)
         wait = session.step();
     lane.due = Clock::now() + std::chrono::milliseconds(wait.timeMs);
-    if (wait.kind == RunWait::Kind::Input)
+    if (wait.kind == RunWait::Kind::Tick)
+        lane.due = std::chrono::ceil<std::chrono::milliseconds>(Clock::now());
+    else if (wait.kind == RunWait::Kind::Input)
         lane.input = session.inputHandle(wait.slot);
     else if (wait.kind == RunWait::Kind::Done)
         lane.state = Lane::State::Ended;

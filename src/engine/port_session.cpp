@@ -51,7 +51,7 @@ PortSession::PortSession(RunSettings settings, std::function<bool()> abortReques
 RunResult PortSession::run(double startSeconds)
 {
     startSeconds_ = startSeconds;
-    engine_.setWritesWait(true);
+    engine_.setWaitsItself(true);
     RunResult result = engine_.run(settings_);
     noteResult(result);
     return result;
@@ -60,7 +60,7 @@ RunResult PortSession::run(double startSeconds)
 bool PortSession::begin(double startSeconds)
 {
     startSeconds_ = startSeconds;
-    engine_.setWritesWait(!comm_.platform().writesWithoutWaiting());
+    engine_.setWaitsItself(!comm_.platform().writesWithoutWaiting());
     return engine_.begin(settings_);
 }
 

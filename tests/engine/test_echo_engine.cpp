@@ -729,7 +729,7 @@ TEST(EchoRunInStepsTest, WritesThatDoNotWaitPauseWhileTheLineStillCarriesMoreTha
     EchoTestRun engine{comm, view, clock};
     // At 115200 the line carries 23 bytes in 2 ms: more waits, that many goes.
     platform.queued = {0, 24, 40, 23};
-    engine.setWritesWait(false);
+    engine.setWaitsItself(false);
     ASSERT_TRUE(engine.begin(settingsAt("115200")));
     std::vector<int32_t> pauses;
     for (echotest::RunWait wait = engine.step(); wait.kind != echotest::RunWait::Kind::Done; wait = engine.step()) {
