@@ -64,6 +64,8 @@ struct EchoTestRun::Transfer {
     // the next chunk, and when a waiting write would give up on the last.
     int32_t queueRoom = 0;
     FineClock::time_point chunkDeadline;
+    int32_t queuedAtLook = 0;   // the queue at the last look ...
+    int32_t writtenSinceLook = 0; // ... and what was written since: at most that is queued now
 };
 
 EchoTestRun::EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock)
@@ -423,6 +425,7 @@ bool EchoTestRun::sendChunk(Transfer &transfer, RunResult &result)
         const std::uint64_t limitMs = std::uint64_t{serial::commTimeouts.writeTotalTimeoutMultiplier} * chunk.size()
             + serial::commTimeouts.writeTotalTimeoutConstant;
         transfer.chunkDeadline = FineClock::now() + std::chrono::milliseconds(limitMs);
+        transfer.writtenSinceLook += std::max(written, 0);
     }
     // Only what the system accepted counts as sent.
     progress_.sentCount += written >= 0 ? written : comm_.LastWriteCount();
@@ -442,7 +445,11 @@ bool EchoTestRun::sendChunk(Transfer &transfer, RunResult &result)
 // drops it, and does not count as sent.
 bool EchoTestRun::lineReady(Transfer &transfer)
 {
+    if (transfer.queuedAtLook + transfer.writtenSinceLook <= transfer.queueRoom)
+        return true; // no need to look
     const int32_t queued = comm_.CommOutputQueued(sendSlot());
+    transfer.queuedAtLook = std::max(queued, 0);
+    transfer.writtenSinceLook = 0;
     if (queued <= transfer.queueRoom) // also a failure: the write reports it
         return true;
     if (FineClock::now() < transfer.chunkDeadline)
