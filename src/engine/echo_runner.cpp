@@ -12,7 +12,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Lanes one thread serves together.
-constexpr std::size_t kLanesPerThread = 32;
+constexpr std::size_t kLanesPerThread = 64;
 // A lane due this soon is stepped with the others now: its waits only
 // pace its reads, and one wake-up then serves many.
 constexpr auto kStepAhead = std::chrono::microseconds(1000);
