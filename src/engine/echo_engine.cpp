@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 #include <iterator>
+#include <utility>
 
 #include "engine/port_fault_messages.h"
 #include "engine/stopwatch.h"
@@ -61,6 +62,12 @@ struct EchoTestRun::Transfer {
     std::string backOnSender;      // two ports: what the sender read
     std::vector<int32_t> markedBytes; // positions in received the driver marked as in error
     std::optional<int64_t> lastReadAt; // when the last read that went through was made
+    // Writes that do not wait: the bytes the output queue may hold before
+    // the next chunk, and when a waiting write would give up on the last.
+    int32_t queueRoom = 0;
+    FineClock::time_point chunkDeadline;
+    int32_t queuedAtLook = 0;   // the queue at the last look ...
+    int32_t writtenSinceLook = 0; // ... and what was written since: at most that is queued now
 };
 
 EchoTestRun::EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock)
@@ -153,18 +160,74 @@ RunResult EchoTestRun::run(const RunSettings &settings)
 {
     if (active_)
         return {}; // a queued click must not nest a second run inside the first
+    if (begin(settings)) {
+        for (RunWait next = step(); next.kind != RunWait::Kind::Done; next = step())
+            wait(next);
+    }
+    return end();
+}
+
+bool EchoTestRun::begin(const RunSettings &settings)
+{
     active_ = true;
-    RunResult result = start(settings);
-    if (result.baud >= kMinimumBaudRate && open(result) && testLines(result) && checkFlowLoad(result)) {
-        Transfer transfer;
-        prepare(transfer);
-        send(transfer, result);
-        collect(transfer, result);
-        judge(transfer, result);
-        finish(transfer, result);
+    result_ = start(settings);
+    if (result_.baud < kMinimumBaudRate || !open(result_) || !testLines(result_) || !checkFlowLoad(result_))
+        return false;
+    transfer_ = std::make_unique<Transfer>();
+    // What the line carries in 2 ms, at least a chunk: with pauses of a
+    // millisecond between looks at the queue, the line never runs dry.
+    const double bytesIn2Ms = settings.plan.baud.wholeRate * 0.002 / settings.plan.frame.bitsPerCharacter();
+    transfer_->queueRoom = std::max(settings.plan.pattern.chunkSize, static_cast<int32_t>(bytesIn2Ms));
+    prepare(*transfer_);
+    phase_ = waitsItself_ ? Phase::Sending : Phase::Starting;
+    sendAt_ = 0;
+    return true;
+}
+
+RunWait EchoTestRun::step()
+{
+    if (!transfer_)
+        return {RunWait::Kind::Done};
+    if (phase_ == Phase::Starting) {
+        if (!startOnTick(*transfer_))
+            return {RunWait::Kind::Tick};
+        phase_ = Phase::Sending;
+    }
+    if (phase_ == Phase::Sending) {
+        if (!waitsItself_ && !lineReady(*transfer_))
+            return {RunWait::Kind::Pause, 0, 1};
+        if (sendChunk(*transfer_, result_))
+            return {};
+        startCollecting(*transfer_, result_);
+        phase_ = Phase::Collecting;
+    }
+    if (phase_ == Phase::Collecting) {
+        const RunWait next = collectStep(*transfer_, result_);
+        if (next.kind != RunWait::Kind::Done)
+            return next;
+        endCollecting(*transfer_, result_);
+        phase_ = Phase::Collected;
+    }
+    return {RunWait::Kind::Done};
+}
+
+RunResult EchoTestRun::end()
+{
+    if (transfer_) {
+        judge(*transfer_, result_);
+        finish(*transfer_, result_);
+        transfer_.reset();
     }
     active_ = false;
-    return result;
+    return std::exchange(result_, RunResult{});
+}
+
+void EchoTestRun::wait(const RunWait &next)
+{
+    if (next.kind == RunWait::Kind::Input)
+        comm_.CommWaitInput(next.slot, next.timeMs);
+    else if (next.kind == RunWait::Kind::Pause)
+        comm_.CommPause(next.timeMs);
 }
 
 // Steps 1-3: the one place where the figures of the previous run go.
@@ -319,17 +382,39 @@ bool EchoTestRun::openPort(const PlanPort &port, RunResult &result)
     return false;
 }
 
-// Step 5: lock the window, start the clock, drop stale input.
+// Step 5: lock the window, start the clock, drop stale input.  Each start
+// of the clock waits for the next tick, in the run's own thread; a driver
+// of many runs waits for it itself (startOnTick).
 void EchoTestRun::prepare(Transfer &transfer)
 {
     view_->showStage(RunStage::Preparing);
-    transfer.stopWatch = std::make_unique<CStopWatch>(clock_);
-    transfer.stopWatch->Reset();
+    transfer.stopWatch = std::make_unique<CStopWatch>(clock_, waitsItself_);
+    if (waitsItself_)
+        transfer.stopWatch->Reset();
     comm_.CommRead(listenSlot(), transfer.chunk, kReadChunk);
     running_ = true;
     view_->showStage(RunStage::Transferring);
-    transfer.stopWatch->Reset();
+    if (waitsItself_) {
+        transfer.stopWatch->Reset();
+        transfer.firstWrite = FineClock::now();
+    } else {
+        tickSeen_ = clock_.now();
+    }
+}
+
+// The clock starts on a tick boundary: once the tick has passed, and no
+// later into the next than a quarter of it (else that one is waited for).
+bool EchoTestRun::startOnTick(Transfer &transfer)
+{
+    const uint32_t tick = clock_.now();
+    const auto intoTick = FineClock::now().time_since_epoch() % std::chrono::milliseconds(1);
+    if (tick == tickSeen_ || intoTick > std::chrono::microseconds(250)) {
+        tickSeen_ = tick;
+        return false;
+    }
+    transfer.stopWatch->StartNow();
     transfer.firstWrite = FineClock::now();
+    return true;
 }
 
 // The reader's pause on purpose: from the first byte for readerPauseMs.
@@ -378,26 +463,57 @@ bool EchoTestRun::noteTransferFailure(RunResult &result)
 }
 
 // Step 6: the pattern in chunks, collecting what comes back meanwhile.
-void EchoTestRun::send(Transfer &transfer, RunResult &result)
+// One chunk; false when the sending is over.
+bool EchoTestRun::sendChunk(Transfer &transfer, RunResult &result)
 {
     if (settings_.readerPauseMs > 0) {
-        sendUnderLoad(transfer, result);
-        return;
+        sendUnderLoad(transfer, result); // the whole pattern, watching the queue itself
+        return false;
     }
     const Pattern &pattern = settings_.plan.pattern;
     const std::size_t chunkSize = static_cast<std::size_t>(std::max(pattern.chunkSize, 1));
-    for (std::size_t at = 0; at < pattern.length(); at += chunkSize) {
-        const int32_t written = comm_.CommWrite(sendSlot(), pattern.bytes.substr(at, chunkSize));
-        // Only what the system accepted counts as sent.
-        progress_.sentCount += written >= 0 ? written : comm_.LastWriteCount();
-        if (written < 0 && noteTransferFailure(result))
-            break;
-        if (!read(transfer, result))
-            break;
-        progress_.receivedText = transfer.received;
-        if (aborted())
-            break;
+    if (sendAt_ >= pattern.length())
+        return false;
+    const std::string chunk = pattern.bytes.substr(sendAt_, chunkSize);
+    const int32_t written = waitsItself_ ? comm_.CommWrite(sendSlot(), chunk) : comm_.CommWriteNoWait(sendSlot(), chunk);
+    if (!waitsItself_) {
+        const std::uint64_t limitMs = std::uint64_t{serial::commTimeouts.writeTotalTimeoutMultiplier} * chunk.size()
+            + serial::commTimeouts.writeTotalTimeoutConstant;
+        transfer.chunkDeadline = FineClock::now() + std::chrono::milliseconds(limitMs);
+        transfer.writtenSinceLook += std::max(written, 0);
     }
+    // Only what the system accepted counts as sent.
+    progress_.sentCount += written >= 0 ? written : comm_.LastWriteCount();
+    if (written < 0 && noteTransferFailure(result))
+        return false;
+    if (!read(transfer, result))
+        return false;
+    progress_.receivedText = transfer.received;
+    if (aborted())
+        return false;
+    sendAt_ += chunkSize;
+    return sendAt_ < pattern.length();
+}
+
+// Writes that do not wait: true when the next chunk may go.  What has not
+// left by the time a waiting write would give up is dropped, as that write
+// drops it, and does not count as sent.
+bool EchoTestRun::lineReady(Transfer &transfer)
+{
+    if (transfer.queuedAtLook + transfer.writtenSinceLook <= transfer.queueRoom)
+        return true; // no need to look
+    // Where the driver does not say, nothing is known to wait.
+    const auto queued = static_cast<int32_t>(
+        std::min<std::uint32_t>(comm_.CommOutputQueued(sendSlot()).value_or(0), 0x7FFFFFFF));
+    transfer.queuedAtLook = queued;
+    transfer.writtenSinceLook = 0;
+    if (queued <= transfer.queueRoom) // also a failure: the write reports it
+        return true;
+    if (FineClock::now() < transfer.chunkDeadline)
+        return false;
+    comm_.CommDropOutput(sendSlot());
+    progress_.sentCount -= std::min(queued, progress_.sentCount);
+    return true;
 }
 
 // Step 6 with a reader pause (flow control under load): the pattern goes to
@@ -466,7 +582,7 @@ void EchoTestRun::sendUnderLoad(Transfer &transfer, RunResult &result)
 
 // Steps 7-10: the send time, then the rest of the echo up to the time-out,
 // and one more read in every case.
-void EchoTestRun::collect(Transfer &transfer, RunResult &result)
+void EchoTestRun::startCollecting(Transfer &transfer, RunResult &result)
 {
     transfer.elapsed = transfer.stopWatch->Elapsed();
     if (!aborted()) {
@@ -485,27 +601,34 @@ void EchoTestRun::collect(Transfer &transfer, RunResult &result)
     // Over a network the last echoed byte comes a round trip later.
     if (result.networkRoundTripMs)
         result.timeoutMs += static_cast<int64_t>(std::ceil(*result.networkRoundTripMs));
+}
 
-    while (!result.portLost && transfer.elapsed < result.timeoutMs && !aborted()) {
-        if (!read(transfer, result))
-            break;
-        transfer.elapsed = transfer.stopWatch->Elapsed();
-        progress_.receivedText = transfer.received;
-        if (progress_.receivedText.size() == settings_.plan.pattern.length())
-            break;
-        view_->yield();
-        if (transfer.chunk.empty()) {
-            const int64_t rest = std::clamp<int64_t>(result.timeoutMs - transfer.elapsed, 1, kLongestRestMs);
-            comm_.CommWaitInput(listenSlot(), static_cast<int>(rest));
-        } else {
-            // The echo is flowing: take it a few milliseconds at a time, not
-            // a byte at a time, and every millisecond once the line time is
-            // nearly over (the figures are whole milliseconds anyway).
-            const int64_t leftOfLineTime = result.lineTimeMs - transfer.elapsed;
-            comm_.CommPause(static_cast<int>(std::clamp<int64_t>(leftOfLineTime - 2, 1, kLongestFlowingPauseMs)));
-        }
+// One read of the rest of the echo, and the wait before the next.
+RunWait EchoTestRun::collectStep(Transfer &transfer, RunResult &result)
+{
+    if (result.portLost || transfer.elapsed >= result.timeoutMs || aborted())
+        return {RunWait::Kind::Done};
+    if (!read(transfer, result))
+        return {RunWait::Kind::Done};
+    transfer.elapsed = transfer.stopWatch->Elapsed();
+    progress_.receivedText = transfer.received;
+    if (progress_.receivedText.size() == settings_.plan.pattern.length())
+        return {RunWait::Kind::Done};
+    view_->yield();
+    if (transfer.chunk.empty()) {
+        const int64_t rest = std::clamp<int64_t>(result.timeoutMs - transfer.elapsed, 1, kLongestRestMs);
+        return {RunWait::Kind::Input, listenSlot(), static_cast<int32_t>(rest)};
     }
+    // The echo is flowing: take it a few milliseconds at a time, not a byte
+    // at a time, and every millisecond once the line time is nearly over
+    // (the figures are whole milliseconds anyway).
+    const int64_t leftOfLineTime = result.lineTimeMs - transfer.elapsed;
+    return {RunWait::Kind::Pause, 0,
+            static_cast<int32_t>(std::clamp<int64_t>(leftOfLineTime - 2, 1, kLongestFlowingPauseMs))};
+}
 
+void EchoTestRun::endCollecting(Transfer &transfer, RunResult &result)
+{
     if (!result.portLost)
         read(transfer, result);
     transfer.elapsed = transfer.stopWatch->Elapsed();

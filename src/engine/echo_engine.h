@@ -186,13 +186,45 @@ struct RunFlags {
     std::string AbortMessage;
 };
 
+// What a run driven in steps waits for before its next step.
+struct RunWait {
+    enum class Kind {
+        Now,   // nothing: step again at once
+        Input, // input on slot, or time, whichever comes first
+        Pause, // time, whatever arrives meanwhile
+        Tick,  // the next millisecond of the steady clock
+        Done,  // the transfer is over: end() the run
+    };
+    Kind kind = Kind::Now;
+    int16_t slot = 0;
+    int32_t timeMs = 0;
+};
+
 class EchoTestRun {
 public:
     EchoTestRun(serial::modCOMM &comm, RunView &view, TimerClock &clock);
     ~EchoTestRun();
 
-    // One whole run (a click of Rebounce).
+    // One whole run (a click of Rebounce): begin(), the steps with their
+    // waits, end().
     RunResult run(const RunSettings &settings);
+
+    // The same run in steps, for a driver that serves many runs from one
+    // thread and does the waits itself.  begin() clears, opens and prepares;
+    // false: the run ended there (end() gives its result).  Then step()
+    // until it answers Done, waiting after each as it asks; then end().
+    // Not while isActive().
+    bool begin(const RunSettings &settings);
+    RunWait step();
+    RunResult end();
+    // True (as a run of its own has it): the run waits in its own thread,
+    // for each chunk until it has left the port, and for the tick its
+    // stopwatch starts on.  False, for a driver of many runs in one thread,
+    // where the system can write without waiting: a chunk is handed over
+    // at once and the next waits (step() asks for short pauses) until the
+    // line has nearly carried what is queued, so that it never runs dry;
+    // and step() asks for the tick (Tick) the clock starts on.
+    void setWaitsItself(bool itself) { waitsItself_ = itself; }
 
     // A transfer is in progress: from just before the first byte is sent
     // until the port is closed again.
@@ -229,6 +261,7 @@ public:
 
 private:
     struct Transfer; // the state of the run between opening and closing
+    enum class Phase { Starting, Sending, Collecting, Collected };
 
     bool aborted() const { return flags_.AbortRequested; }
     RunResult start(const RunSettings &settings);
@@ -243,8 +276,13 @@ private:
     int16_t sendSlot() const;
     int16_t listenSlot() const;
     void prepare(Transfer &transfer);
-    void send(Transfer &transfer, RunResult &result);
-    void collect(Transfer &transfer, RunResult &result);
+    bool startOnTick(Transfer &transfer);
+    bool sendChunk(Transfer &transfer, RunResult &result);
+    bool lineReady(Transfer &transfer);
+    void startCollecting(Transfer &transfer, RunResult &result);
+    RunWait collectStep(Transfer &transfer, RunResult &result);
+    void endCollecting(Transfer &transfer, RunResult &result);
+    void wait(const RunWait &wait);
     void judge(Transfer &transfer, RunResult &result);
     void finish(Transfer &transfer, RunResult &result);
     bool read(Transfer &transfer, RunResult &result);
@@ -259,6 +297,12 @@ private:
     RunFlags flags_;
     RunTally tally_;
     RunProgress progress_;
+    RunResult result_;                   // the run under way
+    std::unique_ptr<Transfer> transfer_; // from prepare() to finish()
+    Phase phase_ = Phase::Sending;
+    std::size_t sendAt_ = 0;             // the next byte of the pattern to send
+    bool waitsItself_ = true;
+    uint32_t tickSeen_ = 0; // Starting: the tick the clock waits to pass
     bool running_ = false;
     bool active_ = false;
 };

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/port_session.h"
@@ -68,6 +69,8 @@ public:
 
 private:
     struct Port;
+    struct Lane;
+    using LanePorts = std::vector<Port *>;
 
     bool aborting() const;
     bool limitReached(int run) const;
@@ -75,6 +78,12 @@ private:
     void testPort(Port &port);
     bool takeResult(Port &port, int run, const RunResult &result);
     void runPorts();
+    std::vector<LanePorts> lanePorts() const;
+    bool servedTogether(std::size_t laneCount) const;
+    std::vector<std::thread> startThreads(std::vector<LanePorts> lanes, std::atomic<std::size_t> &running);
+    void serveLanes(std::vector<LanePorts> lanes);
+    void startRun(Lane &lane);
+    void stepRun(Lane &lane);
     void endPorts();
 
     std::vector<std::unique_ptr<Port>> ports_;

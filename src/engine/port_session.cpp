@@ -51,13 +51,40 @@ PortSession::PortSession(RunSettings settings, std::function<bool()> abortReques
 
 RunResult PortSession::run(double startSeconds)
 {
+    startSeconds_ = startSeconds;
+    engine_.setWaitsItself(true);
     RunResult result = engine_.run(settings_);
+    noteResult(result);
+    return result;
+}
+
+bool PortSession::begin(double startSeconds)
+{
+    startSeconds_ = startSeconds;
+    engine_.setWaitsItself(!comm_.platform().writesWithoutWaiting());
+    return engine_.begin(settings_);
+}
+
+RunResult PortSession::end()
+{
+    RunResult result = engine_.end();
+    noteResult(result);
+    return result;
+}
+
+void PortSession::noteResult(const RunResult &result)
+{
     if (result.verdict == Verdict::Pass || result.verdict == Verdict::Fail) {
-        const RunSample sample = sampleOf(result, startSeconds);
+        const RunSample sample = sampleOf(result, startSeconds_);
         const std::lock_guard lock(statisticsMutex_);
         statistics_.add(sample);
     }
-    return result;
+}
+
+serial::CommHandle PortSession::inputHandle(int16_t slot) const
+{
+    const serial::PortRecord &record = comm_.portRecord(slot);
+    return record.IsOpen ? record.Handle : serial::invalidCommHandle;
 }
 
 RunStatistics PortSession::statistics() const

@@ -59,6 +59,16 @@ public:
     // One run; an abort request stops it.  A judged run goes into the
     // statistics.
     RunResult run(double startSeconds);
+    // The same run in steps (EchoTestRun::begin), for a driver that serves
+    // many sessions from one thread: begin(), step() until Done with the
+    // waits it asks for, end().
+    bool begin(double startSeconds);
+    RunWait step() { return engine_.step(); }
+    RunResult end();
+    // What a wait for input on slot of the run watches (invalidCommHandle
+    // when that port is not open), and the platform to wait with.
+    serial::CommHandle inputHandle(int16_t slot) const;
+    serial::CommPlatform &platform() const { return comm_.platform(); }
 
     const std::string &name() const { return name_; }
     const RunSettings &settings() const { return settings_; }
@@ -73,6 +83,8 @@ public:
     std::function<void(const RunProgress &)> onProgress;
 
 private:
+    void noteResult(const RunResult &result);
+
     std::string name_;
     RunSettings settings_;
     std::function<bool()> abortRequested_;
@@ -81,6 +93,7 @@ private:
     EchoTestRun engine_;
     mutable std::mutex statisticsMutex_;
     RunStatistics statistics_;
+    double startSeconds_ = 0; // of the run under way
 };
 
 } // namespace echotest

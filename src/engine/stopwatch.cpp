@@ -8,7 +8,7 @@ namespace {
 constexpr uint32_t kRequestedPeriodMs = 1;
 }
 
-CStopWatch::CStopWatch(TimerClock &clock) : clock_(clock)
+CStopWatch::CStopWatch(TimerClock &clock, bool reset) : clock_(clock)
 {
     uint32_t periodMin = 0;
     uint32_t periodMax = 0;
@@ -17,7 +17,10 @@ CStopWatch::CStopWatch(TimerClock &clock) : clock_(clock)
         maximumResolution_ = periodMax;
     }
     clock_.beginPeriod(kRequestedPeriodMs);
-    Reset();
+    if (reset)
+        Reset();
+    else
+        StartNow();
 }
 
 CStopWatch::~CStopWatch()

@@ -11,8 +11,9 @@ namespace echotest {
 
 class CStopWatch {
 public:
-    // Queries the timer's capabilities, requests 1 ms resolution, resets.
-    explicit CStopWatch(TimerClock &clock = systemTimerClock());
+    // Queries the timer's capabilities, requests 1 ms resolution, resets
+    // (unless reset is false: then StartNow() starts it).
+    explicit CStopWatch(TimerClock &clock = systemTimerClock(), bool reset = true);
     // Releases the 1 ms request.
     ~CStopWatch();
 
@@ -22,6 +23,9 @@ public:
     // Restarts the measurement on the next timer tick (busy-waits at most
     // one tick), so that every measurement starts on a tick boundary.
     void Reset();
+    // Restarts the measurement at once, for a caller that has waited for
+    // the tick itself.
+    void StartNow() { startTime_ = clock_.now(); }
     // Milliseconds since the last Reset, modulo 2^32: a wrap of the system
     // counter in between still gives the true difference.
     uint32_t Elapsed() const;

@@ -5,6 +5,7 @@
 // platform: each call returns true on success and leaves an error number
 // (always a Windows error number, also on POSIX) for getLastError().
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -187,6 +188,28 @@ public:
     virtual void waitForInput(CommHandle handle, int timeoutMs) = 0;
     // Rests for timeoutMs whatever arrives meanwhile.
     virtual void pause(int timeoutMs) { std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs)); }
+    // A driver of many ports in one thread writes through these: the bytes
+    // handed over without waiting for them to leave the port (writeFile
+    // waits), watching outputQueued for how many have not left yet.  Only
+    // where writesWithoutWaiting() says so; the default waits.
+    virtual bool writesWithoutWaiting() const { return false; }
+    virtual bool writeFileNoWait(CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &bytesWritten)
+    {
+        CommOverlapped overlapped;
+        return writeFile(handle, data, count, bytesWritten, overlapped);
+    }
+    // Returns when input is queued on any of handles (or one of their lines
+    // has gone away), or when timeout has passed; ready then tells which
+    // handles to read (one flag each).  Serves one thread driving many
+    // ports.  This default rests in steps of at most a millisecond and
+    // calls every handle ready.
+    virtual void waitForAnyInput(const std::vector<CommHandle> &handles, std::chrono::microseconds timeout,
+                                 std::vector<bool> &ready)
+    {
+        const std::chrono::microseconds step{1000};
+        std::this_thread::sleep_for(handles.empty() ? timeout : std::min(timeout, step));
+        ready.assign(handles.size(), true);
+    }
     // The line errors the driver has counted on handle since it was opened;
     // false where the driver keeps no counts (the caller then counts the
     // clearCommError flags instead).

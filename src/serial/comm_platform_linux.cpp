@@ -192,6 +192,11 @@ public:
     bool setRs485(CommHandle handle, const Rs485Mode &mode) override;
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
+    void waitForAnyInput(const std::vector<CommHandle> &handles, std::chrono::microseconds timeout,
+                         std::vector<bool> &ready) override;
+    bool writesWithoutWaiting() const override { return true; }
+    bool writeFileNoWait(CommHandle handle, const char *data, std::uint32_t count,
+                         std::uint32_t &bytesWritten) override;
     bool getModemLines(CommHandle handle, std::uint32_t &lines) override;
     bool setModemLines(CommHandle handle, std::uint32_t raise, std::uint32_t lower) override;
     std::uint32_t modemOutputs(CommHandle handle) override;
@@ -226,6 +231,8 @@ private:
     enum class Wait { Ready, TimedOut, Gone };
     Wait waitReadable(int fd, int timeoutMs, const char **goneText = nullptr);
     bool drainOutput(int fd, Clock::time_point deadline, bool hasDeadline, std::uint32_t &unsent);
+    bool writeAll(const PortState &state, int fd, const char *data, std::uint32_t count, std::uint32_t &bytesWritten,
+                  Clock::time_point deadline, bool hasDeadline);
     bool applyPseudoTerminalFrame(CommHandle handle, const termios &tio, Dcb &state);
     bool failModemLines(int error, const PortState &state);
 
@@ -734,20 +741,9 @@ bool PosixCommPlatform::drainOutput(int fd, Clock::time_point deadline, bool has
     }
 }
 
-bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint32_t count,
-                                  std::uint32_t &bytesWritten, CommOverlapped &)
+bool PosixCommPlatform::writeAll(const PortState &state, int fd, const char *data, std::uint32_t count,
+                                 std::uint32_t &bytesWritten, Clock::time_point deadline, bool hasDeadline)
 {
-    bytesWritten = 0;
-    PortState state;
-    if (!lookup(handle, &state))
-        return false;
-    const int fd = static_cast<int>(handle);
-    const std::uint64_t totalMs =
-        static_cast<std::uint64_t>(state.timeouts.writeTotalTimeoutMultiplier) * count +
-        state.timeouts.writeTotalTimeoutConstant;
-    const bool hasDeadline = totalMs != 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
-
     while (bytesWritten < count) {
         const ssize_t n = ::write(fd, data + bytesWritten, count - bytesWritten);
         if (n > 0) {
@@ -769,6 +765,24 @@ bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint
                 return failLost(0, state.path, gone);
         }
     }
+    return true;
+}
+
+bool PosixCommPlatform::writeFile(CommHandle handle, const char *data, std::uint32_t count,
+                                  std::uint32_t &bytesWritten, CommOverlapped &)
+{
+    bytesWritten = 0;
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    const int fd = static_cast<int>(handle);
+    const std::uint64_t totalMs =
+        static_cast<std::uint64_t>(state.timeouts.writeTotalTimeoutMultiplier) * count +
+        state.timeouts.writeTotalTimeoutConstant;
+    const bool hasDeadline = totalMs != 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+    if (!writeAll(state, fd, data, count, bytesWritten, deadline, hasDeadline))
+        return false;
     // Like the Windows driver, finish only when the bytes have left the
     // queue; what has not left by the time-out is discarded.
     std::uint32_t unsent = 0;
@@ -815,6 +829,22 @@ bool PosixCommPlatform::outputQueued(CommHandle handle, std::uint32_t &bytes)
         return failTransfer(errno, state.path);
     bytes = static_cast<std::uint32_t>(std::max(queuedOut, 0));
     return true;
+}
+
+bool PosixCommPlatform::writeFileNoWait(CommHandle handle, const char *data, std::uint32_t count,
+                                        std::uint32_t &bytesWritten)
+{
+    bytesWritten = 0;
+    PortState state;
+    if (!lookup(handle, &state))
+        return false;
+    // The output queue takes far more than a chunk: waiting for room
+    // is the exception, and bounded as a write that waits is.
+    const std::uint64_t totalMs =
+        static_cast<std::uint64_t>(state.timeouts.writeTotalTimeoutMultiplier) * count +
+        state.timeouts.writeTotalTimeoutConstant;
+    return writeAll(state, static_cast<int>(handle), data, count, bytesWritten,
+                    Clock::now() + std::chrono::milliseconds(totalMs), totalMs != 0);
 }
 
 bool PosixCommPlatform::getOverlappedResult(CommHandle handle, CommOverlapped &overlapped, std::uint32_t &bytes,
@@ -866,6 +896,30 @@ void PosixCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
     // Returns at once on a hung-up line (poll reports it as ready); the
     // caller's next read then fails instead of polling a dead line.
     waitReadable(static_cast<int>(handle), timeoutMs);
+}
+
+void PosixCommPlatform::waitForAnyInput(const std::vector<CommHandle> &handles, std::chrono::microseconds timeout,
+                                        std::vector<bool> &ready)
+{
+    // Handles this platform did not open are left out (never ready).
+    std::vector<pollfd> fds;
+    std::vector<std::size_t> of;
+    fds.reserve(handles.size());
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        if (lookup(handles[i])) {
+            fds.push_back({static_cast<int>(handles[i]), POLLIN, 0});
+            of.push_back(i);
+        }
+    }
+    const auto wait = std::max(timeout, std::chrono::microseconds(0));
+    const timespec limit{static_cast<time_t>(wait.count() / 1000000), static_cast<long>(wait.count() % 1000000) * 1000};
+    ready.assign(handles.size(), false);
+    // A signal ends the wait early: the caller looks again anyway.
+    if (::ppoll(fds.data(), fds.size(), &limit, nullptr) <= 0)
+        return;
+    // A hung-up line counts as ready: the read that follows reports it.
+    for (std::size_t i = 0; i < fds.size(); ++i)
+        ready[of[i]] = fds[i].revents != 0;
 }
 
 // Either end of a pseudo-terminal: a slave (majors 136 to 143), /dev/ptmx,

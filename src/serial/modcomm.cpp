@@ -363,6 +363,31 @@ std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
     }
 }
 
+std::int32_t modCOMM::CommWriteNoWait(std::int16_t port, const std::string &text)
+{
+    lastWriteCount_ = 0;
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        const auto length = static_cast<std::uint32_t>(text.size());
+        std::uint32_t written = 0;
+        const bool done = platform_.writeFileNoWait(handle, text.data(), length, written);
+        const std::uint32_t error = done ? 0 : platform_.getLastError();
+        const SystemCause cause = done ? SystemCause{} : platform_.lastCause();
+        written = std::min(written, length);
+        lastWriteCount_ = static_cast<std::int32_t>(written);
+        yieldToEvents(1);
+        if (done) {
+            yieldToEvents(10);
+            return static_cast<std::int32_t>(written);
+        }
+        RecordCommError("CommWrite (WriteFile)", handle, error, cause);
+        return -1;
+    } catch (...) {
+        recordCurrentException("CommWrite");
+        return -1;
+    }
+}
+
 std::int32_t modCOMM::CommQueueOutput(std::int16_t port, std::string_view text)
 {
     lastWriteCount_ = 0;
@@ -395,11 +420,16 @@ std::optional<std::uint32_t> modCOMM::CommOutputQueued(std::int16_t port)
     return std::nullopt;
 }
 
-void modCOMM::CommDropOutput(std::int16_t port)
+std::int32_t modCOMM::CommDropOutput(std::int16_t port)
 {
-    const PortRecord &record = portRecord(port);
-    if (record.IsOpen)
-        platform_.purgeComm(record.Handle, purgeflags::txAbort | purgeflags::txClear);
+    try {
+        const CommHandle handle = transferHandle(checkedRecord(port));
+        if (!platform_.purgeComm(handle, purgeflags::txAbort | purgeflags::txClear))
+            return RecordLastError("CommDropOutput (PurgeComm)");
+        return 0;
+    } catch (...) {
+        return recordCurrentException("CommDropOutput");
+    }
 }
 
 std::int32_t modCOMM::LastErrorReport(std::string &report) const

@@ -70,6 +70,11 @@ public:
     // failure (LastWriteCount then tells how many the system took before it
     // failed).  Yields once, and ten more times after a successful write.
     std::int32_t CommWrite(std::int16_t port, const std::string &text);
+    // As CommWrite, but returns once the system has the bytes, without
+    // waiting for them to leave the port (where the platform can: see
+    // CommPlatform::writesWithoutWaiting); the caller watches
+    // CommOutputQueued.
+    std::int32_t CommWriteNoWait(std::int16_t port, const std::string &text);
     // For a test that watches the sender (flow control under load): hands
     // what the output queue of an open port takes of text to it and
     // returns at once, without waiting for it to leave.  Returns the count
@@ -78,9 +83,10 @@ public:
     // The bytes waiting in the output queue of an open port, not yet on the
     // line; none where the driver does not say or the port is not open.
     std::optional<std::uint32_t> CommOutputQueued(std::int16_t port);
-    // Drops what still waits in the output queue of an open port (a sender
-    // held for good must not hold the close as well).
-    void CommDropOutput(std::int16_t port);
+    // Drops what has not left the port yet (a sender held for good must not
+    // hold the close as well; a write that waits drops it at its time-out).
+    // 0, or the error number.
+    std::int32_t CommDropOutput(std::int16_t port);
     // "Error (" number "): " source " - " text; returns LastErrorNumber.
     std::int32_t LastErrorReport(std::string &report) const;
     // The last-error record as one value.

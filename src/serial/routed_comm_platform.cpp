@@ -1,5 +1,7 @@
 #include "serial/routed_comm_platform.h"
 
+#include <algorithm>
+
 #include "serial/rfc2217_platform.h"
 
 namespace serial {
@@ -104,6 +106,23 @@ void RoutedCommPlatform::waitForInput(CommHandle handle, int timeoutMs)
 }
 
 void RoutedCommPlatform::pause(int timeoutMs) { local_.pause(timeoutMs); }
+
+bool RoutedCommPlatform::writeFileNoWait(CommHandle handle, const char *data, std::uint32_t count,
+                                         std::uint32_t &bytesWritten)
+{
+    return route(handle).writeFileNoWait(handle, data, count, bytesWritten);
+}
+
+void RoutedCommPlatform::waitForAnyInput(const std::vector<CommHandle> &handles, std::chrono::microseconds timeout,
+                                         std::vector<bool> &ready)
+{
+    // The system waits on its own devices together; with a port on another
+    // machine among them, the general rest in short steps.
+    if (std::none_of(handles.begin(), handles.end(), [this](CommHandle handle) { return remote_.owns(handle); }))
+        local_.waitForAnyInput(handles, timeout, ready);
+    else
+        CommPlatform::waitForAnyInput(handles, timeout, ready);
+}
 
 bool RoutedCommPlatform::lineErrorCounts(CommHandle handle, LineErrorCounts &counts)
 {

@@ -31,6 +31,11 @@ public:
     std::uint32_t formatMessage(std::uint32_t code, char *buffer, std::uint32_t size) override;
     void waitForInput(CommHandle handle, int timeoutMs) override;
     void pause(int timeoutMs) override;
+    bool writesWithoutWaiting() const override { return local_.writesWithoutWaiting(); }
+    bool writeFileNoWait(CommHandle handle, const char *data, std::uint32_t count,
+                         std::uint32_t &bytesWritten) override;
+    void waitForAnyInput(const std::vector<CommHandle> &handles, std::chrono::microseconds timeout,
+                         std::vector<bool> &ready) override;
     bool lineErrorCounts(CommHandle handle, LineErrorCounts &counts) override;
     bool takeErrorMarks(CommHandle handle, std::vector<std::uint64_t> &positions) override;
     SystemCause lastCause() const override;

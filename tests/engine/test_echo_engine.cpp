@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <deque>
 #include <functional>
 #include <set>
 #include <vector>
@@ -900,6 +901,49 @@ TEST_F(EchoRunTest, TheWindowsRunsTouchNoHandshakeLine)
     EXPECT_EQ(Verdict::Pass, run().verdict);
     EXPECT_EQ(0u, platform.countOf(CommCall::GetModemLines));
     EXPECT_EQ(0u, platform.countOf(CommCall::SetModemLines));
+}
+
+// A system whose writes do not wait: its output queue holds what the test
+// says, one answer per look, then nothing.
+class QueueingPlatform final : public FakeCommPlatform {
+public:
+    std::deque<std::uint32_t> queued;
+
+    bool writesWithoutWaiting() const override { return true; }
+    bool outputQueued(serial::CommHandle, std::uint32_t &bytes) override
+    {
+        bytes = queued.empty() ? 0 : queued.front();
+        if (!queued.empty())
+            queued.pop_front();
+        return true;
+    }
+};
+
+TEST(EchoRunInStepsTest, WritesThatDoNotWaitPauseWhileTheLineStillCarriesMoreThanTwoMilliseconds)
+{
+    QueueingPlatform platform;
+    platform.setEcho(true);
+    serial::modCOMM comm{platform};
+    WatchedView view;
+    SteppingClock clock;
+    EchoTestRun engine{comm, view, clock};
+    // At 115200 the line carries 23 bytes in 2 ms: more waits, that many goes.
+    platform.queued = {0, 24, 40, 23};
+    engine.setWaitsItself(false);
+    ASSERT_TRUE(engine.begin(settingsAt("115200")));
+    std::vector<int32_t> pauses;
+    for (echotest::RunWait wait = engine.step(); wait.kind != echotest::RunWait::Kind::Done; wait = engine.step()) {
+        if (wait.kind == echotest::RunWait::Kind::Pause)
+            pauses.push_back(wait.timeMs);
+    }
+    const RunResult result = engine.end();
+
+    EXPECT_EQ((std::vector<int32_t>{1, 1}), pauses);
+    EXPECT_EQ(Verdict::Pass, result.verdict);
+    EXPECT_EQ(pattern(), platform.written());
+    EXPECT_EQ(100u, platform.countOf(CommCall::WriteFile));
+    EXPECT_FALSE(comm.portRecord(1).IsOpen);
+    EXPECT_FALSE(engine.isActive());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "engine/echo_runner.h"
@@ -17,6 +18,7 @@ using echotest::Verdict;
 class RecordingReporter final : public echotest::RunReporter {
 public:
     std::vector<std::string> calls;
+    std::map<std::string, echotest::RunResult> last; // each port's last run
 
     void begin(const echotest::SeriesInfo &info, const std::vector<echotest::ReportedPort> &ports) override
     {
@@ -24,6 +26,7 @@ public:
     }
     void reportRun(const echotest::RunRecord &r) override
     {
+        last[r.port.name] = r.result;
         const char *verdicts[] = {"low", "open failed", "pass", "fail", "aborted"};
         calls.push_back(r.port.name + " " + std::to_string(r.run) + " "
                         + verdicts[static_cast<int>(r.result.verdict)]);
@@ -103,14 +106,79 @@ TEST_F(EchoRunnerTest, AnAbortRequestStopsEveryPortAndStillEndsTheSeries)
 
 TEST_F(EchoRunnerTest, AnAbortDuringARunAbortsThatRun)
 {
-    // 300 baud: a run takes over 30 s, so the abort meets it mid-transfer.
-    echotest::EchoRunner runner({plugAt("300")}, {5, true, {}});
+    // One port in a thread of its own, three served by one thread.  300
+    // baud: a run takes over 30 s, so the abort meets it mid-transfer.
+    for (const std::size_t count : {1u, 3u}) {
+        SCOPED_TRACE(count);
+        plugs.clear();
+        reporter.calls.clear();
+        std::vector<echotest::RunSettings> ports;
+        std::vector<std::string> expected{"begin " + std::to_string(count)};
+        for (std::size_t i = 0; i < count; ++i)
+            ports.push_back(plugAt("300"));
+        for (std::size_t i = 0; i < count; ++i)
+            expected.push_back(name(i) + " 1 aborted");
+        for (std::size_t i = 0; i < count; ++i)
+            expected.push_back(name(i) + " end 0 runs");
+        expected.push_back("finish");
+        echotest::EchoRunner runner(std::move(ports), {5, true, {}});
+        runner.addReporter(reporter);
+        // Once every port is mid-transfer.
+        runner.abortRequested = [this] {
+            return std::all_of(plugs.begin(), plugs.end(), [](const auto &plug) { return plug->bytesReceived() > 0; });
+        };
+        EXPECT_EQ(SeriesOutcome::Aborted, runner.run());
+        std::sort(expected.begin() + 1, expected.begin() + 1 + static_cast<long>(count));
+        std::sort(reporter.calls.begin() + 1, reporter.calls.begin() + 1 + static_cast<long>(count));
+        EXPECT_EQ(expected, reporter.calls);
+    }
+}
+
+TEST_F(EchoRunnerTest, PortsServedTogetherKeepTheirOwnEchoAndTimes)
+{
+    // Each plug with its own fault, each port its own verdict.
+    struct Case {
+        const char *rate;
+        serial::EchoPlugOptions plug;
+        Verdict verdict;
+        int received;
+    };
+    serial::EchoPlugOptions dropping, corrupting, silent, lower, adding;
+    dropping.dropAt = {500};
+    corrupting.corruptAt = {999};
+    silent.silent = true;
+    lower.lowerCase = true;
+    adding.addAt = {{0, "x"}};
+    for (serial::EchoPlugOptions *every : {&dropping, &corrupting, &adding})
+        every->faultPeriod = 1000; // every run meets the fault
+    const std::vector<Case> cases{
+        {"115200", {}, Verdict::Pass, 1000},       {"115200", dropping, Verdict::Fail, 999},
+        {"57600", corrupting, Verdict::Fail, 1000}, {"115200", silent, Verdict::Fail, 0},
+        {"115200", lower, Verdict::Fail, 1000},    {"115200", adding, Verdict::Fail, 1000},
+        {"57600", {}, Verdict::Pass, 1000},
+    };
+    std::vector<echotest::RunSettings> ports;
+    for (const Case &c : cases)
+        ports.push_back(plugAt(c.rate, c.plug));
+    echotest::EchoRunner runner(std::move(ports), {2, true, {}});
     runner.addReporter(reporter);
-    int polls = 0;
-    runner.abortRequested = [&polls] { return ++polls > 50; };
-    EXPECT_EQ(SeriesOutcome::Aborted, runner.run());
-    EXPECT_EQ((std::vector<std::string>{"begin 1", name(0) + " 1 aborted", name(0) + " end 0 runs", "finish"}),
-              reporter.calls);
+    EXPECT_EQ(SeriesOutcome::Failed, runner.run());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(name(i));
+        const echotest::RunResult &result = reporter.last[name(i)];
+        EXPECT_EQ(cases[i].verdict, result.verdict);
+        EXPECT_EQ(1000, result.sent);
+        // The run stops reading once the pattern's length has come: an
+        // extra byte may come after its last read.
+        EXPECT_GE(result.received, cases[i].received);
+        EXPECT_LE(result.received, std::max(cases[i].received, 1001));
+        if (cases[i].received == 0)
+            continue;
+        // The echo takes its line time; a slow machine may add, never take.
+        EXPECT_GE(result.lastReadMs, result.lineTimeMs);
+        ASSERT_TRUE(result.firstByteMs);
+        EXPECT_LT(*result.firstByteMs, static_cast<double>(result.lineTimeMs));
+    }
 }
 
 } // namespace
