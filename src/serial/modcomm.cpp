@@ -363,52 +363,50 @@ std::int32_t modCOMM::CommWrite(std::int16_t port, const std::string &text)
     }
 }
 
-std::int32_t modCOMM::CommWriteNoWait(std::int16_t port, const std::string &text)
+// The writes that return without waiting for the bytes to leave: write is
+// the platform call (handle, data, count, taken); source names it in the
+// error record.  The count the system took, -1 on failure.
+template <class Write>
+std::int32_t modCOMM::writeWithoutWaiting(std::int16_t port, std::string_view text, const char *source,
+                                          int yieldsAfter, Write write)
 {
     lastWriteCount_ = 0;
     try {
         const CommHandle handle = transferHandle(checkedRecord(port));
         const auto length = static_cast<std::uint32_t>(text.size());
-        std::uint32_t written = 0;
-        const bool done = platform_.writeFileNoWait(handle, text.data(), length, written);
+        std::uint32_t taken = 0;
+        const bool done = write(handle, text.data(), length, taken);
         const std::uint32_t error = done ? 0 : platform_.getLastError();
         const SystemCause cause = done ? SystemCause{} : platform_.lastCause();
-        written = std::min(written, length);
-        lastWriteCount_ = static_cast<std::int32_t>(written);
+        taken = std::min(taken, length);
+        lastWriteCount_ = static_cast<std::int32_t>(taken);
         yieldToEvents(1);
         if (done) {
-            yieldToEvents(10);
-            return static_cast<std::int32_t>(written);
+            yieldToEvents(yieldsAfter);
+            return static_cast<std::int32_t>(taken);
         }
-        RecordCommError("CommWrite (WriteFile)", handle, error, cause);
+        RecordCommError(std::string(source) + " (WriteFile)", handle, error, cause);
         return -1;
     } catch (...) {
-        recordCurrentException("CommWrite");
+        recordCurrentException(source);
         return -1;
     }
 }
 
+std::int32_t modCOMM::CommWriteNoWait(std::int16_t port, const std::string &text)
+{
+    return writeWithoutWaiting(port, text, "CommWrite", 10,
+                               [this](CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &taken) {
+                                   return platform_.writeFileNoWait(handle, data, count, taken);
+                               });
+}
+
 std::int32_t modCOMM::CommQueueOutput(std::int16_t port, std::string_view text)
 {
-    lastWriteCount_ = 0;
-    try {
-        const CommHandle handle = transferHandle(checkedRecord(port));
-        const auto length = static_cast<std::uint32_t>(text.size());
-        std::uint32_t accepted = 0;
-        const bool done = platform_.queueOutput(handle, text.data(), length, accepted);
-        const std::uint32_t error = done ? 0 : platform_.getLastError();
-        const SystemCause cause = done ? SystemCause{} : platform_.lastCause();
-        accepted = std::min(accepted, length);
-        lastWriteCount_ = static_cast<std::int32_t>(accepted);
-        yieldToEvents(1);
-        if (done)
-            return static_cast<std::int32_t>(accepted);
-        RecordCommError("CommQueueOutput (WriteFile)", handle, error, cause);
-        return -1;
-    } catch (...) {
-        recordCurrentException("CommQueueOutput");
-        return -1;
-    }
+    return writeWithoutWaiting(port, text, "CommQueueOutput", 0,
+                               [this](CommHandle handle, const char *data, std::uint32_t count, std::uint32_t &taken) {
+                                   return platform_.queueOutput(handle, data, count, taken);
+                               });
 }
 
 std::optional<std::uint32_t> modCOMM::CommOutputQueued(std::int16_t port)

@@ -144,6 +144,9 @@ private:
     PortRecord &checkedRecord(std::int16_t port);
     CommHandle transferHandle(const PortRecord &record) const;
     void yieldToEvents(int times);
+    template <class Write>
+    std::int32_t writeWithoutWaiting(std::int16_t port, std::string_view text, const char *source, int yieldsAfter,
+                                     Write write);
 
     CommPlatform &platform_;
     std::array<PortRecord, lastPort> PortTable{};
