@@ -1,5 +1,6 @@
 #include "serial/virtual_echo_plug.h"
 
+#include "serial/linux_device_worker.h"
 #include "serial/linux_termios2.h"
 #include "serial/uart_frame.h"
 
@@ -14,7 +15,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace serial {
@@ -78,9 +78,7 @@ struct VirtualEchoPlug::Impl {
     std::string path;
     int master = -1;
     int slave = -1; // only while the plug sets the line up: a wire holds nothing once its user lets go
-    int wakeRead = -1;
-    int wakeWrite = -1;
-    std::thread thread;
+    linuxtty::DeviceWorker worker; // stopped (stop()) before the descriptors close
     std::atomic<std::uint64_t> received{0};
     std::atomic<std::uint64_t> sent{0};
     std::atomic<bool> hungUp{false};
@@ -94,7 +92,7 @@ struct VirtualEchoPlug::Impl {
 
     void closeAll()
     {
-        for (int *fd : {&master, &slave, &wakeRead, &wakeWrite}) {
+        for (int *fd : {&master, &slave}) {
             if (*fd >= 0)
                 ::close(*fd);
             *fd = -1;
@@ -133,7 +131,7 @@ VirtualEchoPlug::~VirtualEchoPlug() { stop(); }
 bool VirtualEchoPlug::start()
 {
     Impl &d = *impl_;
-    if (d.thread.joinable()) {
+    if (d.worker.running()) {
         d.error = "The plug is already running.";
         return false;
     }
@@ -170,15 +168,7 @@ bool VirtualEchoPlug::start()
     d.slave = -1;
     if (::fcntl(d.master, F_SETFL, ::fcntl(d.master, F_GETFL) | O_NONBLOCK) != 0)
         return d.fail("fcntl");
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return d.fail("pipe2");
-    d.wakeRead = wake[0];
-    d.wakeWrite = wake[1];
-    try {
-        d.thread = std::thread([&d] { d.run(); });
-    } catch (const std::exception &e) {
-        d.error = std::string("cannot start the plug's thread: ") + e.what();
+    if (!d.worker.start([&d] { d.run(); }, "plug", d.error)) {
         d.closeAll();
         return false;
     }
@@ -188,11 +178,7 @@ bool VirtualEchoPlug::start()
 void VirtualEchoPlug::stop()
 {
     Impl &d = *impl_;
-    if (d.thread.joinable()) {
-        const char wake = 1;
-        [[maybe_unused]] const auto ignored = ::write(d.wakeWrite, &wake, 1);
-        d.thread.join();
-    }
+    d.worker.stop();
     d.closeAll();
 }
 
@@ -283,7 +269,7 @@ void VirtualEchoPlug::Impl::run()
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count();
             timeoutMs = static_cast<int>(std::clamp<long long>(wait, done < due.size() ? 1 : 0, 200));
         }
-        pollfd fds[2] = {{wakeRead, POLLIN, 0}, {master, POLLIN, 0}};
+        pollfd fds[2] = {{worker.wakeFd(), POLLIN, 0}, {master, POLLIN, 0}};
         if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
             return;
         if (fds[0].revents)
@@ -298,7 +284,7 @@ void VirtualEchoPlug::Impl::run()
                 if (programHasLine)
                     dropPending(TCOFLUSH);
                 programHasLine = false;
-                pollfd wake{wakeRead, POLLIN, 0};
+                pollfd wake{worker.wakeFd(), POLLIN, 0};
                 if (::poll(&wake, 1, idlePollMs) > 0)
                     return;
             }

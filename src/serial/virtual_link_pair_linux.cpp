@@ -1,5 +1,6 @@
 #include "serial/virtual_link_pair.h"
 
+#include "serial/linux_device_worker.h"
 #include "serial/linux_termios2.h"
 #include "serial/uart_frame.h"
 #include "serial/virtual_echo_plug.h"
@@ -13,7 +14,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace serial {
@@ -48,9 +48,7 @@ struct VirtualLinkPair::Impl {
     LinkPairOptions options;
     std::string error;
     Side sides[2];
-    int wakeRead = -1;
-    int wakeWrite = -1;
-    std::thread thread;
+    linuxtty::DeviceWorker worker; // stopped (stop()) before the descriptors close
     std::atomic<std::uint64_t> carried{0};
     std::atomic<std::uint64_t> taken{0};
 
@@ -63,7 +61,7 @@ struct VirtualLinkPair::Impl {
 
     void closeAll()
     {
-        for (int *fd : {&sides[0].master, &sides[1].master, &wakeRead, &wakeWrite}) {
+        for (int *fd : {&sides[0].master, &sides[1].master}) {
             if (*fd >= 0)
                 ::close(*fd);
             *fd = -1;
@@ -193,7 +191,7 @@ struct VirtualLinkPair::Impl {
                     side.incoming.clear(); // what was on the wire to a port let go of is gone
                 side.open = open;
             }
-            pollfd fds[3] = {{wakeRead, POLLIN, 0}, {sides[0].master, POLLIN, 0}, {sides[1].master, POLLIN, 0}};
+            pollfd fds[3] = {{worker.wakeFd(), POLLIN, 0}, {sides[0].master, POLLIN, 0}, {sides[1].master, POLLIN, 0}};
             if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR)
                 return;
             if (fds[0].revents)
@@ -211,7 +209,7 @@ struct VirtualLinkPair::Impl {
             // A side nobody holds reports a hang-up without end: rest a
             // moment instead of spinning on it.
             if (!readAny && ((fds[1].revents | fds[2].revents) & POLLHUP)) {
-                pollfd wake{wakeRead, POLLIN, 0};
+                pollfd wake{worker.wakeFd(), POLLIN, 0};
                 if (::poll(&wake, 1, idlePollMs) > 0)
                     return;
             }
@@ -229,22 +227,14 @@ VirtualLinkPair::~VirtualLinkPair() { stop(); }
 bool VirtualLinkPair::start()
 {
     Impl &d = *impl_;
-    if (d.thread.joinable()) {
+    if (d.worker.running()) {
         d.error = "The link is already running.";
         return false;
     }
     d.error.clear();
     if (!d.openSide(d.sides[0]) || !d.openSide(d.sides[1]))
         return false;
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        return d.fail("pipe2");
-    d.wakeRead = wake[0];
-    d.wakeWrite = wake[1];
-    try {
-        d.thread = std::thread([&d] { d.run(); });
-    } catch (const std::exception &e) {
-        d.error = std::string("cannot start the link's thread: ") + e.what();
+    if (!d.worker.start([&d] { d.run(); }, "link", d.error)) {
         d.closeAll();
         return false;
     }
@@ -254,11 +244,7 @@ bool VirtualLinkPair::start()
 void VirtualLinkPair::stop()
 {
     Impl &d = *impl_;
-    if (d.thread.joinable()) {
-        const char wake = 1;
-        [[maybe_unused]] const auto ignored = ::write(d.wakeWrite, &wake, 1);
-        d.thread.join();
-    }
+    d.worker.stop();
     d.closeAll();
 }
 
