@@ -143,9 +143,30 @@ class FileReporterTest : public ::testing::Test {
 protected:
     fs::path dir = fs::temp_directory_path()
         / ("rebounce-reporters-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const fs::path csvPath = dir / "runs.csv", junitPath = dir / "runs.xml", htmlPath = dir / "runs.html";
     void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
+
+    // Feeds series to the CSV, JUnit and HTML reporters, which write their
+    // files when they go.
+    template <class SeriesOf> void writeFiles(SeriesOf &series)
+    {
+        report::CsvReporter csv(csvPath.string());
+        report::JunitReporter junit(junitPath.string());
+        report::HtmlReporter html(htmlPath.string(), "test");
+        for (echotest::RunReporter *reporter : std::initializer_list<echotest::RunReporter *>{&csv, &junit, &html})
+            series.feed(*reporter);
+    }
 };
+
+// Row n of CSV text (1: the first after the header) by column name.
+std::map<std::string, std::string> csvRow(const std::vector<std::vector<std::string>> &rows, size_t n)
+{
+    std::map<std::string, std::string> row;
+    for (size_t i = 0; i < rows[0].size() && n < rows.size(); ++i)
+        row[rows[0][i]] = rows[n][i];
+    return row;
+}
 
 TEST(JsonLinesReporter, WritesEachRecordWithItsFieldsInOrder)
 {
@@ -398,19 +419,10 @@ TEST(LineReports, JsonAndTextCarryEveryWire)
 TEST_F(FileReporterTest, CsvJunitAndHtmlCarryTheLineTest)
 {
     LineSeries series;
-    const fs::path csvPath = dir / "runs.csv", junitPath = dir / "runs.xml", htmlPath = dir / "runs.html";
-    {
-        report::CsvReporter csv(csvPath.string());
-        report::JunitReporter junit(junitPath.string());
-        report::HtmlReporter html(htmlPath.string(), "test");
-        for (echotest::RunReporter *reporter : std::initializer_list<echotest::RunReporter *>{&csv, &junit, &html})
-            series.feed(*reporter);
-    }
+    writeFiles(series);
     const auto rows = csvRecords(fileText(csvPath));
     ASSERT_EQ(3u, rows.size());
-    std::map<std::string, std::string> second;
-    for (size_t i = 0; i < rows[0].size(); ++i)
-        second[rows[0][i]] = rows[2][i];
+    auto second = csvRow(rows, 2);
     EXPECT_EQ("FAIL", second["lines.verdict"]);
     EXPECT_EQ("PASS", second["lines.cts"]);
     EXPECT_EQ("DSR follows RTS: DTR and RTS are crossed", second["lines.dsr"]);
@@ -466,19 +478,10 @@ TEST_F(FileReporterTest, EveryFormatCarriesFlowControlUnderLoad)
                                               "sent meanwhile: the driver did not hold the sender"))
         << text[1];
 
-    const fs::path csvPath = dir / "runs.csv", junitPath = dir / "runs.xml", htmlPath = dir / "runs.html";
-    {
-        report::CsvReporter csv(csvPath.string());
-        report::JunitReporter junit(junitPath.string());
-        report::HtmlReporter html(htmlPath.string(), "test");
-        for (echotest::RunReporter *reporter : std::initializer_list<echotest::RunReporter *>{&csv, &junit, &html})
-            series.feed(*reporter);
-    }
+    writeFiles(series);
     const auto rows = csvRecords(fileText(csvPath));
     ASSERT_EQ(3u, rows.size());
-    std::map<std::string, std::string> first;
-    for (size_t i = 0; i < rows[0].size(); ++i)
-        first[rows[0][i]] = rows[1][i];
+    auto first = csvRow(rows, 1);
     EXPECT_EQ("312", first["flow_load.sender_held_ms"]);
     EXPECT_EQ("held", first["flow_load.outcome"]);
     const std::string xml = fileText(junitPath);
@@ -499,7 +502,6 @@ TEST_F(FileReporterTest, EveryFormatCarriesFlowControlUnderLoad)
 TEST_F(FileReporterTest, RunsWithoutTheLineTestHaveNoLinesAnywhere)
 {
     Series series;
-    const fs::path htmlPath = dir / "runs.html";
     {
         report::HtmlReporter html(htmlPath.string(), "test");
         series.feed(html);
@@ -527,7 +529,6 @@ TEST_F(FileReporterTest, PositionsOfBytesReceivedInErrorReachEveryFormat)
     for (const RunRecord &record : records)
         statistics.add(echotest::sampleOf(record.result, 0));
     std::vector<std::string> text, json;
-    const fs::path csvPath = dir / "runs.csv", junitPath = dir / "runs.xml", htmlPath = dir / "runs.html";
     {
         report::TextReporter textReporter([&text](const std::string &line) { text.push_back(line); });
         report::JsonLinesReporter jsonReporter([&json](const std::string &line) { json.push_back(line); });
