@@ -136,16 +136,18 @@ std::vector<EchoRunner::LanePorts> EchoRunner::lanePorts() const
 // Many lanes are served by a few threads, each stepping its share of the
 // runs in turn and waiting for all of them at once: a thread of its own
 // per port would wake every millisecond or two for every port.  Runs that
-// wait on their own (a line test watches its handshake lines, a port on
-// another machine answers over the network, a system whose writes wait
-// until the bytes have left) keep a thread each.
+// wait on their own (a line test watches its handshake lines, a run under
+// load watches its sender through the reader's pause, a port on another
+// machine answers over the network, a system whose writes wait until the
+// bytes have left) keep a thread each.
 bool EchoRunner::servedTogether(std::size_t laneCount) const
 {
     if (laneCount < 2 || !ports_.front()->session.platform().writesWithoutWaiting())
         return false;
     return std::none_of(ports_.begin(), ports_.end(), [](const auto &port) {
         const TestPlan &plan = port->reported.plan;
-        return port->session.settings().lineTest || serial::isRfc2217Name(plan.sendPort.deviceName())
+        return port->session.settings().lineTest || port->session.settings().readerPauseMs > 0
+            || serial::isRfc2217Name(plan.sendPort.deviceName())
             || (plan.listenPort && serial::isRfc2217Name(plan.listenPort->deviceName()));
     });
 }
