@@ -217,3 +217,20 @@ TEST(RemotePortsOpen, AnUnreachableServerEndsWithExitThreeNamingHostAndPort)
 }
 
 } // namespace
+
+namespace {
+
+// The tests' own server serves pseudo-terminals and nothing else, also not
+// a path that only starts like one; it refuses before ser2net is started.
+TEST(RemotePortsServer, ServesNothingButPseudoTerminals)
+{
+    if (const std::string why = Ser2netServer::missing(); !why.empty())
+        GTEST_SKIP() << why;
+    for (const char *device : {"/dev/null", "/dev/pts/../null", "/dev/pts/./ptmx-not-there"}) {
+        Ser2netServer server({{device}});
+        EXPECT_FALSE(server.start()) << device;
+        EXPECT_NE(std::string::npos, server.errorText().find("not a pseudo-terminal")) << server.errorText();
+    }
+}
+
+} // namespace

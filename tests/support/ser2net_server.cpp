@@ -124,8 +124,12 @@ bool Ser2netServer::startOnce()
         std::ofstream out(config, std::ios::trunc);
         out << "%YAML 1.1\n---\n";
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            // Only pseudo-terminals: nothing here may reach a real port.
-            if (lines_[i].device.rfind("/dev/pts/", 0) != 0) {
+            // Only pseudo-terminals: nothing here may reach a real port,
+            // also not through a symlink or "..".
+            char *resolved = ::realpath(lines_[i].device.c_str(), nullptr);
+            const std::string real = resolved ? resolved : "";
+            std::free(resolved);
+            if (lines_[i].device.rfind("/dev/pts/", 0) != 0 || real != lines_[i].device) {
                 error_ = "refusing to serve " + lines_[i].device + ": not a pseudo-terminal";
                 return false;
             }
