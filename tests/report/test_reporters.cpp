@@ -139,6 +139,17 @@ std::vector<std::vector<std::string>> csvRecords(const std::string &text)
     return rows;
 }
 
+// The file validates against the JUnit schema CI servers read (where
+// xmllint is installed).
+void expectValidJunit([[maybe_unused]] const fs::path &path, [[maybe_unused]] const std::string &xml)
+{
+#ifdef REBOUNCE_XMLLINT
+    const std::string command = std::string(REBOUNCE_XMLLINT) + " --noout --schema " + REBOUNCE_JUNIT_XSD + " "
+        + path.string() + " 2>&1";
+    EXPECT_EQ(0, std::system(command.c_str())) << xml;
+#endif
+}
+
 class FileReporterTest : public ::testing::Test {
 protected:
     fs::path dir = fs::temp_directory_path()
@@ -312,11 +323,7 @@ TEST_F(FileReporterTest, JunitCountsRunsFailuresAndErrorsPerPortAndValidates)
         << xml;
     const std::regex testcase("<testcase ");
     EXPECT_EQ(4, std::distance(std::sregex_iterator(xml.begin(), xml.end(), testcase), std::sregex_iterator()));
-#ifdef REBOUNCE_XMLLINT
-    const std::string command = std::string(REBOUNCE_XMLLINT) + " --noout --schema " + REBOUNCE_JUNIT_XSD + " "
-        + path.string() + " 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << xml;
-#endif
+    expectValidJunit(path, xml);
 }
 
 TEST(XmlEscaped, KeepsTheDocumentWellFormedForAnyByte)
@@ -432,11 +439,7 @@ TEST_F(FileReporterTest, CsvJunitAndHtmlCarryTheLineTest)
     const std::string xml = fileText(junitPath);
     EXPECT_NE(std::string::npos, xml.find(R"(<failure type="FAIL" message="The handshake lines failed">)")) << xml;
     EXPECT_NE(std::string::npos, xml.find("<system-out>Lines on COM1: PASS")) << xml;
-#ifdef REBOUNCE_XMLLINT
-    const std::string command = std::string(REBOUNCE_XMLLINT) + " --noout --schema " + REBOUNCE_JUNIT_XSD + " "
-        + junitPath.string() + " 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << xml;
-#endif
+    expectValidJunit(junitPath, xml);
 
     const std::string page = fileText(htmlPath);
     EXPECT_NE(std::string::npos, page.find("<h3>Handshake lines</h3>")) << page.substr(0, 3000);
@@ -488,11 +491,7 @@ TEST_F(FileReporterTest, EveryFormatCarriesFlowControlUnderLoad)
     EXPECT_NE(std::string::npos, xml.find(R"(<failure type="FAIL" message="The driver did not hold the sender">)"))
         << xml;
     EXPECT_NE(std::string::npos, xml.find("<system-out>Flow control rtscts under load: reader paused")) << xml;
-#ifdef REBOUNCE_XMLLINT
-    const std::string command = std::string(REBOUNCE_XMLLINT) + " --noout --schema " + REBOUNCE_JUNIT_XSD + " "
-        + junitPath.string() + " 2>&1";
-    EXPECT_EQ(0, std::system(command.c_str())) << xml;
-#endif
+    expectValidJunit(junitPath, xml);
     const std::string page = fileText(htmlPath);
     EXPECT_NE(std::string::npos, page.find("<h3>Flow control under load</h3>")) << page.substr(0, 3000);
     EXPECT_NE(std::string::npos, page.find("<th>Sender held</th><td>1 runs; longest 312 ms, 312 ms in all</td>"));
